@@ -1,0 +1,39 @@
+// The flash map and the image record format shared by the slots, the other flash areas and the
+// rescue download file.  A record is a 16-byte header of four big-endian words and its payload.
+#pragma once
+
+#include <cstdint>
+
+struct ImageHeader {
+    uint32_t crc;    // CRC-32 of record bytes 4 .. len + 15
+    uint32_t len;    // payload bytes, header not included
+    uint32_t magic;
+    uint32_t id;     // carried along, never interpreted
+};
+
+constexpr uint32_t IMAGE_HEADER_SIZE = 16;
+
+constexpr uint32_t IMAGE_MAGIC_APPLICATION = 0x014A414E;
+constexpr uint32_t IMAGE_MAGIC_BOOTCODE = 0x024A414E;
+constexpr uint32_t IMAGE_MAGIC_KERNEL = 0x034A414E;
+constexpr uint32_t IMAGE_MAGIC_ROOTFS = 0x044A414E;
+constexpr uint32_t IMAGE_MAGIC_TYPE5 = 0x054A414E;
+constexpr uint32_t IMAGE_MAGIC_DIAGNOSTICS = 0x064A414E;
+
+constexpr uint32_t FLASH_SLOT1_BASE = 0x00000000;
+constexpr uint32_t FLASH_SLOT2_BASE = 0x00800000;
+constexpr uint32_t FLASH_SLOT_SIZE = 0x00800000;
+constexpr uint32_t FLASH_ROOTFS_BASE = 0x01000000;
+constexpr uint32_t FLASH_ROOTFS_LIMIT = 0x00B00000;
+constexpr uint32_t FLASH_KERNEL_BASE = 0x01E00000;
+constexpr uint32_t FLASH_KERNEL_LIMIT = 0x00100000;
+constexpr uint32_t FLASH_BOOTCODE_BASE = 0x03F00000;
+constexpr uint32_t FLASH_BOOTCODE_LIMIT = 0x00040000;
+constexpr uint32_t FLASH_ENV_BASE = 0x03FE0000;
+
+// Decodes the four big-endian header words from the first 16 bytes of a record.
+ImageHeader decode_image_header(const uint8_t* bytes);
+// Writes the header as 16 big-endian bytes.
+void encode_image_header(const ImageHeader& header, uint8_t* bytes);
+// True for the six record types; any other magic ends a walk through a download.
+bool is_known_image_magic(uint32_t magic);

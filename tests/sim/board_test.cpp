@@ -1,0 +1,246 @@
+// The simulated board keeps the promises the module tests rely on: a fresh process per run, a
+// board that outlives it, NOR semantics, and faithful records of what the program did.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <linux/i2c-dev.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+
+#include "platform/os.h"
+#include "sim/board.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+int g_runs_seen = 0;  // a module-style global: every run must find it at its initial value
+
+int open_flash() { return os::open("/dev/mtd0", O_RDWR | O_SYNC); }
+
+TEST(SimBoard, EachRunStartsFreshWhileTheBoardKeepsItsState) {
+    sim::Board board;
+    for (int i = 0; i < 2; ++i) {
+        sim::Run r = board.run([] {
+            ++g_runs_seen;
+            int fd = open_flash();
+            uint8_t byte = 0x5A;
+            os::pwrite(fd, &byte, 1, 0x100);
+            return g_runs_seen;
+        });
+        EXPECT_EQ(r.end, sim::End::Returned);
+        EXPECT_EQ(r.value, 1);
+    }
+    EXPECT_EQ(g_runs_seen, 0);
+    EXPECT_EQ(board.flash.bytes(0x100, 1)[0], 0x5A);
+}
+
+TEST(SimBoard, FlashWritesOnlyClearBitsAndEraseSetsThemPerBlock) {
+    sim::Board board;
+    board.flash.load(0x20000, {0xF0});
+    sim::Run r = board.run([] {
+        int fd = open_flash();
+        uint8_t byte = 0x3C;
+        os::pwrite(fd, &byte, 1, 0x20000);
+        erase_info_user misaligned{0x20001, 0x20000};
+        int refused = os::ioctl(fd, MEMERASE, &misaligned);
+        erase_info_user block{0x40000, 0x20000};
+        os::ioctl(fd, MEMERASE, &block);
+        return refused;
+    });
+    EXPECT_EQ(r.value, -1);
+    EXPECT_EQ(board.flash.bytes(0x20000, 1)[0], 0x30);
+    sim::FlashCounters c = board.flash.counters();
+    EXPECT_EQ(c.writes, 1u);
+    EXPECT_EQ(c.erases, 2u);
+}
+
+TEST(SimBoard, FlashFaultsHitTheNamedOperation) {
+    struct Case {
+        sim::FlashFault fault;
+        std::vector<int> results;  // three one-byte reads at 0, 0x1000, 0x2000
+    };
+    const Case cases[] = {
+        {{sim::FlashOp::Read, 2, std::nullopt}, {1, -1, 1}},
+        {{sim::FlashOp::Read, 0, 0x2000}, {1, 1, -1}},
+        {{sim::FlashOp::Write, 1, std::nullopt}, {1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        sim::Board board;
+        board.flash.faults = {c.fault};
+        sim::Run r = board.run([] {
+            int fd = open_flash();
+            int code = 0;
+            for (off_t at : {0x0, 0x1000, 0x2000}) {
+                uint8_t byte;
+                code = code * 4 + static_cast<int>(os::pread(fd, &byte, 1, at)) + 1;
+            }
+            return code;
+        });
+        int expected = 0;
+        for (int result : c.results) expected = expected * 4 + result + 1;
+        EXPECT_EQ(r.value, expected);
+    }
+}
+
+TEST(SimBoard, PowerCutStopsTheRunAndKeepsTheFlashAsItWas) {
+    sim::Board board;
+    board.flash.power_cut_after_write = 2;
+    sim::Run r = board.run([] {
+        int fd = open_flash();
+        uint8_t zero = 0;
+        for (off_t at = 0; at < 4; ++at) os::pwrite(fd, &zero, 1, at);
+        return 0;
+    });
+    EXPECT_EQ(r.end, sim::End::PowerCut);
+    EXPECT_THAT(board.flash.bytes(0, 4), ElementsAre(0, 0, 0xFF, 0xFF));
+}
+
+TEST(SimBoard, EepromAnswersOnlyWhileTheCpldGateIsSet) {
+    sim::Board board;
+    board.i2c.eeprom()[1] = 2;
+    auto read_slot = [] {
+        int bus = os::open("/dev/i2c-0", O_RDWR);
+        os::ioctl(bus, I2C_SLAVE, 0x54ul);
+        return os::smbus_read_byte_data(bus, 1);
+    };
+    EXPECT_EQ(board.run(read_slot).value, -1);
+    EXPECT_EQ(board.i2c.gate_refusals(), 1u);
+    board.i2c.cpld()[20] = 0x04;
+    EXPECT_EQ(board.run(read_slot).value, 2);
+}
+
+TEST(SimBoard, ConsoleDeliversKeysInterruptsAndEndOfInput) {
+    sim::Board board;
+    board.console.keys("a").interrupt().keys("b");
+    sim::Run r = board.run([] {
+        static volatile sig_atomic_t interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = [](int) { interrupted = 1; };
+        os::sigaction(SIGINT, &action, nullptr);
+        std::string seen;
+        for (int i = 0; i < 4; ++i) {
+            char key = 0;
+            ssize_t n = os::read(0, &key, 1);
+            seen += n == 1 ? std::string(1, key) : n == 0 ? "<end>" : errno == EINTR ? "<intr>" : "<err>";
+        }
+        std::printf("%s %d\n", seen.c_str(), static_cast<int>(interrupted));
+        return 0;
+    });
+    EXPECT_EQ(r.out, "a<intr>b<end> 1\n");
+}
+
+TEST(SimBoard, ShellRecordsCommandsAndRunsTheirEffects) {
+    sim::Board board;
+    board.shell.on_prefix("tar ", [](sim::Board& b, const std::string&) {
+        b.write_file("/tmp/home/bin/distro-id", "x");
+        return 2;
+    });
+    sim::Run r = board.run([] {
+        int status = os::system("tar xf a");
+        return status >> 8 == 2 && os::access("/tmp/home/bin/distro-id", F_OK) == 0;
+    });
+    EXPECT_EQ(r.value, 1);
+    EXPECT_THAT(r.commands, ElementsAre("tar xf a"));
+    EXPECT_TRUE(board.exists("/tmp/home/bin/distro-id"));
+
+    board.shell.unavailable = true;
+    EXPECT_EQ(board.run([] { return os::system("reboot"); }).value, -1);
+}
+
+TEST(SimBoard, ProcessEndsAreReportedWithTheOutputAFaithfulSystemWouldShow) {
+    sim::Board board;
+    sim::Run exited = board.run([]() -> int {
+        std::printf("unflushed");
+        os::exit(3);
+    });
+    EXPECT_EQ(exited.end, sim::End::Exited);
+    EXPECT_EQ(exited.value, 3);
+    EXPECT_EQ(exited.out, "unflushed");
+
+    sim::Run replaced = board.run([] {
+        std::printf("lost");
+        char name[] = "/bin/backtrace";
+        char* argv[] = {name, nullptr};
+        os::execv("/bin/backtrace", argv);
+        return -1;
+    });
+    EXPECT_EQ(replaced.end, sim::End::Exec);
+    EXPECT_EQ(replaced.exec_path, "/bin/backtrace");
+    EXPECT_THAT(replaced.exec_argv, ElementsAre("/bin/backtrace"));
+    EXPECT_EQ(replaced.out, "");
+
+    board.files.exec_fails = true;
+    EXPECT_EQ(board.run([] { return os::execv("/bin/backtrace", nullptr); }).value, -1);
+}
+
+TEST(SimBoard, StreamsInterleaveInTheOrderTheProgramWroteThem) {
+    sim::Board board;
+    sim::Run r = board.run([] {
+        std::puts("one");
+        std::fputs("two\n", stderr);
+        std::printf("thr");
+        std::fflush(stdout);
+        os::system("cmd");
+        std::puts("ee");
+        return 0;
+    });
+    EXPECT_THAT(r.steps(), ElementsAre("out:one\n", "err:two\n", "out:thr", "sh:cmd", "out:ee\n"));
+}
+
+TEST(SimBoard, ClockIsVirtualAndARunThatWaitsForeverHangs) {
+    sim::Board board;
+    sim::Run r = board.run([] {
+        os::sleep(5);
+        os::usleep(1000);
+        os::usleep(1000);
+        return 0;
+    });
+    EXPECT_EQ(r.elapsed_us, 5002000u);
+    EXPECT_THAT(r.steps(), ElementsAre("sleep:5002000"));
+
+    board.virtual_limit_us = 10'000'000;
+    sim::Run forever = board.run([]() -> int {
+        for (;;) os::sleep(1);
+    });
+    EXPECT_EQ(forever.end, sim::End::Hung);
+}
+
+TEST(SimBoard, OnlyTheBoardsTmpIsReachable) {
+    sim::Board board;
+    sim::Run r = board.run([] {
+        int fd = os::open("/tmp/out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        os::write(fd, "data", 4);
+        os::close(fd);
+        bool host_refused = os::open("/etc/passwd", O_RDONLY) < 0 && errno == ENOENT;
+        bool escape_refused = os::open("/tmp/../etc/passwd", O_RDONLY) < 0;
+        return host_refused && escape_refused;
+    });
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(board.read_file("/tmp/out"), "data");
+}
+
+TEST(SimBoard, ScriptedSerialPeerSpeaksOnVirtualTime) {
+    sim::Board board;
+    auto peer = std::make_shared<sim::ScriptedPeer>();
+    peer->at(2000, {0x01});
+    board.serial.peer = peer;
+    sim::Run r = board.run([] {
+        int fd = os::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+        os::write(fd, "C", 1);
+        uint8_t byte = 0;
+        int polls = 0;
+        while (os::read(fd, &byte, 1) != 1) {
+            ++polls;
+            os::usleep(1000);
+        }
+        return polls * 256 + byte;
+    });
+    EXPECT_EQ(r.value, 2 * 256 + 1);
+    EXPECT_THAT(r.steps({sim::Event::Kind::SerialTx, sim::Event::Kind::SerialRx}), ElementsAre("tx:43", "rx:01"));
+}
+
+}  // namespace
