@@ -27,10 +27,13 @@ enum class FlashOp { Read, Erase, Write };
 // A device operation that fails.  It matches the nth operation of its kind in a run (1-based), or
 // every operation of its kind whose byte range covers addr, or both when both are given.
 struct FlashFault {
+    FlashFault(FlashOp op_, uint32_t nth_ = 0, std::optional<uint32_t> addr_ = std::nullopt, bool short_transfer_ = false)
+        : op(op_), nth(nth_), addr(addr_), short_transfer(short_transfer_) {}
+
     FlashOp op;
-    uint32_t nth = 0;                     // 0: any count
+    uint32_t nth;                         // 0: any count
     std::optional<uint32_t> addr;         // nullopt: any address
-    bool short_transfer = false;          // read/write moves half the bytes instead of failing
+    bool short_transfer;                  // read/write moves half the bytes instead of failing
 };
 
 struct FlashCounters {
@@ -39,6 +42,7 @@ struct FlashCounters {
     uint32_t writes = 0;
     uint64_t bytes_read = 0;
     uint64_t bytes_written = 0;
+    uint64_t bytes_erased = 0;
 };
 
 class Flash {

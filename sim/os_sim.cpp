@@ -172,6 +172,7 @@ int flash_ioctl(unsigned long request, void* arg) {
         bool ignored = false;
         if (fault_hits(FlashOp::Erase, n, start, length, &ignored)) return fail(EIO);
         std::memset(flash.data() + start, 0xFF, length);
+        state().flash_counters.bytes_erased += length;
         maybe_power_cut(n, flash.power_cut_after_erase);
         return 0;
     }

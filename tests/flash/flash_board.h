@@ -1,0 +1,51 @@
+// The flash tests' board: flash carrying a recognisable pattern, and runs that bring the flash up
+// first, as start-up does.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "flash/flash.h"
+#include "sim/board.h"
+
+constexpr uint32_t kSector = sim::Flash::kBlockSize;
+constexpr uint32_t kDeviceSize = sim::Flash::kArraySize;
+constexpr int kInitFailed = 99;
+
+// Differs between neighbouring addresses and from erased flash, so a moved, lost, zeroed or erased
+// byte shows.
+inline uint8_t pattern_at(uint32_t address) { return static_cast<uint8_t>((address * 7) ^ (address >> 9) ^ 0x40); }
+// What the tests write: never equal to the pattern at the same place.
+inline uint8_t data_at(uint32_t index) { return static_cast<uint8_t>(~((index * 7) ^ (index >> 9) ^ 0x40)); }
+
+// All fields spelled out: GCC 12 warns about the defaulted ones of a braced FlashFault.
+inline sim::FlashFault fault(sim::FlashOp op, uint32_t nth, std::optional<uint32_t> addr = std::nullopt,
+                             bool short_transfer = false) {
+    return sim::FlashFault{op, nth, addr, short_transfer};
+}
+
+inline void preload(sim::Board& board, uint32_t from, uint32_t to) {
+    for (uint32_t a = from; a < to; ++a)
+        board.flash.data()[a] = pattern_at(a);
+}
+
+// "" when every byte of flash in [from, to) is what expected says, else the first one that is not.
+inline std::string flash_mismatch(sim::Board& board, uint32_t from, uint32_t to,
+                                  const std::function<uint8_t(uint32_t)>& expected) {
+    for (uint32_t a = from; a < to; ++a) {
+        const uint8_t got = board.flash.data()[a];
+        if (got != expected(a)) {
+            char text[64];
+            std::snprintf(text, sizeof text, "0x%08X holds 0x%02X, not 0x%02X", a, got, expected(a));
+            return text;
+        }
+    }
+    return "";
+}
+
+inline sim::Run run_with_flash(sim::Board& board, const std::function<int()>& op) {
+    return board.run([&] { return api_flash_init() == 0 ? op() : kInitFailed; });
+}

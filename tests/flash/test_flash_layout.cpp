@@ -1,0 +1,47 @@
+#include <array>
+
+#include <gtest/gtest.h>
+
+#include "flash/flash_layout.h"
+
+namespace {
+
+// An application header as it sits at the base of a slot: crc, len, magic, id, most significant
+// byte first.
+constexpr std::array<uint8_t, 16> kStoredHeader = {0x12, 0x34, 0x56, 0x78, 0x00, 0x7F, 0xFF, 0xF0,
+                                                   0x01, 0x4A, 0x41, 0x4E, 0xDE, 0xAD, 0xBE, 0xEF};
+
+TEST(ImageHeader, DecodesTheStoredWordsMostSignificantByteFirst) {
+    const ImageHeader header = decode_image_header(kStoredHeader.data());
+    EXPECT_EQ(header.crc, 0x12345678u);
+    EXPECT_EQ(header.len, 0x007FFFF0u);
+    EXPECT_EQ(header.magic, IMAGE_MAGIC_APPLICATION);
+    EXPECT_EQ(header.id, 0xDEADBEEFu);
+}
+
+TEST(ImageHeader, EncodesToTheStoredBytes) {
+    std::array<uint8_t, 16> bytes{};
+    encode_image_header(ImageHeader{0x12345678, 0x007FFFF0, IMAGE_MAGIC_APPLICATION, 0xDEADBEEF}, bytes.data());
+    EXPECT_EQ(bytes, kStoredHeader);
+}
+
+struct MagicCase {
+    uint32_t magic;
+    bool known;
+};
+
+class ImageMagic : public testing::TestWithParam<MagicCase> {};
+
+TEST_P(ImageMagic, IsKnownOnlyForTheSixRecordTypes) {
+    EXPECT_EQ(is_known_image_magic(GetParam().magic), GetParam().known);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, ImageMagic, testing::Values(
+    MagicCase{IMAGE_MAGIC_APPLICATION, true}, MagicCase{IMAGE_MAGIC_BOOTCODE, true},
+    MagicCase{IMAGE_MAGIC_KERNEL, true}, MagicCase{IMAGE_MAGIC_ROOTFS, true},
+    MagicCase{IMAGE_MAGIC_TYPE5, true}, MagicCase{IMAGE_MAGIC_DIAGNOSTICS, true},
+    MagicCase{0x004A414E, false}, MagicCase{0x074A414E, false},
+    MagicCase{0x4E414A01, false},  // an application magic read in the wrong byte order
+    MagicCase{0xFFFFFFFF, false}));  // erased flash
+
+}  // namespace
