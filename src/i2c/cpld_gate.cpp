@@ -1,0 +1,48 @@
+// The CPLD gate that gives this processor access to the VPD EEPROM.
+#include "i2c/i2c_internal.h"
+
+#include "platform/os.h"
+
+#include <cstdio>
+#include <fcntl.h>
+
+static const char CPLD_DEVICE[] = "/dev/tavik/cpld_mmmap";
+
+// The register is read, changed in its one bit and written back, so the other seven bits that
+// the board keeps there survive.
+static int change_gate(int fd, int on)
+{
+    uint8_t reg;
+    if (os::lseek(fd, CPLD_SMS_REG, SEEK_SET) < 0) {
+        puts("CPLD seek error");
+        return -1;
+    }
+    if (os::read(fd, &reg, 1) != 1) {
+        puts("CPLD read error");
+        return -1;
+    }
+    reg = on ? reg | CPLD_SMS_ACCESS : reg & static_cast<uint8_t>(~CPLD_SMS_ACCESS);
+    if (os::lseek(fd, CPLD_SMS_REG, SEEK_SET) < 0) {
+        puts("CPLD seek error");
+        return -1;
+    }
+    if (os::write(fd, &reg, 1) != 1) {
+        puts("CPLD write error");
+        return -1;
+    }
+    // The EEPROM needs this long to appear on (or leave) the bus.
+    os::usleep(100000);
+    return 0;
+}
+
+int set_sms_access(int on)
+{
+    int fd = os::open(CPLD_DEVICE, O_RDWR);
+    if (fd < 0) {
+        puts("CPLD driver could not be opened");
+        return -1;
+    }
+    int result = change_gate(fd, on);
+    os::close(fd);
+    return result;
+}
