@@ -1,0 +1,150 @@
+// The debugger copied out of the slot that is not being booted.
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "flash/flash.h"
+#include "flash/flash_layout.h"
+#include "launch/launch.h"
+#include "launch_support.h"
+
+namespace {
+
+
+// More than three copy chunks, the last one partial.
+std::string debugger_payload()
+{
+    std::string payload(3 * 65536 + 3395, '\0');
+    uint32_t x = 12345;
+    for (char& c : payload) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return payload;
+}
+
+sim::Run extract(sim::Board& board, int slot)
+{
+    return board.run([slot] {
+        api_flash_init();
+        return extract_gdb(slot);
+    });
+}
+
+struct CopyCase {
+    int booted;
+    uint32_t other_base;
+    uint32_t magic;
+};
+
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << "booted slot " << c.booted; }
+
+class DebuggerCopy : public testing::TestWithParam<CopyCase> {};
+
+TEST_P(DebuggerCopy, WritesThePayloadAndDecompressesIt)
+{
+    const CopyCase& c = GetParam();
+    const std::string payload = debugger_payload();
+    sim::Board board;
+    board.flash.load(c.other_base, make_record(c.magic, payload));
+
+    sim::Run r = extract(board, c.booted);
+
+    std::string other = std::to_string(3 - c.booted);
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(r.out, "Extracting GDB from image slot " + other + "\nFound GDB image " + other +
+                         " of length = 200003.\ndecompressing GDB....\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.commands, (Lines{"gunzip /tmp/gdb.gz", "chmod +x /tmp/gdb"}));
+    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), payload);
+    // The header, then the payload in 64 KiB pieces.
+    EXPECT_EQ(board.flash.counters().reads, 1u + 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, DebuggerCopy,
+                         testing::Values(CopyCase{1, FLASH_SLOT2_BASE, IMAGE_MAGIC_APPLICATION},
+                                         CopyCase{2, FLASH_SLOT1_BASE, IMAGE_MAGIC_DIAGNOSTICS}));
+
+struct RefusalCase {
+    const char* name;
+    std::function<void(sim::Board&)> setup;
+    std::string out;
+    std::string err;
+    bool opened = true;
+};
+
+void put_debugger(sim::Board& board) { board.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_APPLICATION, "gdb!")); }
+
+const char kExtracting[] = "Extracting GDB from image slot 2\n";
+const std::string kFound = std::string(kExtracting) + "Found GDB image 2 of length = 4.\n";
+
+const RefusalCase kRefusals[] = {
+    {"ErasedSlot", [](sim::Board&) {}, kExtracting, "Image has invalid header 0xffffffff\n"},
+    {"WrongMagic", [](sim::Board& b) { b.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_ROOTFS, "x")); },
+     kExtracting, "Image has invalid header 0x44a414e\n"},
+    {"LengthBeyondSlot", [](sim::Board& b) { put_header(b, FLASH_SLOT2_BASE, FLASH_SLOT_SIZE - IMAGE_HEADER_SIZE + 1); }, kExtracting,
+     "GDB image length 8388593 does not fit its slot.\n"},
+    {"WrappingLength", [](sim::Board& b) { put_header(b, FLASH_SLOT2_BASE, 0xFFFFFFF0); }, kExtracting,
+     "GDB image length 4294967280 does not fit its slot.\n"},
+    {"FullTmp",
+     [](sim::Board& b) {
+         put_debugger(b);
+         b.files.tmp_full = true;
+     },
+     kFound, "Failed to write GDB output file.\n"},
+    {"FlashReadFails",
+     [](sim::Board& b) {
+         put_debugger(b);
+         b.flash.faults.push_back({sim::FlashOp::Read, 2, std::nullopt, false});
+     },
+     kFound, "Failed to read GDB image from flash.\n"},
+    {"OutputCannotOpen",
+     [](sim::Board& b) {
+         put_debugger(b);
+         b.files.open_fails = {"/tmp/gdb.gz"};
+     },
+     kExtracting, "Failed to open GDB output file.\n", false},
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class DebuggerRefusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(DebuggerRefusal, LeavesNoDebuggerAndClosesTheFile)
+{
+    const RefusalCase& c = GetParam();
+    sim::Board board;
+    c.setup(board);
+
+    sim::Run r = extract(board, 1);
+
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.commands, Lines{});
+    EXPECT_EQ(course(r, {sim::Event::Kind::Open, sim::Event::Kind::Close}),
+              (c.opened ? Lines{"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"} : Lines{"open:/dev/mtd0"}));
+    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), c.opened ? std::optional<std::string>("") : std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, DebuggerRefusal, testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DebuggerCopy, EmptyPayloadIsStillDecompressed)
+{
+    sim::Board board;
+    board.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_APPLICATION, ""));
+    sim::Run r = extract(board, 1);
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), "");
+    EXPECT_EQ(r.commands, (Lines{"gunzip /tmp/gdb.gz", "chmod +x /tmp/gdb"}));
+}
+
+TEST(DebuggerCopy, NoSlotToCopyFrom)
+{
+    sim::Board board;
+    sim::Run r = extract(board, 3);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(course(r, {sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Open}), Lines{"open:/dev/mtd0"});
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+// Shared pieces of the launch tests: image records as they lie in a slot, and the visible course
+// of a run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+
+using Lines = std::vector<std::string>;
+
+// A record with a correct CRC: the big-endian header followed by the payload.
+std::vector<uint8_t> make_record(uint32_t magic, const std::string& payload);
+// An application header alone, at base, whatever its length says.
+void put_header(sim::Board& board, uint32_t base, uint32_t len);
+
+// An expected course made of pieces.
+Lines operator+(Lines a, const Lines& b);
+
+// The steps of the given kinds, with adjacent output of one stream joined, so that an expected
+// course does not depend on which other events split the output.
+Lines course(const sim::Run& run, std::initializer_list<sim::Event::Kind> kinds);
+
+// The kinds that show what an operator sees and what the board runs.
+inline constexpr std::initializer_list<sim::Event::Kind> kConsoleAndCommands = {
+    sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Shell, sim::Event::Kind::Exec,
+    sim::Event::Kind::Exit};
+
+inline const std::string kUnpackLine = "cd /tmp \ntar mxzf /tmp/zarelimage.tar.gz \nrm /tmp/zarelimage.tar.gz\n";
+
+// The unpacking leaves the marker file of a compatible image.
+void unpack_compatible_image(sim::Board& board);
+
+// Puts the variables, each ended by a NUL, where the boot loader keeps its environment text.
+void load_env(sim::Board& board, const std::vector<std::string>& variables);
