@@ -44,13 +44,13 @@ ssize_t write_stream(void* cookie, const char* data, size_t size) {
     return static_cast<ssize_t>(size);
 }
 
-void capture_console_streams() {
+void capture_console_streams(bool output_is_pipe) {
     cookie_io_functions_t io{};
     io.write = write_stream;
     FILE* out = fopencookie(nullptr, "w", io);
     FILE* err = fopencookie(reinterpret_cast<void*>(1), "w", io);
     if (out == nullptr || err == nullptr) _exit(120);
-    setvbuf(out, nullptr, _IOLBF, BUFSIZ);
+    setvbuf(out, nullptr, output_is_pipe ? _IOFBF : _IOLBF, BUFSIZ);
     setvbuf(err, nullptr, _IONBF, 0);
     stdout = out;
     stderr = err;
@@ -199,7 +199,7 @@ Run Board::run(const std::function<int()>& body) {
         g_active = this;
         g_state = state_;
         begin_run_in_child();
-        capture_console_streams();
+        capture_console_streams(console.output_is_pipe);
         alarm(real_limit_seconds);
         int value = body();
         std::fflush(stdout);

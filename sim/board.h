@@ -121,6 +121,9 @@ struct ConsoleInput {
 class Console {
 public:
     bool is_tty = true;                   // false: the terminal settings calls fail with ENOTTY
+    // Standard output fully buffered, as when the console is a pipe or a file: output that is not
+    // flushed before a shell command or an exec then shows after it, or is lost.
+    bool output_is_pipe = false;
     std::vector<ConsoleInput> input;
 
     Console& keys(const std::string& text);

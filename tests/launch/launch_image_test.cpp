@@ -71,17 +71,17 @@ void PrintTo(const LaunchCase& c, std::ostream* os) { *os << c.name; }
 
 class LaunchModes : public testing::TestWithParam<LaunchCase> {};
 
-TEST_P(LaunchModes, RunTheirCommandLines)
+sim::Run run_launch_mode(const LaunchCase& c, bool console_is_pipe)
 {
-    const LaunchCase& c = GetParam();
     sim::Board board;
+    board.console.output_is_pipe = console_is_pipe;
     unpack_compatible_image(board);
     if (c.debugger == Debugger::Present)
         make_debugger(board);
     if (c.debugger == Debugger::MadeInShell)
         board.shell.on("/bin/sh\n", [](sim::Board& b, const std::string&) { return make_debugger(b), 0; });
 
-    sim::Run r = board.run([&c]() -> int {
+    return board.run([&c]() -> int {
         api_i2c_init();
         gdb_enable = c.options.gdb;
         gdbserver_enable = c.options.gdbserver;
@@ -91,8 +91,16 @@ TEST_P(LaunchModes, RunTheirCommandLines)
         memchk_enable = c.options.memchk;
         launch_image(c.is_diagnostics);
     });
+}
 
-    EXPECT_EQ(course(r, kLaunchSteps), kPrepare + c.after_prepare);
+// With the console on a pipe only explicit flushes keep the messages ahead of the commands and the
+// exec that follow them, so the operator must see the same course there.
+TEST_P(LaunchModes, RunTheirCommandLines)
+{
+    sim::Run on_terminal = run_launch_mode(GetParam(), false);
+    EXPECT_EQ(course(on_terminal, kLaunchSteps), kPrepare + GetParam().after_prepare);
+    sim::Run on_pipe = run_launch_mode(GetParam(), true);
+    EXPECT_EQ(course(on_pipe, kConsoleAndCommands), course(on_terminal, kConsoleAndCommands));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LaunchModes, testing::ValuesIn(kCases),
