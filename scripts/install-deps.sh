@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing the launcher needs on Debian 12: the host toolchain and test
+# libraries, the PowerPC cross compiler with its user-mode emulator, and what fetching and building
+# the i2c-tools source for the target takes. Runs as root (or through sudo where there is one).
+set -euo pipefail
+
+packages=(
+    cmake ninja-build make g++
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev
+    g++-powerpc-linux-gnu qemu-user-static
+    dpkg-dev xz-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [[ $status == installed ]] || missing+=("$package")
+done
+if [[ ${#missing[@]} -eq 0 ]]; then
+    echo "install-deps: all packages already installed"
+    exit 0
+fi
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get -q update
+"${as_root[@]}" apt-get -q install -y --no-install-recommends "${packages[@]}"

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The project's test command: installs what is needed, then configures, builds and runs every test
+# for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer) and for the
+# PowerPC target under qemu-ppc-static. Stops at the first step that fails.
+#
+# Usage: scripts/test.sh [preset...]     (default: dev asan ppc)
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+presets=("$@")
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev asan ppc)
+
+step() { printf '\n==== %s\n' "$*"; }
+
+# The target has no shared libi2c and may carry other library versions than the cross sysroot:
+# the launcher must be a self-contained big-endian 32-bit PowerPC executable.
+check_static_ppc() {
+    local program=$1 header segments dynamic
+    header=$(powerpc-linux-gnu-readelf -h "$program")
+    segments=$(powerpc-linux-gnu-readelf -l "$program")
+    dynamic=$(powerpc-linux-gnu-readelf -d "$program")
+    if ! grep -q 'Class: *ELF32' <<<"$header" ||
+        ! grep -q "Data: *2's complement, big endian" <<<"$header" ||
+        ! grep -q 'Machine: *PowerPC$' <<<"$header"; then
+        echo "$program: not a 32-bit big-endian PowerPC executable" >&2
+        return 1
+    fi
+    if ! grep -q 'Type: *EXEC' <<<"$header" || grep -q INTERP <<<"$segments" ||
+        ! grep -q 'no dynamic section' <<<"$dynamic"; then
+        echo "$program: not statically linked" >&2
+        return 1
+    fi
+    echo "$program: static 32-bit big-endian PowerPC executable"
+}
+
+step "installing build and test dependencies"
+scripts/install-deps.sh
+
+for preset in "${presets[@]}"; do
+    if [[ $preset == ppc ]]; then
+        step "ppc: staging libi2c for the target"
+        scripts/stage-libi2c.sh
+    fi
+
+    step "$preset: configure"
+    cmake --preset "$preset"
+    step "$preset: build"
+    cmake --build --preset "$preset"
+
+    if [[ $preset == ppc ]]; then
+        step "ppc: checking that launcher is a static PowerPC program"
+        check_static_ppc build/ppc/src/launcher
+    fi
+
+    step "$preset: test"
+    ctest --preset "$preset"
+done
+
+step "all presets passed: ${presets[*]}"
