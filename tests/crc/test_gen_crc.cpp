@@ -23,6 +23,7 @@ struct CheckValue {
 };
 
 class GenCrcCheckValues : public testing::TestWithParam<CheckValue> {};
+void PrintTo(const CheckValue& c, std::ostream* os) { *os << '"' << c.text << "\" from " << std::hex << c.start; }
 
 TEST_P(GenCrcCheckValues, GivesTheKnownRegister) {
     EXPECT_EQ(crc_of(GetParam().text, GetParam().start), GetParam().crc);

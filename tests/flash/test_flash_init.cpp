@@ -46,6 +46,7 @@ struct InitFailure {
 };
 
 class FlashInitFailure : public testing::TestWithParam<InitFailure> {};
+void PrintTo(const InitFailure& c, std::ostream* os) { *os << c.name; }
 
 // After a failed start-up no public operation may reach the device, not even an empty write.
 TEST_P(FlashInitFailure, SaysWhyAndLeavesEveryOperationRefused) {
@@ -93,6 +94,7 @@ struct RangeCase {
 };
 
 class FlashRange : public testing::TestWithParam<RangeCase> {};
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
 
 // Ranges are taken up to the last byte of the device; anything beyond, or wrapping past 4 GiB onto
 // its start, is refused before the device is touched.

@@ -31,6 +31,7 @@ struct MagicCase {
 };
 
 class ImageMagic : public testing::TestWithParam<MagicCase> {};
+void PrintTo(const MagicCase& c, std::ostream* os) { *os << std::hex << c.magic; }
 
 TEST_P(ImageMagic, IsKnownOnlyForTheSixRecordTypes) {
     EXPECT_EQ(is_known_image_magic(GetParam().magic), GetParam().known);

@@ -26,6 +26,7 @@ struct WriteCase {
 };
 
 class FlashWrite : public testing::TestWithParam<WriteCase> {};
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 // Every touched sector is read, erased and written back whole: the new bytes land in place and the
 // rest of those sectors, and the sectors around them, keep what they held.
@@ -67,6 +68,7 @@ struct WriteFailure {
 };
 
 class FlashWriteFailure : public testing::TestWithParam<WriteFailure> {};
+void PrintTo(const WriteFailure& c, std::ostream* os) { *os << c.name; }
 
 // A three-sector write that fails part-way: the finished sectors hold the new data, the ones not
 // reached keep the old, and the operator sees which step failed after the dots.
@@ -110,6 +112,7 @@ struct EraseCase {
 };
 
 class FlashErase : public testing::TestWithParam<EraseCase> {};
+void PrintTo(const EraseCase& c, std::ostream* os) { *os << c.name; }
 
 TEST_P(FlashErase, ErasesEveryTouchedSectorOneRequestEach) {
     const EraseCase& c = GetParam();

@@ -55,6 +55,11 @@ const Lines kReset = {"sh:reboot", "exit:0"};
 const Lines kLaunch = kUnpackAndDecompress + Lines{"exec:/bin/backtrace"};
 
 void PrintTo(const SlotByte& byte, std::ostream* os) { *os << "slot byte " << byte.value; }
+void PrintTo(Slot slot, std::ostream* os)
+{
+    static const char* const names[] = {"good", "erased", "bad magic", "bad CRC"};
+    *os << names[static_cast<int>(slot)];
+}
 
 class BootMatrix : public testing::TestWithParam<std::tuple<SlotByte, Slot, Slot>> {};
 
