@@ -6,47 +6,32 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
-#include <linux/ethtool.h>
 #include <linux/i2c-dev.h>
-#include <linux/sockios.h>
-#include <map>
-#include <mtd/mtd-user.h>
-#include <net/if.h>
-#include <set>
 #include <string>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/os.h"
-#include "sim/state.h"
+#include "sim/emulated_system.h"
 
 namespace sim {
+
 namespace {
-
-enum class Node { Flash, Bus, Cpld, Serial, Socket };
-
-struct Handle {
-    Node node;
-    std::string path;
-    off_t position = 0;
-    int slave = -1;       // I2C address selected on a bus
-    int real_fd = -1;     // a passed-through serial port
-};
-
-// The emulated system's state in the child; fresh for every run.
-struct System {
-    std::map<int, Handle> handles;
-    std::set<int> real_files;          // descriptors of files under /tmp, by their real number
-    std::map<int, std::string> real_paths;
-    int next_fd = 1000;
-    size_t console_next = 0;
-    termios console{};
-    termios serial{};
-};
-
 System* g_system = nullptr;
+
+bool in_rootfs(const std::string& path) {
+    const std::vector<std::string>& files = board().files.rootfs;
+    return std::find(files.begin(), files.end(), path) != files.end();
+}
+
+bool open_refused(const std::string& path) {
+    const std::vector<std::string>& refused = board().files.open_fails;
+    return std::find(refused.begin(), refused.end(), path) != refused.end();
+}
+
+
+bool is_real_file(int fd) { return sys().real_files.count(fd) != 0; }
+}  // namespace
 
 System& sys() { return *g_system; }
 Board& board() { return active_board(); }
@@ -62,37 +47,11 @@ Handle* handle(int fd) {
     return it == sys().handles.end() ? nullptr : &it->second;
 }
 
-bool is_real_file(int fd) { return sys().real_files.count(fd) != 0; }
-
-termios cooked_terminal() {
-    termios t{};
-    t.c_iflag = ICRNL | IXON;
-    t.c_oflag = OPOST | ONLCR;
-    t.c_cflag = CS8 | CREAD | CLOCAL | B9600;
-    t.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    t.c_cc[VINTR] = 3;
-    return t;
-}
-
-speed_t speed_value(speed_t code) {
-    switch (code) {
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
-    }
-}
-
-void record_tty(const std::string& name, const termios& t) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%s icanon=%d echo=%d isig=%d vmin=%d vtime=%d speed=%u", name.c_str(),
-                  (t.c_lflag & ICANON) != 0, (t.c_lflag & ECHO) != 0, (t.c_lflag & ISIG) != 0, t.c_cc[VMIN],
-                  t.c_cc[VTIME], static_cast<unsigned>(speed_value(cfgetospeed(&t))));
-    record(Event::Kind::Tty, text);
+int open_node(Node node, const std::string& path) {
+    int fd = sys().next_fd++;
+    sys().handles[fd] = Handle{node, path};
+    record(Event::Kind::Open, path);
+    return fd;
 }
 
 void advance_clock(uint64_t microseconds) {
@@ -101,255 +60,6 @@ void advance_clock(uint64_t microseconds) {
     if (!board().serial.passthrough_path.empty()) ::usleep(static_cast<useconds_t>(microseconds));
     if (state().now_us > board().virtual_limit_us) finish(End::Hung, 0);
 }
-
-// ---------------------------------------------------------------- flash
-
-bool fault_hits(FlashOp op, uint32_t count, uint64_t start, uint64_t length, bool* short_transfer) {
-    for (const FlashFault& f : board().flash.faults) {
-        if (f.op != op) continue;
-        if (f.nth != 0 && f.nth != count) continue;
-        if (f.addr && !(*f.addr >= start && *f.addr < start + std::max<uint64_t>(length, 1))) continue;
-        *short_transfer = f.short_transfer;
-        return true;
-    }
-    return false;
-}
-
-void maybe_power_cut(uint32_t count, uint32_t cut_after) {
-    if (cut_after != 0 && count == cut_after) {
-        record(Event::Kind::PowerCut, "");
-        finish(End::PowerCut, 0);
-    }
-}
-
-ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset) {
-    FlashCounters& c = state().flash_counters;
-    uint32_t n = op == FlashOp::Read ? ++c.reads : ++c.writes;
-    if (offset < 0) return fail(EINVAL);
-    uint64_t size = Flash::kArraySize;
-    uint64_t start = static_cast<uint64_t>(offset);
-    uint64_t length = start >= size ? 0 : std::min<uint64_t>(count, size - start);
-    if (op == FlashOp::Write && count > 0 && length == 0) return fail(ENOSPC);
-    bool short_transfer = false;
-    if (fault_hits(op, n, start, count, &short_transfer)) {
-        if (!short_transfer) return fail(EIO);
-        length /= 2;
-    }
-    uint8_t* cells = board().flash.data() + start;
-    if (op == FlashOp::Read) {
-        std::memcpy(buf, cells, length);
-        c.bytes_read += length;
-    } else {
-        // NOR programming only clears bits; only an erase sets them again.
-        const auto* data = static_cast<const uint8_t*>(buf);
-        for (uint64_t i = 0; i < length; ++i) cells[i] &= data[i];
-        c.bytes_written += length;
-        maybe_power_cut(n, board().flash.power_cut_after_write);
-    }
-    return static_cast<ssize_t>(length);
-}
-
-int flash_ioctl(unsigned long request, void* arg) {
-    Flash& flash = board().flash;
-    if (request == MEMGETINFO) {
-        if (flash.info_fails) return fail(EINVAL);
-        auto* info = static_cast<mtd_info_user*>(arg);
-        *info = {};
-        info->type = MTD_NORFLASH;
-        info->flags = MTD_CAP_NORFLASH;
-        info->size = flash.reported_size;
-        info->erasesize = flash.reported_erase_size;
-        info->writesize = 1;
-        return 0;
-    }
-    if (request == MEMERASE) {
-        const auto* erase = static_cast<const erase_info_user*>(arg);
-        uint32_t n = ++state().flash_counters.erases;
-        uint64_t start = erase->start;
-        uint64_t length = erase->length;
-        bool aligned = start % Flash::kBlockSize == 0 && length % Flash::kBlockSize == 0;
-        if (!aligned || length == 0 || start + length > Flash::kArraySize) return fail(EINVAL);
-        bool ignored = false;
-        if (fault_hits(FlashOp::Erase, n, start, length, &ignored)) return fail(EIO);
-        std::memset(flash.data() + start, 0xFF, length);
-        state().flash_counters.bytes_erased += length;
-        maybe_power_cut(n, flash.power_cut_after_erase);
-        return 0;
-    }
-    return fail(ENOTTY);
-}
-
-// ---------------------------------------------------------------- I2C bus and CPLD
-
-bool gate_open() { return (state().cpld[I2c::kCpldGateRegister] & I2c::kCpldGateBit) != 0; }
-
-// One transfer with the EEPROM; false with errno set when it does not take place.
-bool eeprom_answers(const Handle& bus) {
-    I2c& i2c = board().i2c;
-    uint32_t n = ++state().i2c_transfers;
-    if (i2c.fail_transfer_nth == n) return fail(EIO), false;
-    if (bus.slave != I2c::kEepromAddress || i2c.eeprom_missing) return fail(ENXIO), false;
-    if (!gate_open()) {
-        ++state().gate_refusals;
-        return fail(ENXIO), false;
-    }
-    return true;
-}
-
-void record_formatted(Event::Kind kind, const char* format, int a, int b) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, a, b);
-    record(kind, text);
-}
-
-ssize_t bus_write(Handle& bus, const void* buf, size_t count) {
-    if (!eeprom_answers(bus)) return -1;
-    const auto* bytes = static_cast<const uint8_t*>(buf);
-    std::string text = "0x54 write";
-    for (size_t i = 0; i < count; ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, " %02x", bytes[i]);
-        text += byte;
-    }
-    record(Event::Kind::I2c, text);
-    // The EEPROM takes one address byte, then stores the rest from there on.
-    if (count > 0) bus.position = bytes[0];
-    for (size_t i = 1; i < count; ++i) state().eeprom[(bus.position++) & 0xFF] = bytes[i];
-    return static_cast<ssize_t>(count);
-}
-
-ssize_t bus_read(Handle& bus, void* buf, size_t count) {
-    if (!eeprom_answers(bus)) return -1;
-    size_t delivered = board().i2c.short_plain_read && count > 0 ? count - 1 : count;
-    auto* bytes = static_cast<uint8_t*>(buf);
-    for (size_t i = 0; i < delivered; ++i) bytes[i] = state().eeprom[(bus.position++) & 0xFF];
-    record_formatted(Event::Kind::I2c, "0x54 read %d of %d", static_cast<int>(delivered), static_cast<int>(count));
-    return static_cast<ssize_t>(delivered);
-}
-
-ssize_t cpld_transfer(Handle& h, void* buf, size_t count, bool writing) {
-    I2c& i2c = board().i2c;
-    if (writing ? i2c.cpld_write_fails : i2c.cpld_read_fails) return fail(EIO);
-    if (count == 0) return 0;
-    if (h.position < 0 || h.position >= 256) return 0;
-    uint8_t& reg = state().cpld[h.position];
-    if (writing) {
-        reg = *static_cast<const uint8_t*>(buf);
-        record_formatted(Event::Kind::Cpld, "%d=%02x", static_cast<int>(h.position), reg);
-    } else {
-        *static_cast<uint8_t*>(buf) = reg;
-    }
-    ++h.position;
-    return 1;
-}
-
-// ---------------------------------------------------------------- serial port
-
-ssize_t serial_read(Handle& h, void* buf, size_t count) {
-    if (h.real_fd >= 0) {
-        ssize_t n = ::read(h.real_fd, buf, count);
-        if (n > 0) record(Event::Kind::SerialRx, buf, static_cast<uint32_t>(n));
-        return n;
-    }
-    auto* bytes = static_cast<uint8_t*>(buf);
-    size_t n = 0;
-    SerialPeer* peer = board().serial.peer.get();
-    while (peer != nullptr && n < count) {
-        std::optional<uint8_t> b = peer->send(state().now_us);
-        if (!b) break;
-        bytes[n++] = *b;
-    }
-    if (n == 0) return fail(EAGAIN);
-    record(Event::Kind::SerialRx, bytes, static_cast<uint32_t>(n));
-    return static_cast<ssize_t>(n);
-}
-
-ssize_t serial_write(Handle& h, const void* buf, size_t count) {
-    record(Event::Kind::SerialTx, buf, static_cast<uint32_t>(count));
-    if (h.real_fd >= 0) return ::write(h.real_fd, buf, count);
-    const auto* bytes = static_cast<const uint8_t*>(buf);
-    if (SerialPeer* peer = board().serial.peer.get())
-        for (size_t i = 0; i < count; ++i) peer->receive(bytes[i], state().now_us);
-    return static_cast<ssize_t>(count);
-}
-
-// ---------------------------------------------------------------- console
-
-ssize_t console_read(void* buf, size_t count) {
-    std::vector<ConsoleInput>& input = board().console.input;
-    while (sys().console_next < input.size()) {
-        ConsoleInput entry = input[sys().console_next++];
-        if (entry.kind == ConsoleInput::Kind::Signal) {
-            raise(SIGINT);
-            continue;
-        }
-        if (entry.kind == ConsoleInput::Kind::Interrupt) {
-            raise(SIGINT);
-            return fail(EINTR);
-        }
-        if (count == 0) return 0;
-        *static_cast<uint8_t*>(buf) = entry.key;
-        return 1;
-    }
-    return 0;
-}
-
-// ---------------------------------------------------------------- network interface
-
-int socket_ioctl(unsigned long request, void* arg) {
-    Net& net = board().net;
-    auto* request_record = static_cast<ifreq*>(arg);
-    if (std::strncmp(request_record->ifr_name, "eth0", IFNAMSIZ) != 0 || net.interface_missing) return fail(ENODEV);
-    switch (request) {
-    case SIOCGIFINDEX: request_record->ifr_ifindex = 2; return 0;
-    case SIOCGIFFLAGS:
-        if (net.flags_fail) return fail(EIO);
-        request_record->ifr_flags = net.flags;
-        return 0;
-    case SIOCETHTOOL: {
-        if (net.ethtool_fails) return fail(EOPNOTSUPP);
-        auto* value = reinterpret_cast<ethtool_value*>(request_record->ifr_data);
-        if (value->cmd != ETHTOOL_GLINK) return fail(EOPNOTSUPP);
-        value->data = net.link ? 1 : 0;
-        return 0;
-    }
-    default: return fail(ENOTTY);
-    }
-}
-
-// ---------------------------------------------------------------- paths
-
-bool in_rootfs(const std::string& path) {
-    const std::vector<std::string>& files = board().files.rootfs;
-    return std::find(files.begin(), files.end(), path) != files.end();
-}
-
-bool open_refused(const std::string& path) {
-    const std::vector<std::string>& refused = board().files.open_fails;
-    return std::find(refused.begin(), refused.end(), path) != refused.end();
-}
-
-int open_node(Node node, const std::string& path) {
-    int fd = sys().next_fd++;
-    sys().handles[fd] = Handle{node, path};
-    record(Event::Kind::Open, path);
-    return fd;
-}
-
-int open_serial(const std::string& path, int flags) {
-    Serial& serial = board().serial;
-    if (serial.missing) return fail(ENOENT);
-    int real_fd = -1;
-    if (!serial.passthrough_path.empty()) {
-        real_fd = ::open(serial.passthrough_path.c_str(), flags);
-        if (real_fd < 0) return -1;
-    }
-    int fd = open_node(Node::Serial, path);
-    sys().handles[fd].real_fd = real_fd;
-    return fd;
-}
-
-}  // namespace
 
 void begin_run_in_child() {
     static System system;

@@ -8,24 +8,28 @@
 
 static const char CPLD_DEVICE[] = "/dev/tavik/cpld_mmmap";
 
+static bool seek_gate_register(int fd)
+{
+    if (os::lseek(fd, CPLD_SMS_REG, SEEK_SET) >= 0)
+        return true;
+    puts("CPLD seek error");
+    return false;
+}
+
 // The register is read, changed in its one bit and written back, so the other seven bits that
 // the board keeps there survive.
 static int change_gate(int fd, int on)
 {
     uint8_t reg;
-    if (os::lseek(fd, CPLD_SMS_REG, SEEK_SET) < 0) {
-        puts("CPLD seek error");
+    if (!seek_gate_register(fd))
         return -1;
-    }
     if (os::read(fd, &reg, 1) != 1) {
         puts("CPLD read error");
         return -1;
     }
     reg = on ? reg | CPLD_SMS_ACCESS : reg & static_cast<uint8_t>(~CPLD_SMS_ACCESS);
-    if (os::lseek(fd, CPLD_SMS_REG, SEEK_SET) < 0) {
-        puts("CPLD seek error");
+    if (!seek_gate_register(fd))
         return -1;
-    }
     if (os::write(fd, &reg, 1) != 1) {
         puts("CPLD write error");
         return -1;

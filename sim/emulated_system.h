@@ -1,0 +1,70 @@
+// The emulated operating system inside a run: its descriptor table and the devices behind it.
+// Shared by the files that emulate one device each; only sim's own code includes it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+
+#include "sim/state.h"
+
+namespace sim {
+
+enum class Node { Flash, Bus, Cpld, Serial, Socket };
+
+struct Handle {
+    Node node;
+    std::string path;
+    off_t position = 0;
+    int slave = -1;       // I2C address selected on a bus
+    int real_fd = -1;     // a passed-through serial port
+};
+
+// The emulated system's state in the child; fresh for every run.
+struct System {
+    std::map<int, Handle> handles;
+    std::set<int> real_files;          // descriptors of files under /tmp, by their real number
+    std::map<int, std::string> real_paths;
+    int next_fd = 1000;
+    size_t console_next = 0;
+    termios console{};
+    termios serial{};
+};
+
+System& sys();
+Board& board();
+SharedState& state();
+// Sets errno and gives -1, as a failing system call does.
+int fail(int error);
+Handle* handle(int fd);
+int open_node(Node node, const std::string& path);
+void advance_clock(uint64_t microseconds);
+
+// Flash (flash_device.cpp).
+ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset);
+int flash_ioctl(unsigned long request, void* arg);
+
+// I2C bus, EEPROM and CPLD register file (i2c_devices.cpp).
+bool eeprom_answers(const Handle& bus);
+void record_formatted(Event::Kind kind, const char* format, int a, int b);
+ssize_t bus_write(Handle& bus, const void* buf, size_t count);
+ssize_t bus_read(Handle& bus, void* buf, size_t count);
+ssize_t cpld_transfer(Handle& h, void* buf, size_t count, bool writing);
+
+// Serial port (serial_port.cpp).
+int open_serial(const std::string& path, int flags);
+ssize_t serial_read(Handle& h, void* buf, size_t count);
+ssize_t serial_write(Handle& h, const void* buf, size_t count);
+
+// Console and terminal settings (console.cpp).
+termios cooked_terminal();
+void record_tty(const std::string& name, const termios& t);
+ssize_t console_read(void* buf, size_t count);
+
+// Management network interface (net_device.cpp).
+int socket_ioctl(unsigned long request, void* arg);
+
+}  // namespace sim
