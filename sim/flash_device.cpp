@@ -1,5 +1,6 @@
 // The emulated NOR flash behind "/dev/mtd0": AND-only programming, block erases, faults and power cuts.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <mtd/mtd-user.h>
@@ -76,7 +77,9 @@ int flash_ioctl(unsigned long request, void* arg) {
         uint32_t n = ++state().flash_counters.erases;
         uint64_t start = erase->start;
         uint64_t length = erase->length;
-        bool aligned = start % Flash::kBlockSize == 0 && length % Flash::kBlockSize == 0;
+        // Erases go by the erase size the device reports, as the driver checks them.
+        uint64_t unit = std::has_single_bit(flash.reported_erase_size) ? flash.reported_erase_size : Flash::kBlockSize;
+        bool aligned = start % unit == 0 && length % unit == 0;
         if (!aligned || length == 0 || start + length > Flash::kArraySize) return fail(EINVAL);
         bool ignored = false;
         if (fault_hits(FlashOp::Erase, n, start, length, &ignored)) return fail(EIO);
