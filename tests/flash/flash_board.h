@@ -21,12 +21,6 @@ inline uint8_t pattern_at(uint32_t address) { return static_cast<uint8_t>((addre
 // What the tests write: never equal to the pattern at the same place.
 inline uint8_t data_at(uint32_t index) { return static_cast<uint8_t>(~((index * 7) ^ (index >> 9) ^ 0x40)); }
 
-// All fields spelled out: GCC 12 warns about the defaulted ones of a braced FlashFault.
-inline sim::FlashFault fault(sim::FlashOp op, uint32_t nth, std::optional<uint32_t> addr = std::nullopt,
-                             bool short_transfer = false) {
-    return sim::FlashFault{op, nth, addr, short_transfer};
-}
-
 inline void preload(sim::Board& board, uint32_t from, uint32_t to) {
     for (uint32_t a = from; a < to; ++a)
         board.flash.data()[a] = pattern_at(a);

@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Ranges, FlashRange, testing::Values(
 
 TEST(FlashRead, ShortTransferIsAFailure) {
     sim::Board board;
-    board.flash.faults.push_back(fault(sim::FlashOp::Read, 1, std::nullopt, true));
+    board.flash.faults.push_back(sim::FlashFault(sim::FlashOp::Read, 1, std::nullopt, true));
     const sim::Run r = run_with_flash(board, [] {
         uint8_t buffer[512];
         return api_flash_read(buffer, flash_fd, 0x03FE0004, sizeof buffer);

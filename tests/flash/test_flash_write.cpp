@@ -90,16 +90,16 @@ TEST_P(FlashWriteFailure, StopsAtTheFailedStepAndSaysWhich) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FlashWriteFailure, testing::Values(
-    WriteFailure{"ReadOfTheSecondSector", fault(sim::FlashOp::Read, 2), ".Flash Write mtd read failed.\n\n", 1, 1},
-    WriteFailure{"EraseOfTheSecondSector", fault(sim::FlashOp::Erase, 2), ".Flash Write mtd erase failed.\n\n", 1, 2},
-    WriteFailure{"PieceOfTheSecondSector", fault(sim::FlashOp::Write, kPiecesPerSector + 5),
+    WriteFailure{"ReadOfTheSecondSector", sim::FlashFault(sim::FlashOp::Read, 2), ".Flash Write mtd read failed.\n\n", 1, 1},
+    WriteFailure{"EraseOfTheSecondSector", sim::FlashFault(sim::FlashOp::Erase, 2), ".Flash Write mtd erase failed.\n\n", 1, 2},
+    WriteFailure{"PieceOfTheSecondSector", sim::FlashFault(sim::FlashOp::Write, kPiecesPerSector + 5),
                  ".Flash Write mtd write failed.\n\n", 1, 2},
-    WriteFailure{"EraseAtTheThirdSector", fault(sim::FlashOp::Erase, 0, 4 * kSector + 0x100),
+    WriteFailure{"EraseAtTheThirdSector", sim::FlashFault(sim::FlashOp::Erase, 0, 4 * kSector + 0x100),
                  "..Flash Write mtd erase failed.\n\n", 2, 3},
     // Half a sector read back would be written back with the rest lost: nothing may be erased.
-    WriteFailure{"ShortReadOfTheFirstSector", fault(sim::FlashOp::Read, 1, std::nullopt, true),
+    WriteFailure{"ShortReadOfTheFirstSector", sim::FlashFault(sim::FlashOp::Read, 1, std::nullopt, true),
                  "Flash Write mtd read failed.\n\n", 0, 0},
-    WriteFailure{"ShortFirstPiece", fault(sim::FlashOp::Write, 1, std::nullopt, true),
+    WriteFailure{"ShortFirstPiece", sim::FlashFault(sim::FlashOp::Write, 1, std::nullopt, true),
                  "Flash Write mtd write failed.\n\n", 0, 1}),
     [](const testing::TestParamInfo<WriteFailure>& info) { return std::string(info.param.name); });
 
@@ -122,6 +122,7 @@ TEST_P(FlashErase, ErasesEveryTouchedSectorOneRequestEach) {
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(board.flash.counters().erases, (c.erased_to - c.erased_from) / kSector);
+    EXPECT_EQ(board.flash.counters().bytes_erased, c.erased_to - c.erased_from);
     EXPECT_EQ(flash_mismatch(board, c.erased_from - kSector, c.erased_to + kSector, [&](uint32_t a) {
                   return a >= c.erased_from && a < c.erased_to ? uint8_t{0xFF} : pattern_at(a);
               }), "");
@@ -136,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Ranges, FlashErase, testing::Values(
 TEST(FlashErase, StopsAtTheFirstFailedSector) {
     sim::Board board;
     preload(board, kSector, 5 * kSector);
-    board.flash.faults.push_back(fault(sim::FlashOp::Erase, 2));
+    board.flash.faults.push_back(sim::FlashFault(sim::FlashOp::Erase, 2));
     const sim::Run r = run_with_flash(board, [] { return api_flash_erase(flash_fd, 2 * kSector, 3 * kSector); });
     EXPECT_EQ(r.value, -1);
     EXPECT_EQ(r.out, "Flash Erase mtd erase failed.\n");

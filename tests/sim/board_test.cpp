@@ -6,9 +6,15 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <cstring>
+#include <functional>
+#include <linux/ethtool.h>
 #include <linux/i2c-dev.h>
+#include <linux/sockios.h>
 #include <mtd/mtd-user.h>
+#include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include "platform/os.h"
 #include "sim/board.h"
@@ -131,6 +137,56 @@ TEST(SimBoard, ConsoleDeliversKeysInterruptsAndEndOfInput) {
         return 0;
     });
     EXPECT_EQ(r.out, "a<intr>b<end> 1\n");
+}
+
+TEST(SimBoard, ASignalBeforeAReadLeavesTheReadItsKey) {
+    sim::Board board;
+    board.console.signal().keys("k");
+    sim::Run r = board.run([] {
+        static volatile sig_atomic_t interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = [](int) { interrupted = 1; };
+        os::sigaction(SIGINT, &action, nullptr);
+        char key = 0;
+        ssize_t n = os::read(0, &key, 1);
+        return n == 1 && key == 'k' && interrupted == 1;
+    });
+    EXPECT_EQ(r.value, 1);
+}
+
+TEST(SimBoard, ManagementInterfaceAnswersAsItsKnobsSay) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Net&)> set;
+        int expected;  // failed request (1 socket, 2 index, 3 flags, 4 ethtool), or 10 + link
+    };
+    const Case cases[] = {
+        {"up with link", [](sim::Net&) {}, 11},
+        {"no link", [](sim::Net& n) { n.link = false; }, 10},
+        {"no socket", [](sim::Net& n) { n.socket_fails = true; }, 1},
+        {"no interface", [](sim::Net& n) { n.interface_missing = true; }, 2},
+        {"flags fail", [](sim::Net& n) { n.flags_fail = true; }, 3},
+        {"ethtool fails", [](sim::Net& n) { n.ethtool_fails = true; }, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Board board;
+        c.set(board.net);
+        sim::Run r = board.run([] {
+            int fd = os::socket(AF_INET, SOCK_DGRAM, 0);
+            if (fd < 0) return 1;
+            ifreq request{};
+            std::strncpy(request.ifr_name, "eth0", IFNAMSIZ - 1);
+            if (os::ioctl(fd, SIOCGIFINDEX, &request) < 0) return 2;
+            if (os::ioctl(fd, SIOCGIFFLAGS, &request) < 0) return 3;
+            if ((request.ifr_flags & (IFF_UP | IFF_RUNNING)) != (IFF_UP | IFF_RUNNING)) return 5;
+            ethtool_value value{ETHTOOL_GLINK, 0};
+            request.ifr_data = reinterpret_cast<char*>(&value);
+            if (os::ioctl(fd, SIOCETHTOOL, &request) < 0) return 4;
+            return 10 + static_cast<int>(value.data);
+        });
+        EXPECT_EQ(r.value, c.expected);
+    }
 }
 
 TEST(SimBoard, ShellRecordsCommandsAndRunsTheirEffects) {
