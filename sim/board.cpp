@@ -104,10 +104,7 @@ void record(Event::Kind kind, const void* text, uint32_t length) {
         if (last->kind == static_cast<uint32_t>(kind)) {
             uint32_t start = s.last_record + sizeof(EventRecord) + last->length;
             uint32_t end = s.last_record + sizeof(EventRecord) + padded(last->length + length);
-            if (end > SharedState::kLogCapacity) {
-                s.log_overflow = true;
-                finish(End::Hung, 0);
-            }
+            if (end > SharedState::kLogCapacity) finish(End::Hung, 0);
             std::memcpy(s.log + start, text, length);
             last->length += length;
             s.log_used = end;
@@ -115,10 +112,8 @@ void record(Event::Kind kind, const void* text, uint32_t length) {
         }
     }
     uint32_t end = s.log_used + sizeof(EventRecord) + padded(length);
-    if (end > SharedState::kLogCapacity) {
-        s.log_overflow = true;
-        finish(End::Hung, 0);
-    }
+    // A run that fills the log is looping without end.
+    if (end > SharedState::kLogCapacity) finish(End::Hung, 0);
     EventRecord* r = record_at(s, s.log_used);
     r->kind = static_cast<uint32_t>(kind);
     r->length = length;
@@ -190,7 +185,6 @@ Run Board::run(const std::function<int()>& body) {
     s.value = 0;
     s.log_used = 0;
     s.last_record = 0;
-    s.log_overflow = false;
 
     std::fflush(nullptr);
     pid_t child = fork();
@@ -363,8 +357,18 @@ std::vector<std::string> Run::steps() const {
 
 std::vector<std::string> Run::steps(std::initializer_list<Event::Kind> kinds) const {
     std::vector<std::string> lines;
-    for (const Event& e : events)
-        if (std::find(kinds.begin(), kinds.end(), e.kind) != kinds.end()) lines.push_back(render(e));
+    const Event* previous = nullptr;
+    for (const Event& e : events) {
+        if (std::find(kinds.begin(), kinds.end(), e.kind) == kinds.end()) continue;
+        // Output of one stream that only left-out steps separated reads as one piece.
+        bool same_stream = previous != nullptr && previous->kind == e.kind &&
+                           (e.kind == Event::Kind::Out || e.kind == Event::Kind::Err);
+        if (same_stream)
+            lines.back() += e.text;
+        else
+            lines.push_back(render(e));
+        previous = &e;
+    }
     return lines;
 }
 

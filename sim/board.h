@@ -245,7 +245,8 @@ struct Run {
     // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "note:..."), adjacent output of one
     // stream, adjacent serial bytes of one direction and adjacent sleeps merged.
     std::vector<std::string> steps() const;
-    // Only the steps of the given kinds, in order.
+    // Only the steps of the given kinds, in order, output of one stream merged again where the
+    // steps left out stood between its pieces.
     std::vector<std::string> steps(std::initializer_list<Event::Kind> kinds) const;
 };
 

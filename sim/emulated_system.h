@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <map>
-#include <set>
 #include <string>
 #include <sys/types.h>
 #include <termios.h>
@@ -26,8 +25,7 @@ struct Handle {
 // The emulated system's state in the child; fresh for every run.
 struct System {
     std::map<int, Handle> handles;
-    std::set<int> real_files;          // descriptors of files under /tmp, by their real number
-    std::map<int, std::string> real_paths;
+    std::map<int, std::string> real_paths;  // files under /tmp: real descriptor -> board path
     int next_fd = 1000;
     size_t console_next = 0;
     termios console{};

@@ -30,7 +30,14 @@ bool open_refused(const std::string& path) {
 }
 
 
-bool is_real_file(int fd) { return sys().real_files.count(fd) != 0; }
+// Plain reads and writes on the flash device move its file position, as on the MTD driver.
+ssize_t flash_stream(Handle& h, FlashOp op, void* buf, size_t count) {
+    ssize_t n = flash_transfer(op, buf, count, h.position);
+    if (n > 0) h.position += n;
+    return n;
+}
+
+bool is_real_file(int fd) { return sys().real_paths.count(fd) != 0; }
 }  // namespace
 
 System& sys() { return *g_system; }
@@ -89,7 +96,6 @@ int open(const char* path_text, int flags, mode_t mode) {
     if (host.empty()) return fail(in_rootfs(path) ? EACCES : ENOENT);
     int fd = ::open(host.c_str(), flags, mode);
     if (fd < 0) return -1;
-    sys().real_files.insert(fd);
     sys().real_paths[fd] = path;
     record(Event::Kind::Open, path);
     return fd;
@@ -104,7 +110,6 @@ int close(int fd) {
     }
     if (!is_real_file(fd)) return fail(EBADF);
     record(Event::Kind::Close, sys().real_paths[fd]);
-    sys().real_files.erase(fd);
     sys().real_paths.erase(fd);
     return ::close(fd);
 }
@@ -113,11 +118,7 @@ ssize_t read(int fd, void* buf, size_t count) {
     if (fd == 0) return console_read(buf, count);
     if (Handle* h = handle(fd)) {
         switch (h->node) {
-        case Node::Flash: {
-            ssize_t n = flash_transfer(FlashOp::Read, buf, count, h->position);
-            if (n > 0) h->position += n;
-            return n;
-        }
+        case Node::Flash: return flash_stream(*h, FlashOp::Read, buf, count);
         case Node::Bus: return bus_read(*h, buf, count);
         case Node::Cpld: return cpld_transfer(*h, buf, count, false);
         case Node::Serial: return serial_read(*h, buf, count);
@@ -136,11 +137,7 @@ ssize_t write(int fd, const void* buf, size_t count) {
     }
     if (Handle* h = handle(fd)) {
         switch (h->node) {
-        case Node::Flash: {
-            ssize_t n = flash_transfer(FlashOp::Write, const_cast<void*>(buf), count, h->position);
-            if (n > 0) h->position += n;
-            return n;
-        }
+        case Node::Flash: return flash_stream(*h, FlashOp::Write, const_cast<void*>(buf), count);
         case Node::Bus: return bus_write(*h, buf, count);
         case Node::Cpld: return cpld_transfer(*h, const_cast<void*>(buf), count, true);
         case Node::Serial: return serial_write(*h, buf, count);

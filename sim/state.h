@@ -25,7 +25,6 @@ struct SharedState {
     static constexpr uint32_t kLogCapacity = 16u << 20;
     uint32_t log_used;
     uint32_t last_record;  // offset of the newest record, for merging
-    bool log_overflow;
     alignas(8) char log[kLogCapacity];
 };
 

@@ -86,7 +86,7 @@ TEST_P(BootMatrix, BootsTheFirstGoodSlotOrResets)
             expected.push_back(final_refusal(second_kind));
     }
     expected = expected + (launched ? kLaunch : kReset);
-    EXPECT_EQ(course(r, kConsoleAndCommands), expected);
+    EXPECT_EQ(r.steps(kConsoleAndCommands), expected);
     EXPECT_EQ(r.end, launched ? sim::End::Exec : sim::End::Exited);
     EXPECT_EQ(r.value, 0);
     // The last attempt truncates the archive, whatever it makes of its slot.
@@ -213,7 +213,7 @@ TEST_P(BootCases, BootsAsExpected)
 
     sim::Run r = board.run([] { return launcher_main(0, nullptr); });
 
-    EXPECT_EQ(course(r, kConsoleAndCommands), c.expected);
+    EXPECT_EQ(r.steps(kConsoleAndCommands), c.expected);
     EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), c.archive);
 }
 
@@ -233,7 +233,7 @@ TEST_P(OversizeRecord, IsRefusedAsCrcMismatch)
 
     sim::Run r = board.run([] { return launcher_main(0, nullptr); });
 
-    EXPECT_EQ(course(r, kConsoleAndCommands), kToSlot2 + kLaunch);
+    EXPECT_EQ(r.steps(kConsoleAndCommands), kToSlot2 + kLaunch);
     EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), payload_of(2));
     EXPECT_LT(board.flash.counters().bytes_read, 4096u);
 }

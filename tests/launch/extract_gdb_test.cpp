@@ -121,7 +121,7 @@ TEST_P(DebuggerRefusal, LeavesNoDebuggerAndClosesTheFile)
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.commands, Lines{});
-    EXPECT_EQ(course(r, {sim::Event::Kind::Open, sim::Event::Kind::Close}),
+    EXPECT_EQ(r.steps({sim::Event::Kind::Open, sim::Event::Kind::Close}),
               (c.opened ? Lines{"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"} : Lines{"open:/dev/mtd0"}));
     EXPECT_EQ(board.read_file("/tmp/gdb.gz"), c.opened ? std::optional<std::string>("") : std::nullopt);
 }
@@ -144,7 +144,7 @@ TEST(DebuggerCopy, NoSlotToCopyFrom)
     sim::Board board;
     sim::Run r = extract(board, 3);
     EXPECT_EQ(r.value, 0);
-    EXPECT_EQ(course(r, {sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Open}), Lines{"open:/dev/mtd0"});
+    EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Open}), Lines{"open:/dev/mtd0"});
 }
 
 }  // namespace

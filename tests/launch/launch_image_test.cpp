@@ -98,9 +98,9 @@ sim::Run run_launch_mode(const LaunchCase& c, bool console_is_pipe)
 TEST_P(LaunchModes, RunTheirCommandLines)
 {
     sim::Run on_terminal = run_launch_mode(GetParam(), false);
-    EXPECT_EQ(course(on_terminal, kLaunchSteps), kPrepare + GetParam().after_prepare);
+    EXPECT_EQ(on_terminal.steps(kLaunchSteps), kPrepare + GetParam().after_prepare);
     sim::Run on_pipe = run_launch_mode(GetParam(), true);
-    EXPECT_EQ(course(on_pipe, kConsoleAndCommands), course(on_terminal, kConsoleAndCommands));
+    EXPECT_EQ(on_pipe.steps(kConsoleAndCommands), on_terminal.steps(kConsoleAndCommands));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LaunchModes, testing::ValuesIn(kCases),
@@ -123,7 +123,7 @@ TEST_P(IncompatibleImage, OffersRescueOnYes)
     });
 
     std::string answer = rescue ? "Entering Rescue Mode.\n" : "";
-    EXPECT_EQ(course(r, {Kind::Out, Kind::Access, Kind::Close, Kind::Exec}),
+    EXPECT_EQ(r.steps({Kind::Out, Kind::Access, Kind::Close, Kind::Exec}),
               (Lines{"access:/tmp/home/bin/distro-id", std::string("out:") + kPrompt + answer, "close:/dev/i2c-0",
                      "out:Uncompressing application image....\n", "exec:/bin/backtrace"}));
 }
@@ -137,7 +137,7 @@ TEST(LaunchFailures, ShellThatCannotRunEndsInReset)
     sim::Board board;
     board.shell.unavailable = true;
     sim::Run r = board.run([]() -> int { launch_image(0); });
-    EXPECT_EQ(course(r, kConsoleAndCommands),
+    EXPECT_EQ(r.steps(kConsoleAndCommands),
               (Lines{"sh:" + kUnpackLine, "err:Failed to gunzip Application OS.\n", "sh:reboot",
                      "err:System reboot failed, please power-cycle.\n", "exit:0"}));
     EXPECT_EQ(r.end, sim::End::Exited);
@@ -152,7 +152,7 @@ TEST(LaunchFailures, ExecThatFailsEndsInReset)
         api_i2c_init();
         launch_image(0);
     });
-    EXPECT_EQ(course(r, kLaunchSteps), kPrepare + kBacktrace + Lines{"err:Failed to start Application OS.\n"} + kReset);
+    EXPECT_EQ(r.steps(kLaunchSteps), kPrepare + kBacktrace + Lines{"err:Failed to start Application OS.\n"} + kReset);
     EXPECT_EQ(r.exec_argv, Lines{"/bin/backtrace"});
 }
 
@@ -161,7 +161,7 @@ TEST(BoardReset, EndsWithStatusZeroWhateverRebootReports)
     sim::Board board;
     board.shell.on("reboot", [](sim::Board&, const std::string&) { return 1; });
     sim::Run r = board.run([]() -> int { board_reset(); });
-    EXPECT_EQ(course(r, kLaunchSteps), kReset);
+    EXPECT_EQ(r.steps(kLaunchSteps), kReset);
     EXPECT_EQ(r.end, sim::End::Exited);
     EXPECT_EQ(r.value, 0);
 }

@@ -29,19 +29,6 @@ Lines operator+(Lines a, const Lines& b)
     return a;
 }
 
-Lines course(const sim::Run& run, std::initializer_list<sim::Event::Kind> kinds)
-{
-    Lines lines;
-    for (const std::string& step : run.steps(kinds)) {
-        bool output = step.rfind("out:", 0) == 0 || step.rfind("err:", 0) == 0;
-        if (output && !lines.empty() && lines.back().compare(0, 4, step, 0, 4) == 0)
-            lines.back() += step.substr(4);
-        else
-            lines.push_back(step);
-    }
-    return lines;
-}
-
 void unpack_compatible_image(sim::Board& board)
 {
     board.shell.on(kUnpackLine, [](sim::Board& b, const std::string&) {

@@ -18,10 +18,6 @@ void put_header(sim::Board& board, uint32_t base, uint32_t len);
 // An expected course made of pieces.
 Lines operator+(Lines a, const Lines& b);
 
-// The steps of the given kinds, with adjacent output of one stream joined, so that an expected
-// course does not depend on which other events split the output.
-Lines course(const sim::Run& run, std::initializer_list<sim::Event::Kind> kinds);
-
 // The kinds that show what an operator sees and what the board runs.
 inline constexpr std::initializer_list<sim::Event::Kind> kConsoleAndCommands = {
     sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Shell, sim::Event::Kind::Exec,
