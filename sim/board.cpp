@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "sim/emulated_system.h"
 #include "sim/state.h"
 
 namespace sim {
@@ -37,7 +38,7 @@ EventRecord* record_at(SharedState& s, uint32_t offset) { return reinterpret_cas
 
 uint32_t padded(uint32_t length) { return (length + 7u) & ~7u; }
 
-// The console streams of a run: stdout line-buffered as on a terminal, stderr unbuffered, each
+// The console streams of a run: stdin reads the emulated console, stdout line-buffered as on a terminal, stderr unbuffered, each
 // write recorded in order so that the test sees how the two interleave.
 ssize_t write_stream(void* cookie, const char* data, size_t size) {
     record(cookie == nullptr ? Event::Kind::Out : Event::Kind::Err, data, static_cast<uint32_t>(size));
@@ -47,11 +48,15 @@ ssize_t write_stream(void* cookie, const char* data, size_t size) {
 void capture_console_streams(bool output_is_pipe) {
     cookie_io_functions_t io{};
     io.write = write_stream;
+    cookie_io_functions_t input{};
+    input.read = console_stream_read;
+    FILE* in = fopencookie(nullptr, "r", input);
     FILE* out = fopencookie(nullptr, "w", io);
     FILE* err = fopencookie(reinterpret_cast<void*>(1), "w", io);
-    if (out == nullptr || err == nullptr) _exit(120);
+    if (in == nullptr || out == nullptr || err == nullptr) _exit(120);
     setvbuf(out, nullptr, output_is_pipe ? _IOFBF : _IOLBF, BUFSIZ);
     setvbuf(err, nullptr, _IONBF, 0);
+    stdin = in;
     stdout = out;
     stderr = err;
 }
@@ -331,20 +336,6 @@ const ShellEffect* Shell::effect_for(const std::string& command) const {
         if (matches) return &rule.effect;
     }
     return nullptr;
-}
-
-ScriptedPeer& ScriptedPeer::at(uint64_t time_us, const std::vector<uint8_t>& bytes) {
-    for (uint8_t b : bytes) script_.push_back({time_us, b});
-    std::stable_sort(script_.begin() + static_cast<std::ptrdiff_t>(next_), script_.end(),
-                     [](const Timed& a, const Timed& b) { return a.time_us < b.time_us; });
-    return *this;
-}
-
-void ScriptedPeer::receive(uint8_t, uint64_t) {}
-
-std::optional<uint8_t> ScriptedPeer::send(uint64_t now_us) {
-    if (next_ >= script_.size() || script_[next_].time_us > now_us) return std::nullopt;
-    return script_[next_++].byte;
 }
 
 // ---------------------------------------------------------------- a run's record

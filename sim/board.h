@@ -125,6 +125,9 @@ public:
     // flushed before a shell command or an exec then shows after it, or is lost.
     bool output_is_pipe = false;
     std::vector<ConsoleInput> input;
+    // The operator interrupts (SIGINT) once the virtual clock reaches this time, whatever the program
+    // is doing then.
+    std::optional<uint64_t> interrupt_at_us;
 
     Console& keys(const std::string& text);
     Console& interrupt();
@@ -177,6 +180,37 @@ private:
     };
     std::vector<Timed> script_;
     size_t next_ = 0;
+};
+
+// A peer that answers the board.  Its steps happen in order: each sends its bytes once the board
+// has sent the step's trigger byte (bytes the board sends that are not the trigger are passed
+// over), or, for a step without a trigger, as soon as the step before it has happened; a step's
+// delay then passes before its first byte leaves.  Bytes follow one another byte_time_us apart, as
+// on a line of that speed, and each is there for the board once it has wholly arrived.
+class ReactivePeer : public SerialPeer {
+public:
+    explicit ReactivePeer(uint64_t byte_time_us = 0) : byte_time_us_(byte_time_us) {}
+    ReactivePeer& on(uint8_t trigger, const std::vector<uint8_t>& bytes, uint64_t delay_us = 0);
+    ReactivePeer& then(const std::vector<uint8_t>& bytes, uint64_t delay_us = 0);
+    void receive(uint8_t byte, uint64_t now_us) override;
+    std::optional<uint8_t> send(uint64_t now_us) override;
+
+private:
+    struct Step {
+        std::optional<uint8_t> trigger;
+        std::vector<uint8_t> bytes;
+        uint64_t delay_us;
+    };
+    void fire(uint64_t at_us);
+    void fire_untriggered(uint64_t now_us);
+
+    uint64_t byte_time_us_;
+    std::vector<Step> steps_;
+    size_t next_step_ = 0;
+    uint64_t last_fired_us_ = 0;
+    uint64_t line_free_us_ = 0;
+    std::vector<std::pair<uint64_t, uint8_t>> outgoing_;
+    size_t next_out_ = 0;
 };
 
 class Serial {

@@ -38,6 +38,18 @@ void record_tty(const std::string& name, const termios& t) {
     record(Event::Kind::Tty, text);
 }
 
+namespace {
+
+// A read that a caught signal interrupts ends with EINTR, unless the handler was installed with
+// SA_RESTART: then the kernel restarts it and it goes on waiting.  An ignored signal does not
+// interrupt it at all.
+bool read_restarts_after_interrupt() {
+    struct sigaction current {};
+    ::sigaction(SIGINT, nullptr, &current);
+    return current.sa_handler == SIG_IGN || (current.sa_flags & SA_RESTART) != 0;
+}
+
+}  // namespace
 
 ssize_t console_read(void* buf, size_t count) {
     std::vector<ConsoleInput>& input = board().console.input;
@@ -49,6 +61,7 @@ ssize_t console_read(void* buf, size_t count) {
         }
         if (entry.kind == ConsoleInput::Kind::Interrupt) {
             raise(SIGINT);
+            if (read_restarts_after_interrupt()) continue;
             return fail(EINTR);
         }
         if (count == 0) return 0;
@@ -56,6 +69,25 @@ ssize_t console_read(void* buf, size_t count) {
         return 1;
     }
     return 0;
+}
+
+
+// Standard input as stdio sees it: each read of its buffer takes what a read of the console would
+// give at once, a whole line on a terminal in canonical mode, every key typed so far otherwise.  A
+// program that reads the console through stdio therefore swallows keys that later reads miss.
+ssize_t console_stream_read(void*, char* buf, size_t size) {
+    const std::vector<ConsoleInput>& input = board().console.input;
+    bool line_at_a_time = board().console.is_tty && (sys().console.c_lflag & ICANON) != 0;
+    size_t n = 0;
+    while (n < size) {
+        bool next_is_key = sys().console_next < input.size() && input[sys().console_next].kind == ConsoleInput::Kind::Key;
+        if (n > 0 && !next_is_key) break;
+        ssize_t got = console_read(buf + n, 1);
+        if (got <= 0) return n > 0 ? static_cast<ssize_t>(n) : got;
+        char key = buf[n++];
+        if (line_at_a_time && key == '\n') break;
+    }
+    return static_cast<ssize_t>(n);
 }
 
 }  // namespace sim

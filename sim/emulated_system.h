@@ -27,6 +27,7 @@ struct System {
     std::map<int, Handle> handles;
     std::map<int, std::string> real_paths;  // files under /tmp: real descriptor -> board path
     int next_fd = 1000;
+    bool interrupt_delivered = false;  // the console's timed interrupt
     size_t console_next = 0;
     termios console{};
     termios serial{};
@@ -56,11 +57,14 @@ ssize_t cpld_transfer(Handle& h, void* buf, size_t count, bool writing);
 int open_serial(const std::string& path, int flags);
 ssize_t serial_read(Handle& h, void* buf, size_t count);
 ssize_t serial_write(Handle& h, const void* buf, size_t count);
+// Drops what the peer has already sent, as flushing the port's input queue does.
+void discard_serial_input(Handle& h);
 
 // Console and terminal settings (console.cpp).
 termios cooked_terminal();
 void record_tty(const std::string& name, const termios& t);
 ssize_t console_read(void* buf, size_t count);
+ssize_t console_stream_read(void* cookie, char* buf, size_t size);
 
 // Management network interface (net_device.cpp).
 int socket_ioctl(unsigned long request, void* arg);

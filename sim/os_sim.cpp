@@ -5,6 +5,7 @@
 // device, a program or a file of the host outside the board's directory.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -66,6 +67,11 @@ void advance_clock(uint64_t microseconds) {
     state().now_us += microseconds;
     if (!board().serial.passthrough_path.empty()) ::usleep(static_cast<useconds_t>(microseconds));
     if (state().now_us > board().virtual_limit_us) finish(End::Hung, 0);
+    const std::optional<uint64_t>& interrupt_at = board().console.interrupt_at_us;
+    if (interrupt_at && state().now_us >= *interrupt_at && !sys().interrupt_delivered) {
+        sys().interrupt_delivered = true;
+        raise(SIGINT);
+    }
 }
 
 void begin_run_in_child() {
@@ -261,7 +267,12 @@ int terminal_step(int fd, const char* step, int (*real_call)(int, int), int argu
 }  // namespace
 
 int tcdrain(int fd) { return terminal_step(fd, "drain", [](int real, int) { return ::tcdrain(real); }, 0); }
-int tcflush(int fd, int queue) { return terminal_step(fd, "flush", ::tcflush, queue); }
+int tcflush(int fd, int queue) {
+    int result = terminal_step(fd, "flush", ::tcflush, queue);
+    Handle* h = handle(fd);
+    if (result == 0 && queue != TCOFLUSH && h != nullptr) discard_serial_input(*h);
+    return result;
+}
 int tcflow(int fd, int action) { return terminal_step(fd, "flow", ::tcflow, action); }
 
 int smbus_read_byte_data(int fd, uint8_t command) {

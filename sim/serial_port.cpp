@@ -35,6 +35,12 @@ ssize_t serial_write(Handle& h, const void* buf, size_t count) {
     return static_cast<ssize_t>(count);
 }
 
+void discard_serial_input(Handle& h) {
+    SerialPeer* peer = board().serial.peer.get();
+    if (h.real_fd >= 0 || peer == nullptr) return;
+    while (peer->send(state().now_us)) {
+    }
+}
 
 int open_serial(const std::string& path, int flags) {
     Serial& serial = board().serial;

@@ -196,8 +196,9 @@ const BootCase kBootCases[] = {
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
          load_env(b, {"diagnostics=rescue"});
+         b.console.keys("e");
      },
-     Lines{"out:Entering Rescue Mode.\nBooting image '1'\n"} + kLaunch, payload_of(1)},
+     Lines{"out:Entering Rescue Mode.\n" + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1)},
 };
 
 void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }

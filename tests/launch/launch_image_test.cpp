@@ -122,14 +122,14 @@ TEST_P(IncompatibleImage, OffersRescueOnYes)
         launch_image(0);
     });
 
-    std::string answer = rescue ? "Entering Rescue Mode.\n" : "";
+    std::string answer = rescue ? "Entering Rescue Mode.\n" + kRescueMenuChoice : "";
     EXPECT_EQ(r.steps({Kind::Out, Kind::Access, Kind::Close, Kind::Exec}),
               (Lines{"access:/tmp/home/bin/distro-id", std::string("out:") + kPrompt + answer, "close:/dev/i2c-0",
                      "out:Uncompressing application image....\n", "exec:/bin/backtrace"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, IncompatibleImage,
-                         testing::Values(std::pair{"y", true}, std::pair{"Y", true}, std::pair{"n", false},
+                         testing::Values(std::pair{"ye", true}, std::pair{"Ye", true}, std::pair{"n", false},
                                          std::pair{"\n", false}, std::pair{"", false}));
 
 TEST(LaunchFailures, ShellThatCannotRunEndsInReset)

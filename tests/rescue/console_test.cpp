@@ -66,12 +66,4 @@ TEST(UartPutC, WritesTheLowByteAtOnce)
     EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::Sleep}), (Lines{"out:A", "sleep:1000000", "out:B"}));
 }
 
-TEST(RescueMode, AnnouncesItselfAndLeaves)
-{
-    sim::Board board;
-    sim::Run r = board.run([] { return run_rescue_mode(); });
-    EXPECT_EQ(r.out, "Entering Rescue Mode.\n");
-    EXPECT_EQ(r.value, 1);
-}
-
 }  // namespace

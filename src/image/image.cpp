@@ -1,0 +1,3 @@
+#include "image/image.h"
+
+int processTavikImage(const char*) { return 0; }
