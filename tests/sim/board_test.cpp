@@ -300,3 +300,110 @@ TEST(SimBoard, ScriptedSerialPeerSpeaksOnVirtualTime) {
 }
 
 }  // namespace
+
+namespace {
+
+void install_interrupt_handler(int flags) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    action.sa_flags = flags;
+    os::sigaction(SIGINT, &action, nullptr);
+}
+
+TEST(SimBoard, AnInterruptEndsAConsoleReadUnlessTheHandlerRestartsIt) {
+    for (int flags : {0, SA_RESTART}) {
+        sim::Board board;
+        board.console.interrupt().keys("k");
+        sim::Run r = board.run([flags] {
+            install_interrupt_handler(flags);
+            char key = 0;
+            ssize_t n = os::read(0, &key, 1);
+            return n == 1 ? key : n < 0 && errno == EINTR ? -1 : -2;
+        });
+        EXPECT_EQ(r.value, flags == SA_RESTART ? 'k' : -1) << "flags " << flags;
+    }
+}
+
+TEST(SimBoard, TheOperatorInterruptsAtAVirtualTime) {
+    sim::Board board;
+    board.console.interrupt_at_us = 2500000;
+    sim::Run r = board.run([] {
+        static volatile sig_atomic_t interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = [](int) { interrupted = 1; };
+        os::sigaction(SIGINT, &action, nullptr);
+        for (int second = 1; second <= 5; ++second) {
+            os::sleep(1);
+            if (interrupted) return second;
+        }
+        return 0;
+    });
+    EXPECT_EQ(r.value, 3);
+}
+
+TEST(SimBoard, StdioReadsTheConsoleAheadAsTheKernelDeliversIt) {
+    struct Case {
+        bool is_tty;
+        std::string rest;  // what a plain read finds after stdio took its line
+    };
+    for (const Case& c : {Case{true, "E"}, Case{false, "<end>"}}) {
+        sim::Board board;
+        board.console.is_tty = c.is_tty;
+        board.console.keys("2\nE");
+        sim::Run r = board.run([] {
+            char line[32] = {};
+            if (std::fgets(line, sizeof line, stdin) == nullptr) return -1;
+            char key = 0;
+            std::printf("%s%s", line, os::read(0, &key, 1) == 1 ? std::string(1, key).c_str() : "<end>");
+            return 0;
+        });
+        EXPECT_EQ(r.out, "2\n" + c.rest) << "tty " << c.is_tty;
+    }
+}
+
+TEST(SimBoard, FlushingThePortDropsWhatThePeerHasSent) {
+    sim::Board board;
+    auto peer = std::make_shared<sim::ScriptedPeer>();
+    peer->at(0, {0x11, 0x22}).at(5000, {0x33});
+    board.serial.peer = peer;
+    sim::Run r = board.run([] {
+        int fd = os::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+        os::tcflush(fd, TCIOFLUSH);
+        os::usleep(5000);
+        uint8_t byte = 0;
+        return os::read(fd, &byte, 1) == 1 ? byte : -1;
+    });
+    EXPECT_EQ(r.value, 0x33);
+}
+
+TEST(SimBoard, ReactivePeerAnswersInOrderOnItsLinesTime) {
+    sim::Board board;
+    // 100 us a byte; the first step waits 1 ms on its own, the second for the board's 'C'.
+    auto peer = std::make_shared<sim::ReactivePeer>(100);
+    peer->then({0x0D}, 1000).on('C', {0x01, 0x02}).on(0x06, {0x04}, 3000);
+    board.serial.peer = peer;
+    sim::Run r = board.run([] {
+        int fd = os::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+        auto next = [fd] {
+            uint8_t byte = 0;
+            while (os::read(fd, &byte, 1) != 1) os::usleep(50);
+            return byte;
+        };
+        next();
+        os::write(fd, "x", 1);  // not the trigger: passed over
+        os::write(fd, "C", 1);
+        next();
+        next();
+        os::write(fd, "\x06", 1);
+        next();
+        return 0;
+    });
+    std::vector<std::string> timeline;
+    for (const sim::Event& e : r.events)
+        if (e.kind == sim::Event::Kind::SerialTx || e.kind == sim::Event::Kind::SerialRx)
+            timeline.push_back(r.steps({e.kind}).front().substr(0, 2) + "@" + std::to_string(e.at_us));
+    // Reads poll every 50 us, so each byte is seen at the first poll after it has arrived.
+    EXPECT_THAT(timeline, ElementsAre("rx@1100", "tx@1100", "rx@1200", "rx@1300", "tx@1300", "rx@4400"));
+}
+
+}  // namespace
