@@ -31,6 +31,9 @@ constexpr uint32_t FLASH_BOOTCODE_BASE = 0x03F00000;
 constexpr uint32_t FLASH_BOOTCODE_LIMIT = 0x00040000;
 constexpr uint32_t FLASH_ENV_BASE = 0x03FE0000;
 
+// The base of image slot 2 for 2, of slot 1 for any other number.
+inline uint32_t slot_base(int slot) { return slot == 2 ? FLASH_SLOT2_BASE : FLASH_SLOT1_BASE; }
+
 // Decodes the four big-endian header words from the first 16 bytes of a record.
 ImageHeader decode_image_header(const uint8_t* bytes);
 // Writes the header as 16 big-endian bytes.

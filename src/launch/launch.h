@@ -20,6 +20,9 @@ extern uint8_t tried_alt_image;
 constexpr unsigned STRINGBUFF_SIZE = 256;
 extern char stringbuff[STRINGBUFF_SIZE];
 
+// The application archive: written from a slot or by the rescue installer, unpacked by the launch.
+inline constexpr const char APP_ARCHIVE_PATH[] = "/tmp/zarelimage.tar.gz";
+
 // The start-up order of the process; main() forwards to it so that the simulated board can run a
 // whole boot as a function call.  Does not return.
 int launcher_main(int argc, char** argv);

@@ -5,9 +5,6 @@
 
 #include "flash/flash_layout.h"
 
-// The application archive: written from a slot or by the rescue installer, unpacked by the launch.
-inline constexpr const char APP_ARCHIVE_PATH[] = "/tmp/zarelimage.tar.gz";
-
 // Flushes the console streams, so that nothing printed so far is lost or overtaken when another
 // program writes to the console or takes over the process.
 void flush_console();
@@ -15,7 +12,6 @@ void flush_console();
 int run_shell(const char* command);
 
 inline int other_slot(int slot) { return slot == 1 ? 2 : 1; }
-inline uint32_t slot_base(int slot) { return slot == 2 ? FLASH_SLOT2_BASE : FLASH_SLOT1_BASE; }
 
 // Slots hold application or diagnostics records only.
 inline bool is_slot_magic(uint32_t magic)

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "flash/flash.h"
-#include "flash/flash_layout.h"
 #include "launch/launch.h"
 #include "launch_support.h"
 
@@ -66,7 +65,7 @@ TEST_P(BootOptions, AreReadFromTheEnvironment)
     sim::Board board;
     load_env(board, c.env);
     if (c.read_short)
-        board.flash.faults.push_back({sim::FlashOp::Read, 0, FLASH_ENV_BASE + 4, true});
+        board.flash.faults.push_back({sim::FlashOp::Read, 0, 0x03FE0004, true});
 
     sim::Run r = board.run([] {
         api_flash_init();

@@ -2,7 +2,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "flash/flash_layout.h"
 #include "launch/launch.h"
 #include "launch_support.h"
 
@@ -17,13 +16,13 @@ struct SlotByte {
 };
 
 std::string payload_of(int slot) { return "archive of slot " + std::to_string(slot); }
-uint32_t base_of(int slot) { return slot == 2 ? FLASH_SLOT2_BASE : FLASH_SLOT1_BASE; }
+uint32_t base_of(int slot) { return slot == 2 ? kSlot2Base : kSlot1Base; }
 std::string booting(int slot) { return "out:Booting image '" + std::to_string(slot) + "'\n"; }
 
 void put_slot(sim::Board& board, int slot, Slot kind)
 {
     std::vector<uint8_t> record =
-        make_record(kind == Slot::BadMagic ? IMAGE_MAGIC_KERNEL : IMAGE_MAGIC_APPLICATION, payload_of(slot));
+        make_record(kind == Slot::BadMagic ? kMagicKernel : kMagicApplication, payload_of(slot));
     if (kind == Slot::BadCrc)
         record.back() ^= 0x01;
     if (kind != Slot::Erased)
@@ -115,30 +114,30 @@ struct BootCase {
     std::optional<std::string> archive;
 };
 
-const std::string kLargest(FLASH_SLOT_SIZE - IMAGE_HEADER_SIZE, 'L');
+const std::string kLargest(0x007FFFF0, 'L');
 const std::string kMostlyZeros = "archive" + std::string(256 * 1024, '\0');
 const Lines kDiagnostics = {"out:install diags image\n", "sh:mkdir -p /tmp/home/bin",
                             "sh:mv /tmp/mpdiag.elf.strip /tmp/home/bin/mp.elf.strip", "exec:/bin/backtrace"};
 const Lines kToSlot2 = {booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2)};
 
 const BootCase kBootCases[] = {
-    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(0, make_record(IMAGE_MAGIC_DIAGNOSTICS, "diag")); },
+    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicDiagnostics, "diag")); },
      Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag"},
     {"DiagnosticsInSlot2",
      [](sim::Board& b) {
          b.i2c.eeprom()[1] = 2;
-         b.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_DIAGNOSTICS, "diag"));
+         b.flash.load(kSlot2Base, make_record(kMagicDiagnostics, "diag"));
      },
      Lines{booting(2)} + kUnpackAndDecompress + kDiagnostics, "diag"},
-    {"EmptyPayload", [](sim::Board& b) { b.flash.load(0, make_record(IMAGE_MAGIC_APPLICATION, "")); },
+    {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicApplication, "")); },
      Lines{booting(1)} + kLaunch, ""},
-    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(0, make_record(IMAGE_MAGIC_APPLICATION, kLargest)); },
+    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicApplication, kLargest)); },
      Lines{booting(1)} + kLaunch, kLargest},
     // The record read stops half way and fails.  The unread half of a fresh buffer holds zeros,
     // the same as the record's own, so only the failed read tells that it was not read.
     {"RecordReadShort",
      [](sim::Board& b) {
-         b.flash.load(0, make_record(IMAGE_MAGIC_APPLICATION, kMostlyZeros));
+         b.flash.load(kSlot1Base, make_record(kMagicApplication, kMostlyZeros));
          put_slot(b, 2, Slot::Good);
          b.flash.faults.push_back({sim::FlashOp::Read, 3, std::nullopt, true});
      },
@@ -171,7 +170,7 @@ const BootCase kBootCases[] = {
     {"DebuggerFromOtherSlot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
-         b.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_APPLICATION, "gdb!"));
+         b.flash.load(kSlot2Base, make_record(kMagicApplication, "gdb!"));
          load_env(b, {"gdb=on"});
          b.shell.on("gunzip /tmp/gdb.gz", [](sim::Board& board, const std::string&) {
              board.write_file("/tmp/gdb", "");
@@ -228,7 +227,7 @@ class OversizeRecord : public testing::TestWithParam<uint32_t> {};
 TEST_P(OversizeRecord, IsRefusedAsCrcMismatch)
 {
     sim::Board board;
-    put_header(board, FLASH_SLOT1_BASE, GetParam());
+    put_header(board, kSlot1Base, GetParam());
     put_slot(board, 2, Slot::Good);
     unpack_compatible_image(board);
 
@@ -240,6 +239,6 @@ TEST_P(OversizeRecord, IsRefusedAsCrcMismatch)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, OversizeRecord,
-                         testing::Values(FLASH_SLOT_SIZE - IMAGE_HEADER_SIZE + 1, 0xFFFFFFF0u, 0xFFFFFFFFu));
+                         testing::Values(0x007FFFF1u, 0xFFFFFFF0u, 0xFFFFFFFFu));
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "flash/flash.h"
-#include "flash/flash_layout.h"
 #include "launch/launch.h"
 #include "launch_support.h"
 
@@ -61,8 +60,8 @@ TEST_P(DebuggerCopy, WritesThePayloadAndDecompressesIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Slots, DebuggerCopy,
-                         testing::Values(CopyCase{1, FLASH_SLOT2_BASE, IMAGE_MAGIC_APPLICATION},
-                                         CopyCase{2, FLASH_SLOT1_BASE, IMAGE_MAGIC_DIAGNOSTICS}));
+                         testing::Values(CopyCase{1, kSlot2Base, kMagicApplication},
+                                         CopyCase{2, kSlot1Base, kMagicDiagnostics}));
 
 struct RefusalCase {
     const char* name;
@@ -72,18 +71,18 @@ struct RefusalCase {
     bool opened = true;
 };
 
-void put_debugger(sim::Board& board) { board.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_APPLICATION, "gdb!")); }
+void put_debugger(sim::Board& board) { board.flash.load(kSlot2Base, make_record(kMagicApplication, "gdb!")); }
 
 const char kExtracting[] = "Extracting GDB from image slot 2\n";
 const std::string kFound = std::string(kExtracting) + "Found GDB image 2 of length = 4.\n";
 
 const RefusalCase kRefusals[] = {
     {"ErasedSlot", [](sim::Board&) {}, kExtracting, "Image has invalid header 0xffffffff\n"},
-    {"WrongMagic", [](sim::Board& b) { b.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_ROOTFS, "x")); },
+    {"WrongMagic", [](sim::Board& b) { b.flash.load(kSlot2Base, make_record(kMagicRootFs, "x")); },
      kExtracting, "Image has invalid header 0x44a414e\n"},
-    {"LengthBeyondSlot", [](sim::Board& b) { put_header(b, FLASH_SLOT2_BASE, FLASH_SLOT_SIZE - IMAGE_HEADER_SIZE + 1); }, kExtracting,
+    {"LengthBeyondSlot", [](sim::Board& b) { put_header(b, kSlot2Base, 0x007FFFF1); }, kExtracting,
      "GDB image length 8388593 does not fit its slot.\n"},
-    {"WrappingLength", [](sim::Board& b) { put_header(b, FLASH_SLOT2_BASE, 0xFFFFFFF0); }, kExtracting,
+    {"WrappingLength", [](sim::Board& b) { put_header(b, kSlot2Base, 0xFFFFFFF0); }, kExtracting,
      "GDB image length 4294967280 does not fit its slot.\n"},
     {"FullTmp",
      [](sim::Board& b) {
@@ -132,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Records, DebuggerRefusal, testing::ValuesIn(kRefusals),
 TEST(DebuggerCopy, EmptyPayloadIsStillDecompressed)
 {
     sim::Board board;
-    board.flash.load(FLASH_SLOT2_BASE, make_record(IMAGE_MAGIC_APPLICATION, ""));
+    board.flash.load(kSlot2Base, make_record(kMagicApplication, ""));
     sim::Run r = extract(board, 1);
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(board.read_file("/tmp/gdb.gz"), "");

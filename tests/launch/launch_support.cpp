@@ -7,8 +7,8 @@
 
 std::vector<uint8_t> make_record(uint32_t magic, const std::string& payload)
 {
-    std::vector<uint8_t> record(IMAGE_HEADER_SIZE + payload.size());
-    std::copy(payload.begin(), payload.end(), record.begin() + IMAGE_HEADER_SIZE);
+    std::vector<uint8_t> record(16 + payload.size());
+    std::copy(payload.begin(), payload.end(), record.begin() + 16);
     ImageHeader header{0, static_cast<uint32_t>(payload.size()), magic, 0x00010203};
     encode_image_header(header, record.data());
     header.crc = gen_crc(record.data() + 4, static_cast<uint32_t>(record.size() - 4), 0xFFFFFFFF);
@@ -18,8 +18,8 @@ std::vector<uint8_t> make_record(uint32_t magic, const std::string& payload)
 
 void put_header(sim::Board& board, uint32_t base, uint32_t len)
 {
-    std::vector<uint8_t> bytes(IMAGE_HEADER_SIZE);
-    encode_image_header({0, len, IMAGE_MAGIC_APPLICATION, 0}, bytes.data());
+    std::vector<uint8_t> bytes(16);
+    encode_image_header({0, len, kMagicApplication, 0}, bytes.data());
     board.flash.load(base, bytes);
 }
 
@@ -44,5 +44,6 @@ void load_env(sim::Board& board, const std::vector<std::string>& variables)
         text.insert(text.end(), variable.begin(), variable.end());
         text.push_back(0);
     }
-    board.flash.load(FLASH_ENV_BASE + 4, text);
+    // The text follows the block's CRC word.
+    board.flash.load(0x03FE0004, text);
 }

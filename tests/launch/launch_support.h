@@ -10,6 +10,17 @@
 
 using Lines = std::vector<std::string>;
 
+// The record types and slot bases as the board has them, written out so that a wrong constant in
+// the product shows.
+inline constexpr uint32_t kMagicApplication = 0x014A414E;
+inline constexpr uint32_t kMagicBootCode = 0x024A414E;
+inline constexpr uint32_t kMagicKernel = 0x034A414E;
+inline constexpr uint32_t kMagicRootFs = 0x044A414E;
+inline constexpr uint32_t kMagicType5 = 0x054A414E;
+inline constexpr uint32_t kMagicDiagnostics = 0x064A414E;
+inline constexpr uint32_t kSlot1Base = 0x00000000;
+inline constexpr uint32_t kSlot2Base = 0x00800000;
+
 // A record with a correct CRC: the big-endian header followed by the payload.
 std::vector<uint8_t> make_record(uint32_t magic, const std::string& payload);
 // An application header alone, at base, whatever its length says.

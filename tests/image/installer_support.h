@@ -1,0 +1,62 @@
+// Shared pieces of the installer tests: download files made of records, and a run of the installer
+// on a board whose bus and flash are up, as they are when the rescue menu runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "flash/flash.h"
+#include "i2c/i2c.h"
+#include "image/image.h"
+#include "sim/board.h"
+#include "tests/launch/launch_support.h"
+
+inline const std::string kExtracting = "\nExtracting images ... Do *NOT* power cycle the switch.\n";
+inline const std::string kPrompt = "Install image as image 1 or 2 (hit return to just boot image): ";
+
+inline std::string text_of(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The record with the last byte of its payload changed after the CRC was taken.
+inline std::vector<uint8_t> corrupted(std::vector<uint8_t> record)
+{
+    record.back() ^= 0x01;
+    return record;
+}
+
+// A payload whose bytes differ from their neighbours, so a moved or lost byte shows in flash.
+inline std::string patterned(uint32_t length)
+{
+    std::string payload(length, '\0');
+    for (uint32_t i = 0; i < length; ++i)
+        payload[i] = static_cast<char>((i * 7) ^ (i >> 9) ^ 0x40);
+    return payload;
+}
+
+inline void put_download(sim::Board& board, const std::vector<std::vector<uint8_t>>& records)
+{
+    std::string file;
+    for (const std::vector<uint8_t>& record : records)
+        file += text_of(record);
+    board.write_file("/tmp/image", file);
+}
+
+inline sim::Run install(sim::Board& board)
+{
+    return board.run([] {
+        api_i2c_init();
+        api_flash_init();
+        return processTavikImage("/tmp/image");
+    });
+}
+
+inline std::string flash_text(sim::Board& board, uint32_t offset, size_t length)
+{
+    return text_of(board.flash.bytes(offset, static_cast<uint32_t>(length)));
+}
+
+// Whether the length bytes at offset are still erased.
+inline bool erased(sim::Board& board, uint32_t offset, uint32_t length)
+{
+    return flash_text(board, offset, length) == std::string(length, '\xFF');
+}
