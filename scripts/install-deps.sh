@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the launcher needs on Debian 12: the host toolchain and test
 # libraries, the PowerPC cross compiler with its user-mode emulator, and what fetching and building
-# the i2c-tools source for the target takes. Runs as root (or through sudo where there is one).
+# the i2c-tools source for the target takes, and lrzsz, whose sx is the real XMODEM sender that the
+# interoperability tests run against the receiver. Runs as root (or through sudo where there is one).
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev
     g++-powerpc-linux-gnu qemu-user-static
     dpkg-dev xz-utils
+    lrzsz
 )
 
 missing=()

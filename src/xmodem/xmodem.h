@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // Receives one file into path: the count of data bytes accepted after a completed transfer (0 when
-// the sender ended at once), 0 after an aborted one, -1 when the port or the file cannot be opened.
+// the sender ended at once), 0 after an aborted one (the sender is told with five CANs; a file that
+// cannot take a block aborts too), -1 when the port or the file cannot be opened.
 int32_t Xmodem1K(const char* path);
 
 // Opens the port, switches it to raw 8N1 at 115200 bit/s and waits for the operator's carriage

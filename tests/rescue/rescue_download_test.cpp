@@ -1,0 +1,122 @@
+// Rescue downloads from the menu to the flash: the receiver on the serial port, the installer, and
+// the menu coming back, up to a whole boot that installs and starts a downloaded application.
+#include <gtest/gtest.h>
+
+#include "flash/flash.h"
+#include "i2c/i2c.h"
+#include "launch/launch.h"
+#include "rescue/rescue.h"
+#include "sim/board.h"
+#include "tests/launch/launch_support.h"
+#include "tests/xmodem/sender.h"
+
+namespace {
+
+using Kind = sim::Event::Kind;
+
+const std::string kEntry = "Entering Rescue Mode.\n";
+const std::string kMenu = "Please select one of the following options:\n"
+                          "\tX) Use xmodem 1K to serial download an image\n"
+                          "\tR) Reboot\n"
+                          "\tE) Exit\n";
+const std::string kPrompt = "\nOption? : ";
+const std::string kDownload = "Running xmodem rescue.....\n"
+                              "       Change the baud rate to 115200 bps and hit the <ENTER> key\n"
+                              "       before initiating the download.\n"
+                              "       Change the baud rate back to 9600 bps, hit the <ENTER> key\n";
+const std::string kExtracting = "\nExtracting images ... Do *NOT* power cycle the switch.\n";
+
+// The file in 1024-byte blocks, the last one filled up with 0x1A as a sender does.
+std::shared_ptr<sim::ReactivePeer> sender_of(const std::vector<uint8_t>& file)
+{
+    std::vector<Bytes> blocks;
+    for (size_t at = 0; at < file.size(); at += 1024) {
+        Bytes block(file.begin() + static_cast<std::ptrdiff_t>(at),
+                    file.begin() + static_cast<std::ptrdiff_t>(std::min(file.size(), at + 1024)));
+        block.resize(1024, 0x1A);
+        blocks.push_back(block);
+    }
+    auto peer = operator_ready();
+    send_frames(*peer, frames_from_one(blocks));
+    end_of_file(*peer, blocks.empty() ? kStart : kAck);
+    return peer;
+}
+
+sim::Run rescue(sim::Board& board)
+{
+    return board.run([] {
+        sig_init();
+        api_i2c_init();
+        api_flash_init();
+        return run_rescue_mode();
+    });
+}
+
+TEST(RescueDownload, InstallsTheReceivedRecordsAndShowsTheMenuAgain)
+{
+    const std::vector<uint8_t> kernel = make_record(kMagicKernel, std::string(3000, 'k'));
+    sim::Board board;
+    board.serial.peer = sender_of(kernel);
+    board.console.keys("xe");
+
+    sim::Run r = rescue(board);
+
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(r.out, kEntry + kMenu + kPrompt + "\n" + kDownload + kExtracting + "**** KERNEL ****\n.\n" + kMenu +
+                         kPrompt + "\n");
+    EXPECT_EQ(board.flash.bytes(0x01E00000, static_cast<uint32_t>(kernel.size())), kernel);
+    EXPECT_EQ(board.read_file("/tmp/image")->size(), 3072u);
+}
+
+TEST(RescueDownload, NothingReceivedSkipsTheInstaller)
+{
+    sim::Board board;
+    board.serial.peer = sender_of({});
+    board.console.keys("Xe");
+
+    sim::Run r = rescue(board);
+
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(r.out, kEntry + kMenu + kPrompt + "\n" + kDownload + kMenu + kPrompt + "\n");
+    EXPECT_EQ(board.flash.counters().writes, 0u);
+}
+
+// The operator's Ctrl-C while the board waits for a sender must not swallow the first key typed at
+// the next prompt.
+TEST(RescueDownload, AnInterruptDuringTheDownloadIsForgottenAfterIt)
+{
+    sim::Board board;
+    board.serial.peer = sender_of({});
+    board.console.interrupt_at_us = 2000000;
+    board.console.keys("xqe");
+
+    sim::Run r = rescue(board);
+
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(r.out, kEntry + kMenu + kPrompt + "\n" + kDownload + kMenu + kPrompt +
+                         "unknown option \"Q\". Please try again\n" + kPrompt + "\n");
+}
+
+// The boot option brings up the menu before the boot; the application downloaded into slot 2
+// selects that slot, and the boot that follows starts it.
+TEST(RescueDownload, ABootInstallsADownloadedApplicationAndStartsIt)
+{
+    const std::vector<uint8_t> application = make_record(kMagicApplication, "downloaded archive");
+    sim::Board board;
+    load_env(board, {"diagnostics=rescue"});
+    board.serial.peer = sender_of(application);
+    board.console.keys("x2\ne");
+    unpack_compatible_image(board);
+
+    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
+
+    EXPECT_EQ(board.flash.bytes(0x00800000, static_cast<uint32_t>(application.size())), application);
+    EXPECT_EQ(board.i2c.eeprom()[1], 2);
+    EXPECT_NE(r.out.find("Image2 updated succeeded\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Booting image '2'\n"), std::string::npos) << r.out;
+    EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), "downloaded archive");
+    EXPECT_EQ(r.end, sim::End::Exec);
+    EXPECT_EQ(r.exec_path, "/bin/backtrace");
+}
+
+}  // namespace

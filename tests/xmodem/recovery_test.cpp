@@ -1,0 +1,248 @@
+// Damaged blocks, the sender's cancel and the receiver giving up.
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "sender.h"
+
+namespace {
+
+const Bytes kFirst = pattern(128, 1);
+const Bytes kSecond = pattern(128, 2);
+const std::string kCancelledErr = "Init serial\nInit serial done\n";
+
+Bytes with_crc_error(Bytes block)
+{
+    block.back() ^= 0xFF;
+    return block;
+}
+
+Bytes first_bytes(const Bytes& block, size_t count) { return Bytes(block.begin(), block.begin() + count); }
+
+struct DamageCase {
+    const char* name;
+    // The damaged second block, sent on the ACK of the first.
+    std::function<void(sim::ReactivePeer&)> send_damaged;
+    uint64_t nak_after_us;  // from that ACK to the board's NAK
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
+const DamageCase kDamages[] = {
+    {"CrcError", [](sim::ReactivePeer& p) { p.on(0x06, with_crc_error(frame(2, kSecond))); }, 2000000},
+    {"ComplementError",
+     [](sim::ReactivePeer& p) {
+         Bytes block = frame(2, kSecond);
+         block[2] = 0xFC;
+         p.on(0x06, block);
+     },
+     2000000},
+    // A byte that never comes waits its 3 s, then the line is drained for 2 s.
+    {"MissingComplement", [](sim::ReactivePeer& p) { p.on(0x06, {0x01, 0x02}); }, 5000000},
+    {"MissingCrcLowByte", [](sim::ReactivePeer& p) { p.on(0x06, first_bytes(frame(2, kSecond), 132)); }, 5000000},
+    // No data: the first pass finds nothing within its second.
+    {"MissingData", [](sim::ReactivePeer& p) { p.on(0x06, {0x01, 0x02, 0xFD}); }, 3000000},
+    // 100 data bytes, then, once two passes have given up, the CRC of just those: still refused.
+    {"ShortBlockWithMatchingCrc",
+     [](sim::ReactivePeer& p) {
+         Bytes part = first_bytes(kSecond, 100);
+         uint16_t crc = crc16_bitwise(part);
+         p.on(0x06, concat({{0x01, 0x02, 0xFD}, part}));
+         p.then({static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc & 0xFF)}, 2500000);
+     },
+     4500000},
+};
+
+class DamagedBlock : public testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedBlock, IsRefusedWithNakAndAcceptedWhenResent)
+{
+    const DamageCase& c = GetParam();
+    auto peer = operator_ready();
+    peer->on(0x43, frame(1, kFirst));
+    c.send_damaged(*peer);
+    peer->on(0x15, frame(2, kSecond));
+    end_of_file(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 256);
+    EXPECT_EQ(board.read_file("/tmp/image"), as_text(concat({kFirst, kSecond})));
+    EXPECT_EQ(sent(r), (Lines{"tx:43", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06"}));
+    std::vector<uint64_t> acks = sent_at(r, 0x06);
+    std::vector<uint64_t> naks = sent_at(r, 0x15);
+    ASSERT_FALSE(acks.empty());
+    ASSERT_FALSE(naks.empty());
+    EXPECT_EQ(naks[0] - acks[0], c.nak_after_us);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedBlock, testing::ValuesIn(kDamages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FailedRounds, TwoSinceTheLastBlockAreForgiven)
+{
+    auto peer = operator_ready();
+    peer->on(0x43, frame(1, kFirst));
+    peer->on(0x06, with_crc_error(frame(2, kSecond))).on(0x15, with_crc_error(frame(2, kSecond)));
+    peer->on(0x15, frame(2, kSecond));
+    end_of_file(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 256);
+    EXPECT_EQ(board.read_file("/tmp/image"), as_text(concat({kFirst, kSecond})));
+    EXPECT_EQ(sent(r), (Lines{"tx:43", "tx:06", "tx:15", "tx:15", "tx:06", "tx:15", "tx:06"}));
+}
+
+struct AbortCase {
+    const char* name;
+    std::function<void(sim::ReactivePeer&)> send;
+    Lines sent;
+    Bytes file;
+};
+
+void PrintTo(const AbortCase& c, std::ostream* os) { *os << c.name; }
+
+const AbortCase kAborts[] = {
+    {"ThirdFailedRound",
+     [](sim::ReactivePeer& p) {
+         p.on(0x43, frame(1, kFirst)).on(0x06, with_crc_error(frame(2, kSecond)));
+         p.on(0x15, with_crc_error(frame(2, kSecond))).on(0x15, with_crc_error(frame(2, kSecond)));
+     },
+     {"tx:43", "tx:06", "tx:15", "tx:15", "tx:1818181818"},
+     kFirst},
+    {"BlockOutOfSequence",
+     [](sim::ReactivePeer& p) { p.on(0x43, frame(1, kFirst)).on(0x06, frame(3, kSecond)); },
+     {"tx:43", "tx:06", "tx:1818181818"},
+     kFirst},
+    {"FirstBlockNumberedTwo",
+     [](sim::ReactivePeer& p) { p.on(0x43, frame(2, kFirst)); },
+     {"tx:43", "tx:1818181818"},
+     {}},
+};
+
+class Abort : public testing::TestWithParam<AbortCase> {};
+
+TEST_P(Abort, SendsFiveCansAndKeepsOnlyTheAcceptedBlocks)
+{
+    const AbortCase& c = GetParam();
+    auto peer = operator_ready();
+    c.send(*peer);
+    operator_done_after_cancel(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.end, sim::End::Returned);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(sent(r), c.sent);
+    EXPECT_EQ(board.read_file("/tmp/image"), as_text(c.file));
+    EXPECT_EQ(r.err, kCancelledErr);
+    EXPECT_EQ(r.out, kSwitchTo115200 + kSwitchBackTo9600);
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, Abort, testing::ValuesIn(kAborts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Abort, TheSendersCancelAfterTheFirstBlockIsLineNoise)
+{
+    auto peer = operator_ready();
+    peer->on(0x43, frame(1, kFirst)).on(0x06, {0x18, 0x18});
+    operator_done_after_cancel(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(sent(r), (Lines{"tx:43", "tx:06", "tx:15", "tx:15", "tx:1818181818"}));
+    EXPECT_EQ(r.err, kCancelledErr);
+    // The CANs are skipped: 5 s without a header, 2 s of silence, NAK; twice; the third timeout
+    // gives up.
+    uint64_t ack = sent_at(r, 0x06).at(0);
+    std::vector<uint64_t> naks = sent_at(r, 0x15);
+    ASSERT_EQ(naks.size(), 2u);
+    EXPECT_EQ(naks[0] - ack, 7000000u);
+    EXPECT_EQ(naks[1] - naks[0], 7000000u);
+}
+
+TEST(Abort, AFileThatCannotTakeABlockEndsTheTransfer)
+{
+    auto peer = operator_ready();
+    peer->on(0x43, frame(1, kFirst)).on(0x06, frame(2, kSecond));
+    operator_done_after_cancel(*peer);
+
+    sim::Board board;
+    board.files.tmp_full = true;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(sent(r), (Lines{"tx:43", "tx:1818181818"}));
+    EXPECT_EQ(board.read_file("/tmp/image"), "");
+    EXPECT_EQ(r.err, kCancelledErr);
+}
+
+TEST(Abort, ALineThatNeverFallsSilentDoesNotHoldTheReceiver)
+{
+    // 20 s of noise at line speed right after the first block.
+    auto peer = operator_ready(87);
+    peer->on(0x43, frame(1, kFirst)).on(0x06, Bytes(230000, 0x55));
+    operator_done_after_cancel(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(sent(r), (Lines{"tx:43", "tx:06", "tx:15", "tx:15", "tx:1818181818"}));
+    // Each wait reads no more than the line carries in its time: the first NAK leaves after about
+    // 5 s of header wait and 2 s of drain, while the noise goes on.
+    uint64_t ack = sent_at(r, 0x06).at(0);
+    uint64_t nak = sent_at(r, 0x15).at(0);
+    EXPECT_GT(nak - ack, 6500000u);
+    EXPECT_LT(nak - ack, 7500000u);
+}
+
+struct StartCase {
+    const char* name;
+    Bytes reply;            // the sender's answer to the first 'C'
+    uint64_t next_start_us; // from the first 'C' to the next
+    std::string err;
+};
+
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+
+const StartCase kStarts[] = {
+    {"ConfirmedCancelKeepsWaiting", {0x18, 0x18}, 1000000, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
+    {"SecondCanComparedOnSevenBits", {0x18, 0x98}, 1000000, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
+    {"CanAndOtherByte", {0x18, 0x41}, 0, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
+    {"LoneCan", {0x18}, 3000000, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
+    {"EarlyAck", {0x06}, 0, "Init serial\nInit serial done\nEOT\nAll done\n"},
+    // Block 0 is refused with 'C' and not written; its bytes are skipped while waiting for a header.
+    {"BlockZero", frame(0, Bytes(128, 0x1A)), 0, "Init serial\nInit serial done\nEOT\nAll done\n"},
+};
+
+class BeforeTheFirstBlock : public testing::TestWithParam<StartCase> {};
+
+TEST_P(BeforeTheFirstBlock, TheReceiverKeepsAskingForAStart)
+{
+    const StartCase& c = GetParam();
+    auto peer = operator_ready();
+    peer->on(0x43, c.reply).on(0x43, frame(1, kFirst));
+    end_of_file(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 128);
+    EXPECT_EQ(board.read_file("/tmp/image"), as_text(kFirst));
+    EXPECT_EQ(sent(r), (Lines{"tx:43", "tx:43", "tx:06", "tx:15", "tx:06"}));
+    std::vector<uint64_t> starts = sent_at(r, 0x43);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1] - starts[0], c.next_start_us);
+    EXPECT_EQ(r.err, c.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, BeforeTheFirstBlock, testing::ValuesIn(kStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
