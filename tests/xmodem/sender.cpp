@@ -1,5 +1,6 @@
 #include "sender.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "xmodem/xmodem.h"
@@ -18,10 +19,13 @@ uint16_t crc16_bitwise(const Bytes& data)
 Bytes frame(uint8_t number, const Bytes& data)
 {
     uint16_t crc = crc16_bitwise(data);
-    Bytes block = {data.size() == 1024 ? uint8_t{0x02} : uint8_t{0x01}, number, static_cast<uint8_t>(255 - number)};
-    block.insert(block.end(), data.begin(), data.end());
-    block.push_back(static_cast<uint8_t>(crc >> 8));
-    block.push_back(static_cast<uint8_t>(crc & 0xFF));
+    Bytes block(3 + data.size() + 2);
+    block[0] = data.size() == 1024 ? 0x02 : 0x01;
+    block[1] = number;
+    block[2] = static_cast<uint8_t>(255 - number);
+    std::copy(data.begin(), data.end(), block.begin() + 3);
+    block[3 + data.size()] = static_cast<uint8_t>(crc >> 8);
+    block[4 + data.size()] = static_cast<uint8_t>(crc & 0xFF);
     return block;
 }
 
