@@ -153,10 +153,14 @@ struct InteropCase {
     size_t size;
 };
 
-std::string case_name(const testing::TestParamInfo<InteropCase>& info)
+std::string name_of(const InteropCase& c)
 {
-    return std::string(info.param.one_k ? "Sx1k_" : "Sx128_") + std::to_string(info.param.size) + "Bytes";
+    return std::string(c.one_k ? "Sx1k_" : "Sx128_") + std::to_string(c.size) + "Bytes";
 }
+
+void PrintTo(const InteropCase& c, std::ostream* os) { *os << name_of(c); }
+
+std::string case_name(const testing::TestParamInfo<InteropCase>& info) { return name_of(info.param); }
 
 class SxInterop : public testing::TestWithParam<InteropCase> {};
 
