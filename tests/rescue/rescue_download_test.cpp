@@ -14,12 +14,9 @@ namespace {
 
 using Kind = sim::Event::Kind;
 
-const std::string kEntry = "Entering Rescue Mode.\n";
-const std::string kMenu = "Please select one of the following options:\n"
-                          "\tX) Use xmodem 1K to serial download an image\n"
-                          "\tR) Reboot\n"
-                          "\tE) Exit\n";
-const std::string kPrompt = "\nOption? : ";
+const std::string& kEntry = kRescueEntry;
+const std::string& kMenu = kRescueMenu;
+const std::string& kPrompt = kRescuePrompt;
 const std::string kDownload = "Running xmodem rescue.....\n"
                               "       Change the baud rate to 115200 bps and hit the <ENTER> key\n"
                               "       before initiating the download.\n"

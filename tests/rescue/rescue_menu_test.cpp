@@ -6,18 +6,15 @@
 #include "launch/launch.h"
 #include "rescue/rescue.h"
 #include "sim/board.h"
+#include "tests/launch/launch_support.h"
 
 namespace {
 
 using Kind = sim::Event::Kind;
-using Lines = std::vector<std::string>;
 
-const std::string kEntry = "Entering Rescue Mode.\n";
-const std::string kMenu = "Please select one of the following options:\n"
-                          "\tX) Use xmodem 1K to serial download an image\n"
-                          "\tR) Reboot\n"
-                          "\tE) Exit\n";
-const std::string kPrompt = "\nOption? : ";
+const std::string& kEntry = kRescueEntry;
+const std::string& kMenu = kRescueMenu;
+const std::string& kPrompt = kRescuePrompt;
 // Exit chosen: the newline after the choice, then the menu returns 1.
 const std::string kChosen = "\n";
 
