@@ -2,14 +2,15 @@
 # Installs what building and testing the launcher needs on Debian 12: the host toolchain and test
 # libraries, the PowerPC cross compiler with its user-mode emulator, and what fetching and building
 # the i2c-tools source for the target takes, and lrzsz, whose sx is the real XMODEM sender that the
-# interoperability tests run against the receiver. Runs as root (or through sudo where there is one).
+# interoperability tests run against the receiver, and the xz, tar and gzip that imgtool runs to make
+# application archives. Runs as root (or through sudo where there is one).
 set -euo pipefail
 
 packages=(
     cmake ninja-build make g++
     libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev
     g++-powerpc-linux-gnu qemu-user-static
-    dpkg-dev xz-utils
+    dpkg-dev xz-utils tar gzip
     lrzsz
 )
 

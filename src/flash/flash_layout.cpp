@@ -2,8 +2,6 @@
 // host's byte order.
 #include "flash/flash_layout.h"
 
-namespace {
-
 uint32_t get_be32(const uint8_t* bytes) {
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
 }
@@ -14,8 +12,6 @@ void put_be32(uint32_t word, uint8_t* bytes) {
     bytes[2] = static_cast<uint8_t>(word >> 8);
     bytes[3] = static_cast<uint8_t>(word);
 }
-
-}  // namespace
 
 ImageHeader decode_image_header(const uint8_t* bytes) {
     return ImageHeader{get_be32(bytes), get_be32(bytes + 4), get_be32(bytes + 8), get_be32(bytes + 12)};

@@ -34,6 +34,10 @@ constexpr uint32_t FLASH_ENV_BASE = 0x03FE0000;
 // The base of image slot 2 for 2, of slot 1 for any other number.
 inline uint32_t slot_base(int slot) { return slot == 2 ? FLASH_SLOT2_BASE : FLASH_SLOT1_BASE; }
 
+// One word stored most significant byte first.
+uint32_t get_be32(const uint8_t* bytes);
+void put_be32(uint32_t word, uint8_t* bytes);
+
 // Decodes the four big-endian header words from the first 16 bytes of a record.
 ImageHeader decode_image_header(const uint8_t* bytes);
 // Writes the header as 16 big-endian bytes.

@@ -1,0 +1,55 @@
+#include "imgtool/command.h"
+#include "imgtool/imgtool.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* summary;
+    int (*run)(const Args& args, Streams io);
+};
+
+const Command kCommands[] = {
+    {"pack", "wrap a payload in an image record", run_pack},
+    {"info", "list and check the records of download files and flash images", run_info},
+    {"flash", "build a 64 MiB flash image from records and environment variables", run_flash},
+    {"env", "print the boot-loader environment of a flash image", run_env},
+    {"app", "make an application archive from an application binary", run_app},
+};
+
+void print_help(std::ostream& out)
+{
+    out << "Usage: imgtool COMMAND [ARGUMENTS...]\n"
+           "Makes and inspects the launcher's image records, download files, 64 MiB flash images,\n"
+           "boot-loader environment blocks and application archives.\n"
+           "\n"
+           "Commands:\n";
+    for (const Command& command : kCommands)
+        out << "  " << pad(command.name, 7) << command.summary << '\n';
+    out << "\n"
+           "'imgtool COMMAND --help' describes a command.\n"
+           "Exit status: 0 for success, 1 for a failure or a damaged input, 2 for a usage error.\n";
+}
+
+}  // namespace
+
+int imgtool_main(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+{
+    const Streams io{out, err};
+    if (argc < 2) {
+        err << "imgtool: no command given (see imgtool --help)\n";
+        return EXIT_USAGE;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h") {
+        print_help(out);
+        return EXIT_OK;
+    }
+    const Args args(argv + 2, argv + argc);
+    for (const Command& command : kCommands) {
+        if (name == command.name)
+            return command.run(args, io);
+    }
+    err << "imgtool: unknown command '" << name << "' (see imgtool --help)\n";
+    return EXIT_USAGE;
+}

@@ -1,0 +1,56 @@
+// imgtool env: the boot-loader environment of a flash image, printed back.
+#include <vector>
+
+#include "flash/flash_layout.h"
+#include "imgtool/command.h"
+#include "imgtool/env_block.h"
+#include "imgtool/record_file.h"
+#include "imgtool/record_types.h"
+
+namespace {
+
+void print_help(std::ostream& out)
+{
+    out << "Usage: imgtool env FLASH.img\n"
+           "Prints the NAME=VALUE strings of the boot-loader environment block at 0x03FE0000 of a 64 MiB\n"
+           "flash image, one per line, in the order they are stored.\n"
+           "Exit status: 0 when the block is intact, 1 when it is erased, has no end of list, or its CRC\n"
+           "word does not match (the strings found are printed all the same).\n";
+}
+
+}  // namespace
+
+int run_env(const Args& args, Streams io)
+{
+    ParsedArgs parsed;
+    if (auto mistake = parse_args(args, {}, parsed))
+        return report_usage(io, "env", *mistake);
+    if (parsed.help) {
+        print_help(io.out);
+        return EXIT_OK;
+    }
+    if (parsed.operands.size() != 1)
+        return report_usage(io, "env", "expected one FLASH.img");
+
+    const std::string& path = parsed.operands.front();
+    InputFile file;
+    if (auto failure = open_input(path, file))
+        return report_failure(io, "env", *failure);
+    if (file.size != FLASH_IMAGE_SIZE)
+        return report_failure(io, "env", path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)");
+    std::vector<uint8_t> block(ENV_BLOCK_SIZE);
+    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), ENV_BLOCK_SIZE))
+        return report_failure(io, "env", "cannot read " + path);
+
+    const EnvContents env = decode_env_block(block.data());
+    if (env.erased)
+        return report_failure(io, "env", path + ": the environment block is erased");
+    for (const std::string& variable : env.variables)
+        io.out << variable << '\n';
+    if (!env.terminated)
+        return report_failure(io, "env", path + ": the environment has no end of list");
+    if (env.stored_crc != env.computed_crc)
+        return report_failure(io, "env", path + ": environment CRC " + hex32(env.stored_crc) +
+                                              " does not match its data (" + hex32(env.computed_crc) + ")");
+    return EXIT_OK;
+}

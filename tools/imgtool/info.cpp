@@ -1,0 +1,167 @@
+// imgtool info: the records of download files and flash images, each with its CRC checked.
+#include <algorithm>
+#include <vector>
+
+#include "imgtool/command.h"
+#include "imgtool/env_block.h"
+#include "imgtool/record_file.h"
+#include "imgtool/record_types.h"
+
+namespace {
+
+void print_help(std::ostream& out)
+{
+    out << "Usage: imgtool info FILE...\n"
+           "Lists the image records in each FILE with their offset, type, len, id, stored and computed\n"
+           "CRC-32, and \"ok\" or \"BAD CRC\".\n"
+           "\n"
+           "A download file (or a slot dump) is walked record by record, as the rescue installer walks it,\n"
+           "up to where the walk ends: the end of the file, stray bytes too few for a header, a header of\n"
+           "unknown magic (such as the transfer's filler), or a record cut short.\n"
+           "\n"
+           "A 64 MiB flash image (exactly 0x04000000 bytes) is read area by area instead: slot 1 at\n"
+           "0x00000000, slot 2 at 0x00800000, rootfs at 0x01000000, kernel at 0x01E00000 and bootcode at\n"
+           "0x03F00000, each either erased or holding one record of its own type within its limit, then\n"
+           "the boot-loader environment block at 0x03FE0000 with its variables.\n"
+           "\n"
+           "Exit status: 0 when every record (and environment block) found is intact, 1 otherwise or\n"
+           "when a download file holds no record at all.\n";
+}
+
+struct WalkEnd {
+    std::string reason;
+    bool normal;  // a download may end so
+};
+
+// Where a walk through a download stops at offset, if it does.
+std::optional<WalkEnd> end_before_record(InputFile& file, uint64_t offset)
+{
+    const uint64_t left = file.size - offset;
+    if (left == 0)
+        return WalkEnd{"end of file", true};
+    if (left < IMAGE_HEADER_SIZE)
+        return WalkEnd{std::to_string(left) + " stray bytes", true};
+    uint8_t bytes[IMAGE_HEADER_SIZE];
+    if (!read_header_bytes(file, offset, bytes))
+        return WalkEnd{"read failed", false};
+    // Also how the filler of a download's last transfer block ends the walk.
+    const uint32_t magic = decode_image_header(bytes).magic;
+    if (!is_known_image_magic(magic))
+        return WalkEnd{"unknown magic " + hex32(magic), true};
+    return std::nullopt;
+}
+
+// A download file: records one after the other until something that is not one.
+bool walk_sequence(InputFile& file, std::ostream& out)
+{
+    uint64_t offset = 0;
+    unsigned records = 0, intact = 0;
+    std::optional<WalkEnd> end;
+    while (!(end = end_before_record(file, offset))) {
+        const RecordCheck check = check_record(file, offset);
+        out << "  " << hex_offset(offset) << "  " << describe_record(check) << '\n';
+        records++;
+        if (check.state == RecordState::CutShort || check.state == RecordState::Unreadable) {
+            end = WalkEnd{check.state == RecordState::CutShort ? "record cut short" : "read failed", false};
+            break;
+        }
+        intact += check.state == RecordState::Intact ? 1 : 0;
+        offset += IMAGE_HEADER_SIZE + uint64_t{check.header.len};
+    }
+    out << "  walk ended: " << end->reason << " at offset " << hex_offset(offset) << '\n';
+    if (records == 0)
+        out << "  no records\n";
+    return end->normal && records > 0 && intact == records;
+}
+
+// One flash area: erased, or one record of the area's type that fits it.
+bool show_area(InputFile& file, const FlashArea& area, std::ostream& out)
+{
+    out << "  " << pad(area.name, 12) << hex32(area.base) << "  ";
+    uint8_t bytes[IMAGE_HEADER_SIZE];
+    if (!read_header_bytes(file, area.base, bytes)) {
+        out << "read failed\n";
+        return false;
+    }
+    const ImageHeader header = decode_image_header(bytes);
+    if (std::all_of(bytes, bytes + IMAGE_HEADER_SIZE, [](uint8_t b) { return b == 0xFF; })) {
+        out << "erased\n";
+        return true;
+    }
+    const RecordType* type = record_type_of(header.magic);
+    if (type == nullptr) {
+        out << "unknown magic " << hex32(header.magic) << '\n';
+        return false;
+    }
+    if (header.len > max_payload(*type)) {
+        out << pad(type->name, 11) << "  len " << header.len << "  too big for the area (" << limit_text(*type) << ")\n";
+        return false;
+    }
+    const RecordCheck check = check_record(file, area.base);
+    out << describe_record(check);
+    if (!area_holds(area, header.magic)) {
+        out << "  wrong type: the area holds " << held_types(area) << '\n';
+        return false;
+    }
+    out << '\n';
+    return check.state == RecordState::Intact;
+}
+
+bool show_environment(InputFile& file, std::ostream& out)
+{
+    out << "  " << pad("environment", 12) << hex32(FLASH_ENV_BASE) << "  ";
+    std::vector<uint8_t> block(ENV_BLOCK_SIZE);
+    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), ENV_BLOCK_SIZE)) {
+        out << "read failed\n";
+        return false;
+    }
+    const EnvContents env = decode_env_block(block.data());
+    if (env.erased) {
+        out << "erased\n";
+        return true;
+    }
+    const bool crc_ok = env.stored_crc == env.computed_crc;
+    out << "crc " << hex32(env.stored_crc) << "  computed " << hex32(env.computed_crc) << "  "
+        << (crc_ok ? "ok" : "BAD CRC") << (env.terminated ? "" : "  (no end of list)") << '\n';
+    for (const std::string& variable : env.variables)
+        out << "    " << variable << '\n';
+    return crc_ok && env.terminated;
+}
+
+bool walk_flash_image(InputFile& file, std::ostream& out)
+{
+    bool intact = true;
+    for (const FlashArea& area : flash_areas())
+        intact = show_area(file, area, out) && intact;
+    return show_environment(file, out) && intact;
+}
+
+}  // namespace
+
+int run_info(const Args& args, Streams io)
+{
+    ParsedArgs parsed;
+    if (auto mistake = parse_args(args, {}, parsed))
+        return report_usage(io, "info", *mistake);
+    if (parsed.help) {
+        print_help(io.out);
+        return EXIT_OK;
+    }
+    if (parsed.operands.empty())
+        return report_usage(io, "info", "expected at least one FILE");
+
+    int status = EXIT_OK;
+    for (const std::string& path : parsed.operands) {
+        InputFile file;
+        if (auto failure = open_input(path, file)) {
+            status = report_failure(io, "info", *failure);
+            continue;
+        }
+        const bool is_flash_image = file.size == FLASH_IMAGE_SIZE;
+        io.out << path << (is_flash_image ? ": flash image\n" : ": records\n");
+        const bool intact = is_flash_image ? walk_flash_image(file, io.out) : walk_sequence(file, io.out);
+        if (!intact)
+            status = EXIT_FAILED;
+    }
+    return status;
+}
