@@ -1,0 +1,212 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios on the virtual board: each makes a flash image, boots the ppc launcher with
+vm/run-board, answers the console where the scenario says, and checks the launcher's console lines
+of every boot, in order, and the flash and slot byte afterwards.
+
+Usage: scenarios.py NAME --launcher PATH     (scenarios.py --list names them)
+Logs of a failed scenario stay in its temporary directory, which the failure names."""
+import argparse
+import gzip
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import boardbuild  # noqa: E402
+import imgtool  # noqa: E402
+
+RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
+BOOT_START = "board: starting /bin/launcher"
+BOOT_ENDS = ("board: reboot", "board: poweroff")
+# A key typed before the launcher has switched the console to raw keys would be echoed by the
+# terminal; the launcher switches right after its prompt, so a key waits this long after it.
+KEY_DELAY = 1.0
+# Bounded waits, with margin for a loaded machine: one boot takes a few seconds.
+BOOT_TIMEOUT = 60
+APP = "/tmp/home/bin/mp.elf.strip"
+
+
+class Failure(Exception):
+    pass
+
+
+class Console:
+    """The runner's standard output, read as it comes, with waits for a text to appear."""
+
+    def __init__(self, stream, log):
+        self.stream, self.log, self.text, self.done = stream, log, "", False
+        self.changed = threading.Condition()
+        self.thread = threading.Thread(target=self.read, daemon=True)
+        self.thread.start()
+
+    def read(self):
+        while True:
+            data = os.read(self.stream.fileno(), 4096)
+            with self.changed:
+                if not data:
+                    self.done = True
+                else:
+                    self.text += data.decode(errors="replace")
+                    self.log.write(data)
+                    self.log.flush()
+                self.changed.notify_all()
+            if not data:
+                return
+
+    def wait_for(self, text, start, deadline):
+        """Position just after the first TEXT at or after START."""
+        with self.changed:
+            while True:
+                found = self.text.find(text, start)
+                if found >= 0:
+                    return found + len(text)
+                left = deadline - time.monotonic()
+                if self.done or left <= 0:
+                    raise Failure(f"the console never showed {text!r}")
+                self.changed.wait(left)
+
+
+def boots_of(console_text):
+    """The launcher's console lines of each boot: from the board's start line to its end line."""
+    boots, current = [], None
+    for line in console_text.replace("\r", "").split("\n"):
+        if line == BOOT_START:
+            current = []
+            boots.append(current)
+        elif current is not None and line in BOOT_ENDS:
+            current.append(line)
+            current = None
+        elif current is not None:
+            current.append(line)
+    return boots
+
+
+class Board:
+    """A scenario's board: its flash image and workdir; boots it through the runner."""
+
+    def __init__(self, workdir, launcher, cpu):
+        self.workdir, self.launcher, self.cpu = workdir, launcher, cpu
+        self.flash = os.path.join(workdir, "flash.img")
+        self.state = os.path.join(workdir, "board-state.img")
+
+    def application(self, text, marker=True, kind="application"):
+        binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
+        return imgtool.record(kind, imgtool.app_archive(imgtool.read(binary), marker))
+
+    def debugger(self):
+        binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
+        return imgtool.record("application", gzip.compress(imgtool.read(binary)))
+
+    def make_flash(self, env=(), **areas):
+        imgtool.write(self.flash, imgtool.flash_image(areas, list(env)))
+
+    def boot(self, slot, boots=3, keys=(), send=None):
+        """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES.
+        Gives (exit status, launcher lines per boot)."""
+        command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--slot", str(slot), "--workdir",
+                   self.workdir, "--launcher", self.launcher, "--boots", str(boots),
+                   "--timeout", str(BOOT_TIMEOUT * boots)]
+        if send:
+            command += ["--send", send]
+        with open(os.path.join(self.workdir, "console.log"), "wb") as log, \
+                open(os.path.join(self.workdir, "run-board.log"), "wb") as errors:
+            runner = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors)
+            try:
+                console = Console(runner.stdout, log)
+                position = 0
+                deadline = time.monotonic() + BOOT_TIMEOUT * boots
+                for text, typed in keys:
+                    position = console.wait_for(text, position, deadline)
+                    time.sleep(KEY_DELAY)
+                    runner.stdin.write(typed)
+                    runner.stdin.flush()
+                status = runner.wait(timeout=max(1, deadline - time.monotonic()) + 30)
+                console.thread.join(timeout=10)
+            finally:
+                if runner.poll() is None:
+                    runner.terminate()
+                    try:
+                        runner.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        runner.kill()
+                        runner.wait()
+        return status, boots_of(console.text)
+
+    def slot_byte(self):
+        return imgtool.read(self.state)[1]
+
+    def flash_bytes(self, offset, count):
+        with open(self.flash, "rb") as f:
+            f.seek(offset)
+            return f.read(count)
+
+
+def expect_equal(what, got, wanted):
+    if got != wanted:
+        raise Failure(f"{what}:\n  got:    {got!r}\n  wanted: {wanted!r}")
+
+
+def expect_boots(status, boots, wanted):
+    expect_equal("runner exit status", status, 0)
+    expect_equal("boots", len(boots), len(wanted))
+    for number, (got, lines) in enumerate(zip(boots, wanted), start=1):
+        expect_equal(f"console lines of boot {number}", got, lines)
+
+
+def launched(slot, text):
+    return [f"Booting image '{slot}'", "Uncompressing application image....",
+            f"backtrace: starting {APP}", f"{APP}: {text}", "board: poweroff"]
+
+
+SCENARIOS = {}
+
+
+def scenario(function):
+    SCENARIOS[function.__name__.replace("_", "-")] = function
+    return function
+
+
+@scenario
+def boot_slot1(board):
+    board.make_flash(slot1=board.application("demo application from slot 1"),
+                     slot2=board.application("demo application from slot 2"))
+    status, boots = board.boot(slot=1)
+    expect_boots(status, boots, [launched(1, "demo application from slot 1")])
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+def run_scenario(name, launcher, cpu, keep):
+    workdir = tempfile.mkdtemp(prefix=f"vm-{name}-")
+    try:
+        SCENARIOS[name](Board(workdir, launcher, cpu))
+    except Failure as failure:
+        print(f"FAILED {name}: {failure}\nlogs kept in {workdir}", file=sys.stderr)
+        return 1
+    if keep:
+        print(f"passed {name}; logs in {workdir}")
+    else:
+        print(f"passed {name}")
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="scenarios.py", description=__doc__.splitlines()[0])
+    parser.add_argument("name", nargs="?", choices=sorted(SCENARIOS))
+    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
+    parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
+    parser.add_argument("--keep", action="store_true", help="keep the logs of a passing scenario too")
+    parser.add_argument("--list", action="store_true")
+    args = parser.parse_args(argv)
+    if args.list or not args.name:
+        print("\n".join(sorted(SCENARIOS)))
+        return 0
+    return run_scenario(args.name, args.launcher, args.cpu, args.keep)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
