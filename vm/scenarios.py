@@ -7,14 +7,19 @@ Usage: scenarios.py NAME --launcher PATH     (scenarios.py --list names them)
 Logs of a failed scenario stay in its temporary directory, which the failure names."""
 import argparse
 import gzip
+import io
+import lzma
 import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import threading
 import time
 
+# The board's modules are read from the checkout, which stays free of byte-code caches
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import boardbuild  # noqa: E402
 import imgtool  # noqa: E402
@@ -170,13 +175,146 @@ def scenario(function):
     return function
 
 
+def two_slots(board, env=()):
+    board.make_flash(env, slot1=board.application("demo application from slot 1"),
+                     slot2=board.application("demo application from slot 2"))
+
+
+def with_bad_crc(record):
+    return bytes([record[0] ^ 0xFF]) + record[1:]
+
+
 @scenario
 def boot_slot1(board):
-    board.make_flash(slot1=board.application("demo application from slot 1"),
-                     slot2=board.application("demo application from slot 2"))
+    two_slots(board)
     status, boots = board.boot(slot=1)
     expect_boots(status, boots, [launched(1, "demo application from slot 1")])
     expect_equal("slot byte", board.slot_byte(), 1)
+
+
+@scenario
+def boot_slot2(board):
+    two_slots(board)
+    status, boots = board.boot(slot=2)
+    expect_boots(status, boots, [launched(2, "demo application from slot 2")])
+    expect_equal("slot byte", board.slot_byte(), 2)
+
+
+@scenario
+def boot_e500v2(board):
+    board.cpu = "e500v2"
+    boot_slot1(board)
+
+
+@scenario
+def erased_slot1_falls_back(board):
+    board.make_flash(slot2=board.application("demo application from slot 2"))
+    status, boots = board.boot(slot=1)
+    expect_boots(status, boots, [["Booting image '1'",
+                                  "Image has invalid header 0xffffffff. (0x64a414e)",
+                                  "Image1 has invalid header... trying Image2."]
+                                 + launched(2, "demo application from slot 2")])
+
+
+@scenario
+def bad_crc_in_both_resets(board):
+    board.make_flash(slot1=with_bad_crc(board.application("demo application from slot 1")),
+                     slot2=with_bad_crc(board.application("demo application from slot 2")))
+    status, boots = board.boot(slot=1, boots=1)
+    expect_boots(status, boots, [["Booting image '1'", "Image1 CRC failed, trying Image2 now.",
+                                  "Booting image '2'", "Both image1 and image2 failed.", "board: reboot"]])
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+@scenario
+def diagnostics_record(board):
+    diagnostics = boardbuild.demo_application("diagnostics application",
+                                              os.path.join(board.workdir, "programs", "mpdiag"))
+    archive = tar_gz([("home/bin/mp.elf.strip.lzma", lzma.compress(b"replaced", format=lzma.FORMAT_ALONE), 0o644),
+                      ("home/bin/distro-id", b"diagnostics\n", 0o644),
+                      ("mpdiag.elf.strip", imgtool.read(diagnostics), 0o755)])
+    board.make_flash(slot2=imgtool.record("diagnostics", archive))
+    status, boots = board.boot(slot=2)
+    expect_boots(status, boots, [["Booting image '2'", "Uncompressing application image....", "install diags image",
+                                  f"backtrace: starting {APP}", f"{APP}: diagnostics application", "board: poweroff"]])
+
+
+PROMPT = "Would you like to enter recovery mode to download a new image? y/N: "
+MENU = ["Please select one of the following options:", "\tX) Use xmodem 1K to serial download an image",
+        "\tR) Reboot", "\tE) Exit", ""]
+
+
+def unmarked_slot1(board):
+    board.make_flash(slot1=board.application("demo application from slot 1", marker=False))
+
+
+@scenario
+def missing_marker_answered_n(board):
+    unmarked_slot1(board)
+    status, boots = board.boot(slot=1, keys=[(PROMPT, b"n")])
+    expect_boots(status, boots, [["Booting image '1'",
+                                  "WARNING: Suspected incompatible application image detected during unpacking",
+                                  PROMPT + "Uncompressing application image....",
+                                  f"backtrace: starting {APP}", f"{APP}: demo application from slot 1",
+                                  "board: poweroff"]])
+
+
+@scenario
+def missing_marker_answered_y_then_exit(board):
+    unmarked_slot1(board)
+    status, boots = board.boot(slot=1, keys=[(PROMPT, b"y"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["Booting image '1'",
+                                  "WARNING: Suspected incompatible application image detected during unpacking",
+                                  PROMPT + "Entering Rescue Mode."] + MENU + ["Option? : ",
+                                  "Uncompressing application image....",
+                                  f"backtrace: starting {APP}", f"{APP}: demo application from slot 1",
+                                  "board: poweroff"]])
+
+
+def debug_boot(board, env, lines, slot2=None):
+    board.make_flash(env, slot1=board.application("demo application from slot 1"),
+                     slot2=slot2 or board.application("demo application from slot 2"))
+    status, boots = board.boot(slot=1, boots=1)
+    expect_boots(status, boots, [["Booting image '1'"] + lines])
+
+
+@scenario
+def gdbserver_command_line(board):
+    debug_boot(board, ["gdbserver=on", "gdbserver_ip=10.1.2.3", "gdbport=2345"],
+               ["Uncompressing application image....", f"/bin/gdbserver 10.1.2.3:2345 {APP}", "board: reboot"])
+
+
+@scenario
+def gdbserver_with_memchk(board):
+    debug_boot(board, ["gdbserver=on", "gdbserver_ip=192.168.1.10", "gdbport=7", "memchk=on"],
+               ["Uncompressing application image....", "libduma.so.0.0.0: memory checker loaded",
+                f"/bin/gdbserver 192.168.1.10:7 {APP}", "board: reboot"])
+
+
+@scenario
+def memchk_preloads_duma(board):
+    debug_boot(board, ["memchk=on"],
+               ["Uncompressing application image....", "libduma.so.0.0.0: memory checker loaded",
+                f"{APP}: demo application from slot 1", "board: poweroff"])
+
+
+@scenario
+def gdb_from_other_slot(board):
+    gdb = board.debugger()
+    debug_boot(board, ["gdb=on"],
+               ["Extracting GDB from image slot 2", f"Found GDB image 2 of length = {len(gdb) - 16}.",
+                "decompressing GDB....", "Uncompressing application image....", "*** Launching under GDB ***",
+                f"/tmp/gdb {APP}", "board: reboot"], slot2=gdb)
+
+
+def tar_gz(members):
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w:gz") as tar:
+        for name, data, mode in members:
+            info = tarfile.TarInfo(name)
+            info.size, info.mode = len(data), mode
+            tar.addfile(info, io.BytesIO(data))
+    return out.getvalue()
 
 
 def run_scenario(name, launcher, cpu, keep):
