@@ -307,6 +307,33 @@ def gdb_from_other_slot(board):
                 f"/tmp/gdb {APP}", "board: reboot"], slot2=gdb)
 
 
+@scenario
+def rescue_download_installs_slot2(board):
+    kernel = imgtool.record("kernel", bytes(range(256)) * 64, 0x11)
+    rootfs = imgtool.record("rootfs", bytes(255 - i % 256 for i in range(24000)), 0x22)
+    application = board.application("demo application from the download")
+    download = os.path.join(board.workdir, "download.bin")
+    imgtool.write(download, kernel + rootfs + application)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    status, boots = board.boot(slot=1, send=download, keys=[
+        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["Entering Rescue Mode."] + MENU + [
+        "Option? : ", "Running xmodem rescue.....", "Init serial",
+        "       Change the baud rate to 115200 bps and hit the <ENTER> key",
+        "       before initiating the download.", "Init serial done", "EOT", "All done",
+        "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "",
+        "Extracting images ... Do *NOT* power cycle the switch.",
+        # One progress dot for each flash sector written: every record here fits one 64 KiB sector
+        "**** KERNEL ****", ".", "**** ROOTFILESYSTEM ****", ".", "**** APPLICATION ****",
+        "Install image as image 1 or 2 (hit return to just boot image): 2", "",
+        "Installing image as image2...", ".", "Image2 updated succeeded"] + MENU + [
+        "Option? : "] + launched(2, "demo application from the download")])
+    expect_equal("slot byte", board.slot_byte(), 2)
+    expect_equal("kernel area", board.flash_bytes(0x01E00000, len(kernel)), kernel)
+    expect_equal("root file system area", board.flash_bytes(0x01000000, len(rootfs)), rootfs)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+
+
 def tar_gz(members):
     out = io.BytesIO()
     with tarfile.open(fileobj=out, mode="w:gz") as tar:
