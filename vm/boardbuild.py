@@ -151,9 +151,11 @@ def initramfs(cpu, launcher_path, kernel_dir, busybox_dir):
         archive.file(name, path)
     output = os.path.join(BUILD, f"initramfs-{cpu}.cpio.gz")
     os.makedirs(BUILD, exist_ok=True)
-    with open(output + ".part", "wb") as f:
+    # Boots that run side by side each write their own part and swap it in whole
+    part = f"{output}.{os.getpid()}.part"
+    with open(part, "wb") as f:
         f.write(gzip.compress(archive.finish(), compresslevel=6, mtime=0))
-    os.replace(output + ".part", output)
+    os.replace(part, output)
     return output
 
 

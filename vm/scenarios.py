@@ -109,7 +109,7 @@ class Board:
     def make_flash(self, env=(), **areas):
         imgtool.write(self.flash, imgtool.flash_image(areas, list(env)))
 
-    def boot(self, slot, boots=3, keys=(), send=None):
+    def boot(self, slot, boots=3, keys=(), send=None, one_line=False):
         """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES.
         Gives (exit status, launcher lines per boot)."""
         command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--slot", str(slot), "--workdir",
@@ -117,6 +117,8 @@ class Board:
                    "--timeout", str(BOOT_TIMEOUT * boots)]
         if send:
             command += ["--send", send]
+        if one_line:
+            command.append("--one-line")
         with open(os.path.join(self.workdir, "console.log"), "wb") as log, \
                 open(os.path.join(self.workdir, "run-board.log"), "wb") as errors:
             runner = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors)
@@ -198,6 +200,13 @@ def boot_slot2(board):
     status, boots = board.boot(slot=2)
     expect_boots(status, boots, [launched(2, "demo application from slot 2")])
     expect_equal("slot byte", board.slot_byte(), 2)
+
+
+@scenario
+def boot_on_one_line(board):
+    two_slots(board)
+    status, boots = board.boot(slot=1, one_line=True)
+    expect_boots(status, boots, [launched(1, "demo application from slot 1")])
 
 
 @scenario
