@@ -21,7 +21,9 @@ version=$(apt-cache policy busybox | awk '$1 == "Candidate:" { print $2 }' | sed
 [[ -n $version && $version != "(none)" ]] || { vm_say "apt knows no busybox package (run apt-get update)"; exit 1; }
 
 cache=$(vm_cache_root)
-key=$(vm_cache_key "busybox $version" "$(${cross}gcc --version | head -n 1)" "defconfig" "$here/busybox.config")
+# The options, not the comments around them, name the cache entry
+key=$(vm_cache_key "busybox $version" "$(${cross}gcc --version | head -n 1)" "defconfig" \
+    "$(grep -h '^CONFIG_' "$here/busybox.config")")
 entry=$cache/busybox-$key
 if [[ -f $entry/busybox && -f $entry/busybox.links ]]; then
     vm_say "busybox cached in $entry"

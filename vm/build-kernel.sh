@@ -21,8 +21,9 @@ done
 
 version=$(vm_package_version "$package")
 cache=$(vm_cache_root)
+# The options, not the comments around them, name the cache entry
 key=$(vm_cache_key "$package $version" "$(${cross}gcc --version | head -n 1)" "allnoconfig vmlinux modules" \
-    "$here/kernel/common.config" "$here/kernel/$cpu.config")
+    "$(grep -h '^CONFIG_' "$here/kernel/common.config" "$here/kernel/$cpu.config")")
 entry=$cache/kernel-$cpu-$key
 if [[ -f $entry/vmlinux && -f $entry/i2c-stub.ko ]]; then
     vm_say "kernel for $cpu cached in $entry"

@@ -11,17 +11,9 @@ vm_cache_root() {
     echo "$root"
 }
 
-# The key of a cache entry: a short hash of the given lines and files.
+# The key of a cache entry: a short hash of the given texts.
 vm_cache_key() {
-    local item
-    for item in "$@"; do
-        if [[ -f $item ]]; then
-            echo "file $(basename "$item")"
-            cat "$item"
-        else
-            echo "text $item"
-        fi
-    done | sha256sum | cut -c1-16
+    printf '%s\n' "$@" | sha256sum | cut -c1-16
 }
 
 vm_package_version() {

@@ -47,6 +47,11 @@ def app_archive(binary, marker=True):
     members = [("home/bin/mp.elf.strip.lzma", lzma.compress(binary, format=lzma.FORMAT_ALONE), 0o644)]
     if marker:
         members.append(("home/bin/distro-id", b"virtual board demo\n", 0o644))
+    return tar_gz(members)
+
+
+def tar_gz(members):
+    """A gzip-compressed tar of (name, bytes, mode) members."""
     out = io.BytesIO()
     with tarfile.open(fileobj=out, mode="w:gz") as tar:
         for name, data, mode in members:

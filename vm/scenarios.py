@@ -7,13 +7,11 @@ Usage: scenarios.py NAME --launcher PATH     (scenarios.py --list names them)
 Logs of a failed scenario stay in its temporary directory, which the failure names."""
 import argparse
 import gzip
-import io
 import lzma
 import os
 import shutil
 import subprocess
 import sys
-import tarfile
 import tempfile
 import threading
 import time
@@ -98,9 +96,9 @@ class Board:
         self.flash = os.path.join(workdir, "flash.img")
         self.state = os.path.join(workdir, "board-state.img")
 
-    def application(self, text, marker=True, kind="application"):
+    def application(self, text, marker=True):
         binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
-        return imgtool.record(kind, imgtool.app_archive(imgtool.read(binary), marker))
+        return imgtool.record("application", imgtool.app_archive(imgtool.read(binary), marker))
 
     def debugger(self):
         binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
@@ -131,8 +129,11 @@ class Board:
                     time.sleep(KEY_DELAY)
                     runner.stdin.write(typed)
                     runner.stdin.flush()
+                # The runner stops QEMU at its own timeout; this is the margin for it to do so
                 status = runner.wait(timeout=max(1, deadline - time.monotonic()) + 30)
                 console.thread.join(timeout=10)
+            except subprocess.TimeoutExpired:
+                raise Failure("the runner did not end after its timeout")
             finally:
                 if runner.poll() is None:
                     runner.terminate()
@@ -239,7 +240,7 @@ def bad_crc_in_both_resets(board):
 def diagnostics_record(board):
     diagnostics = boardbuild.demo_application("diagnostics application",
                                               os.path.join(board.workdir, "programs", "mpdiag"))
-    archive = tar_gz([("home/bin/mp.elf.strip.lzma", lzma.compress(b"replaced", format=lzma.FORMAT_ALONE), 0o644),
+    archive = imgtool.tar_gz([("home/bin/mp.elf.strip.lzma", lzma.compress(b"replaced", format=lzma.FORMAT_ALONE), 0o644),
                       ("home/bin/distro-id", b"diagnostics\n", 0o644),
                       ("mpdiag.elf.strip", imgtool.read(diagnostics), 0o755)])
     board.make_flash(slot2=imgtool.record("diagnostics", archive))
@@ -325,32 +326,26 @@ def rescue_download_installs_slot2(board):
     imgtool.write(download, kernel + rootfs + application)
     board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
     status, boots = board.boot(slot=1, send=download, keys=[
-        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"e")])
-    expect_boots(status, boots, [["Entering Rescue Mode."] + MENU + [
-        "Option? : ", "Running xmodem rescue.....", "Init serial",
-        "       Change the baud rate to 115200 bps and hit the <ENTER> key",
-        "       before initiating the download.", "Init serial done", "EOT", "All done",
-        "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "",
-        "Extracting images ... Do *NOT* power cycle the switch.",
-        # One progress dot for each flash sector written: every record here fits one 64 KiB sector
-        "**** KERNEL ****", ".", "**** ROOTFILESYSTEM ****", ".", "**** APPLICATION ****",
-        "Install image as image 1 or 2 (hit return to just boot image): 2", "",
-        "Installing image as image2...", ".", "Image2 updated succeeded"] + MENU + [
-        "Option? : "] + launched(2, "demo application from the download")])
+        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"r"),
+        ("Option? : ", b"e")])
+    expect_boots(status, boots, [
+        ["Entering Rescue Mode."] + MENU + [
+            "Option? : ", "Running xmodem rescue.....", "Init serial",
+            "       Change the baud rate to 115200 bps and hit the <ENTER> key",
+            "       before initiating the download.", "Init serial done", "EOT", "All done",
+            "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "",
+            "Extracting images ... Do *NOT* power cycle the switch.",
+            # One progress dot for each flash sector written: every record here fits one 64 KiB sector
+            "**** KERNEL ****", ".", "**** ROOTFILESYSTEM ****", ".", "**** APPLICATION ****",
+            "Install image as image 1 or 2 (hit return to just boot image): 2", "",
+            "Installing image as image2...", ".", "Image2 updated succeeded"] + MENU + [
+            "Option? : ", "board: reboot"],
+        # The slot byte written by the installer outlives the reboot
+        ["Entering Rescue Mode."] + MENU + ["Option? : "] + launched(2, "demo application from the download")])
     expect_equal("slot byte", board.slot_byte(), 2)
     expect_equal("kernel area", board.flash_bytes(0x01E00000, len(kernel)), kernel)
     expect_equal("root file system area", board.flash_bytes(0x01000000, len(rootfs)), rootfs)
     expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
-
-
-def tar_gz(members):
-    out = io.BytesIO()
-    with tarfile.open(fileobj=out, mode="w:gz") as tar:
-        for name, data, mode in members:
-            info = tarfile.TarInfo(name)
-            info.size, info.mode = len(data), mode
-            tar.addfile(info, io.BytesIO(data))
-    return out.getvalue()
 
 
 def run_scenario(name, launcher, cpu, keep):
