@@ -364,7 +364,7 @@ def run_scenario(name, launcher, cpu, keep):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(prog="scenarios.py", description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(prog="scenarios.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("name", nargs="?", choices=sorted(SCENARIOS))
     parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
     parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
