@@ -4,7 +4,7 @@ vm/run-board, answers the console where the scenario says, and checks the launch
 of every boot, in order, and the flash and slot byte afterwards.
 
 Usage: scenarios.py NAME --launcher PATH     (scenarios.py --list names them)
-Logs of a failed scenario stay in its temporary directory, which the failure names."""
+Logs of a failed scenario stay in its directory under --logs, which the failure names."""
 import argparse
 import gzip
 import lzma
@@ -348,8 +348,9 @@ def rescue_download_installs_slot2(board):
     expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
 
 
-def run_scenario(name, launcher, cpu, keep):
-    workdir = tempfile.mkdtemp(prefix=f"vm-{name}-")
+def run_scenario(name, launcher, cpu, logs, keep):
+    os.makedirs(logs, exist_ok=True)
+    workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=logs)
     try:
         SCENARIOS[name](Board(workdir, launcher, cpu))
     except Failure as failure:
@@ -368,13 +369,15 @@ def main(argv):
     parser.add_argument("name", nargs="?", choices=sorted(SCENARIOS))
     parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
     parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
+    parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
+                        help="where each scenario keeps its flash, state and logs (removed when it passes)")
     parser.add_argument("--keep", action="store_true", help="keep the logs of a passing scenario too")
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args(argv)
     if args.list or not args.name:
         print("\n".join(sorted(SCENARIOS)))
         return 0
-    return run_scenario(args.name, args.launcher, args.cpu, args.keep)
+    return run_scenario(args.name, args.launcher, args.cpu, args.logs, args.keep)
 
 
 if __name__ == "__main__":
