@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is needed, then configures, builds and runs every test
 # for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer) and for the
-# PowerPC target under qemu-ppc-static. Stops at the first step that fails.
+# PowerPC target under qemu-ppc-static, and last the scenarios on the virtual board (the ppc launcher
+# booting under QEMU's PowerPC system emulation). Stops at the first step that fails.
 #
-# Usage: scripts/test.sh [preset...]     (default: dev asan ppc)
+# Usage: scripts/test.sh [preset...]     (default: dev asan ppc vm)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(dev asan ppc)
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev asan ppc vm)
 
 step() { printf '\n==== %s\n' "$*"; }
 
@@ -39,6 +40,19 @@ step "installing build and test dependencies"
 scripts/install-deps.sh
 
 for preset in "${presets[@]}"; do
+    if [[ $preset == vm ]]; then
+        # The scenarios are scripts registered in the dev configuration; the board they boot is
+        # built (or taken from its cache) here, for both CPU models, before the first of them.
+        step "vm: configure"
+        cmake --preset dev
+        for cpu in e500mc e500v2; do
+            step "vm: building the virtual board for $cpu"
+            vm/run-board --build-only --cpu "$cpu"
+        done
+        step "vm: test"
+        ctest --preset vm
+        continue
+    fi
     if [[ $preset == ppc ]]; then
         step "ppc: staging libi2c for the target"
         scripts/stage-libi2c.sh

@@ -1,0 +1,172 @@
+"""The virtual board's build steps: the ppc launcher, the kernel and busybox (cached outside the
+checkout by vm/build-kernel.sh and vm/build-busybox.sh), the board's demo programs and the initramfs.
+Each step says on standard error what it is doing."""
+import gzip
+import os
+import shutil
+import subprocess
+import sys
+
+VM = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(VM)
+BUILD = os.path.join(ROOT, "build", "vm")
+DEFAULT_LAUNCHER = os.path.join(ROOT, "build", "ppc", "src", "launcher")
+CROSS = "powerpc-linux-gnu-"
+SYSROOT_LIB = "/usr/powerpc-linux-gnu/lib"
+CPUS = ("e500mc", "e500v2")
+
+
+def say(text):
+    print("vm: " + text, file=sys.stderr, flush=True)
+
+
+def run(command, **kwargs):
+    subprocess.run(command, check=True, **kwargs)
+
+
+def launcher(path=None):
+    """The static ppc launcher; the default one is built with the ppc preset when it is missing."""
+    if path:
+        if not os.path.isfile(path):
+            raise SystemExit(f"vm: no launcher at {path}")
+        return path
+    if not os.path.isfile(DEFAULT_LAUNCHER):
+        say("building the ppc launcher (scripts/stage-libi2c.sh, cmake --preset ppc, target launcher)")
+        run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
+        run(["cmake", "--preset", "ppc"], cwd=ROOT, stdout=sys.stderr)
+        run(["cmake", "--build", "--preset", "ppc", "--target", "launcher", "-j", "2"], cwd=ROOT, stdout=sys.stderr)
+    return DEFAULT_LAUNCHER
+
+
+def cached(script, *args):
+    """Runs a cached build script; its one line of output is the cache entry's directory."""
+    result = subprocess.run([os.path.join(VM, script), *args], check=True, stdout=subprocess.PIPE, text=True)
+    return result.stdout.strip()
+
+
+def kernel(cpu):
+    return cached("build-kernel.sh", cpu)
+
+
+def busybox():
+    return cached("build-busybox.sh")
+
+
+def compile_program(source, output, *flags):
+    """Cross-compiles one of the board's C programs when its source is newer than the output."""
+    source = os.path.join(VM, "board", source)
+    if os.path.isfile(output) and os.path.getmtime(output) >= os.path.getmtime(source):
+        return output
+    os.makedirs(os.path.dirname(output), exist_ok=True)
+    run([CROSS + "gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-s", *flags, source, "-o", output])
+    return output
+
+
+def demo_application(text, output):
+    """The demo application, dynamically linked, saying TEXT when it runs."""
+    literal = '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    os.makedirs(os.path.dirname(output), exist_ok=True)
+    run([CROSS + "gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-s", f"-DIMAGE_TEXT={literal}",
+         os.path.join(VM, "board", "demo-app.c"), "-o", output])
+    return output
+
+
+def debugger(output):
+    """The stand-in debugger that a boot with gdb=on takes from the other slot."""
+    return compile_program("show-args.c", output)
+
+
+def board_programs():
+    programs = os.path.join(BUILD, "programs")
+    return {
+        "bin/backtrace": compile_program("backtrace.c", os.path.join(programs, "backtrace")),
+        "bin/gdbserver": compile_program("show-args.c", os.path.join(programs, "gdbserver")),
+        "lib/libduma.so.0.0.0": compile_program("demo-duma.c", os.path.join(programs, "libduma.so.0.0.0"),
+                                                "-shared", "-fPIC", "-Wl,-soname,libduma.so.0"),
+    }
+
+
+class Cpio:
+    """An initramfs archive in the kernel's "newc" format, written without touching the host's
+    devices or file ownership: every entry belongs to root."""
+
+    def __init__(self):
+        self.data = bytearray()
+        self.inode = 0
+
+    def add(self, name, mode, content=b"", rdev=(0, 0)):
+        self.inode += 1
+        name_bytes = name.encode() + b"\0"
+        fields = [self.inode, mode, 0, 0, 1, 0, len(content), 0, 0, rdev[0], rdev[1], len(name_bytes), 0]
+        self.data += b"070701" + b"".join(b"%08X" % field for field in fields) + name_bytes
+        self.pad()
+        self.data += content
+        self.pad()
+
+    def pad(self):
+        self.data += b"\0" * (-len(self.data) % 4)
+
+    def directory(self, name):
+        self.add(name, 0o040755)
+
+    def file(self, name, path, mode=0o100755):
+        with open(path, "rb") as f:
+            self.add(name, mode, f.read())
+
+    def symlink(self, name, target):
+        self.add(name, 0o120777, target.encode())
+
+    def device(self, name, major, minor):
+        self.add(name, 0o020600, rdev=(major, minor))
+
+    def finish(self):
+        self.add("TRAILER!!!", 0)
+        return bytes(self.data)
+
+
+def initramfs(cpu, launcher_path, kernel_dir, busybox_dir):
+    """The board's root file system: busybox, the board's scripts and programs, the cross sysroot's
+    loader and libc for the dynamic programs, i2c-stub for this kernel, and the launcher."""
+    say(f"making the initramfs for {cpu}")
+    board = os.path.join(VM, "board")
+    own = {"bin/launcher": launcher_path, "init": os.path.join(board, "init"),
+           "bin/board-state": os.path.join(board, "board-state"), "bin/lzma": os.path.join(board, "lzma"),
+           "sbin/reboot": os.path.join(board, "reboot"), "sbin/poweroff": os.path.join(board, "poweroff"),
+           "lib/ld.so.1": os.path.join(SYSROOT_LIB, "ld.so.1"),
+           "lib/libc.so.6": os.path.join(SYSROOT_LIB, "libc.so.6"),
+           "lib/modules/i2c-stub.ko": os.path.join(kernel_dir, "i2c-stub.ko")}
+    own.update(board_programs())
+    archive = Cpio()
+    for name in ("bin", "sbin", "usr", "usr/bin", "usr/sbin", "lib", "lib/modules", "dev", "proc", "sys", "tmp"):
+        archive.directory(name)
+    archive.device("dev/console", 5, 1)
+    archive.file("bin/busybox", os.path.join(busybox_dir, "busybox"))
+    with open(os.path.join(busybox_dir, "busybox.links")) as links:
+        for link in links.read().split():
+            name = link.lstrip("/")
+            # The board's own lzma, reboot and poweroff stand in for busybox's
+            if os.path.basename(name) not in ("lzma", "reboot", "poweroff", "linuxrc"):
+                archive.symlink(name, "/bin/busybox")
+    for name, path in sorted(own.items()):
+        archive.file(name, path)
+    output = os.path.join(BUILD, f"initramfs-{cpu}.cpio.gz")
+    os.makedirs(BUILD, exist_ok=True)
+    # Boots that run side by side each write their own part and swap it in whole
+    part = f"{output}.{os.getpid()}.part"
+    with open(part, "wb") as f:
+        f.write(gzip.compress(archive.finish(), compresslevel=6, mtime=0))
+    os.replace(part, output)
+    return output
+
+
+def board(cpu, launcher_path=None):
+    """Everything a boot needs, built where missing: (vmlinux, initramfs)."""
+    if cpu not in CPUS:
+        raise SystemExit(f"vm: unknown CPU model {cpu} (one of {', '.join(CPUS)})")
+    for tool in (CROSS + "gcc", "qemu-system-ppc"):
+        if not shutil.which(tool):
+            raise SystemExit(f"vm: {tool} is missing (run scripts/install-deps.sh)")
+    launcher_path = launcher(launcher_path)
+    kernel_dir = kernel(cpu)
+    busybox_dir = busybox()
+    return os.path.join(kernel_dir, "vmlinux"), initramfs(cpu, launcher_path, kernel_dir, busybox_dir)

@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""Makes image records, flash images and application archives for the virtual board.
+
+A small stand-in with the command line of the project's imgtool (pack, flash, app), until that tool
+is built with the rest of the project:
+  imgtool.py pack --type TYPE [--id N] PAYLOAD -o RECORD
+  imgtool.py flash -o FLASH.img [--slot1 REC] [--slot2 REC] [--kernel REC] [--rootfs REC] [--env NAME=VALUE]...
+  imgtool.py app [--no-marker] BINARY -o ARCHIVE.tar.gz
+"""
+import argparse
+import io
+import lzma
+import struct
+import sys
+import tarfile
+import zlib
+
+MAGICS = {"application": 0x014A414E, "bootcode": 0x024A414E, "kernel": 0x034A414E,
+          "rootfs": 0x044A414E, "type5": 0x054A414E, "diagnostics": 0x064A414E}
+FLASH_SIZE = 64 << 20
+AREAS = {"slot1": 0x00000000, "slot2": 0x00800000, "rootfs": 0x01000000, "kernel": 0x01E00000}
+ENV_STRINGS = 0x03FE0004
+
+
+def record(kind, payload, ident=0):
+    """An image record: big-endian crc, len, magic, id, then the payload. The board's CRC is the
+    register of CRC-32 from all ones without the final inversion, i.e. the complement of zlib's."""
+    body = struct.pack(">III", len(payload), MAGICS[kind], ident) + payload
+    return struct.pack(">I", ~zlib.crc32(body) & 0xFFFFFFFF) + body
+
+
+def flash_image(areas, env):
+    """64 MiB of erased flash with the given records at their area bases and the boot-loader
+    environment strings (NUL-separated, ended by an empty string)."""
+    image = bytearray(b"\xff" * FLASH_SIZE)
+    for name, data in areas.items():
+        base = AREAS[name]
+        image[base:base + len(data)] = data
+    strings = b"".join(item.encode() + b"\0" for item in env) + b"\0"
+    image[ENV_STRINGS:ENV_STRINGS + len(strings)] = strings
+    return bytes(image)
+
+
+def app_archive(binary, marker=True):
+    """The application archive that the launcher unpacks under /tmp: the lzma-compressed binary and,
+    for a compatible image, the distro-id marker."""
+    members = [("home/bin/mp.elf.strip.lzma", lzma.compress(binary, format=lzma.FORMAT_ALONE), 0o644)]
+    if marker:
+        members.append(("home/bin/distro-id", b"virtual board demo\n", 0o644))
+    return tar_gz(members)
+
+
+def tar_gz(members):
+    """A gzip-compressed tar of (name, bytes, mode) members."""
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w:gz") as tar:
+        for name, data, mode in members:
+            info = tarfile.TarInfo(name)
+            info.size, info.mode = len(data), mode
+            tar.addfile(info, io.BytesIO(data))
+    return out.getvalue()
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="imgtool.py", description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    pack = commands.add_parser("pack", help="make an image record")
+    pack.add_argument("--type", required=True, choices=MAGICS)
+    pack.add_argument("--id", type=lambda text: int(text, 0), default=0)
+    pack.add_argument("payload")
+    pack.add_argument("-o", dest="output", required=True)
+    flash = commands.add_parser("flash", help="make a 64 MiB flash image")
+    for name in AREAS:
+        flash.add_argument("--" + name, metavar="RECORD")
+    flash.add_argument("--env", action="append", default=[], metavar="NAME=VALUE")
+    flash.add_argument("-o", dest="output", required=True)
+    app = commands.add_parser("app", help="make an application archive")
+    app.add_argument("--no-marker", action="store_true")
+    app.add_argument("binary")
+    app.add_argument("-o", dest="output", required=True)
+    args = parser.parse_args(argv)
+
+    if args.command == "pack":
+        write(args.output, record(args.type, read(args.payload), args.id))
+    elif args.command == "flash":
+        areas = {name: read(getattr(args, name)) for name in AREAS if getattr(args, name)}
+        write(args.output, flash_image(areas, args.env))
+    else:
+        write(args.output, app_archive(read(args.binary), not args.no_marker))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,384 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios on the virtual board: each makes a flash image, boots the ppc launcher with
+vm/run-board, answers the console where the scenario says, and checks the launcher's console lines
+of every boot, in order, and the flash and slot byte afterwards.
+
+Usage: scenarios.py NAME --launcher PATH     (scenarios.py --list names them)
+Logs of a failed scenario stay in its directory under --logs, which the failure names."""
+import argparse
+import gzip
+import lzma
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+# The board's modules are read from the checkout, which stays free of byte-code caches
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import boardbuild  # noqa: E402
+import imgtool  # noqa: E402
+
+RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
+BOOT_START = "board: starting /bin/launcher"
+BOOT_ENDS = ("board: reboot", "board: poweroff")
+# A key typed before the launcher has switched the console to raw keys would be echoed by the
+# terminal; the launcher switches right after its prompt, so a key waits this long after it.
+KEY_DELAY = 1.0
+# Bounded waits, with margin for a loaded machine: one boot takes a few seconds.
+BOOT_TIMEOUT = 60
+APP = "/tmp/home/bin/mp.elf.strip"
+
+
+class Failure(Exception):
+    pass
+
+
+class Console:
+    """The runner's standard output, read as it comes, with waits for a text to appear."""
+
+    def __init__(self, stream, log):
+        self.stream, self.log, self.text, self.done = stream, log, "", False
+        self.changed = threading.Condition()
+        self.thread = threading.Thread(target=self.read, daemon=True)
+        self.thread.start()
+
+    def read(self):
+        while True:
+            data = os.read(self.stream.fileno(), 4096)
+            with self.changed:
+                if not data:
+                    self.done = True
+                else:
+                    self.text += data.decode(errors="replace")
+                    self.log.write(data)
+                    self.log.flush()
+                self.changed.notify_all()
+            if not data:
+                return
+
+    def wait_for(self, text, start, deadline):
+        """Position just after the first TEXT at or after START."""
+        with self.changed:
+            while True:
+                found = self.text.find(text, start)
+                if found >= 0:
+                    return found + len(text)
+                left = deadline - time.monotonic()
+                if self.done or left <= 0:
+                    raise Failure(f"the console never showed {text!r}")
+                self.changed.wait(left)
+
+
+def boots_of(console_text):
+    """The launcher's console lines of each boot: from the board's start line to its end line."""
+    boots, current = [], None
+    for line in console_text.replace("\r", "").split("\n"):
+        if line == BOOT_START:
+            current = []
+            boots.append(current)
+        elif current is not None and line in BOOT_ENDS:
+            current.append(line)
+            current = None
+        elif current is not None:
+            current.append(line)
+    return boots
+
+
+class Board:
+    """A scenario's board: its flash image and workdir; boots it through the runner."""
+
+    def __init__(self, workdir, launcher, cpu):
+        self.workdir, self.launcher, self.cpu = workdir, launcher, cpu
+        self.flash = os.path.join(workdir, "flash.img")
+        self.state = os.path.join(workdir, "board-state.img")
+
+    def application(self, text, marker=True):
+        binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
+        return imgtool.record("application", imgtool.app_archive(imgtool.read(binary), marker))
+
+    def debugger(self):
+        binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
+        return imgtool.record("application", gzip.compress(imgtool.read(binary)))
+
+    def make_flash(self, env=(), **areas):
+        imgtool.write(self.flash, imgtool.flash_image(areas, list(env)))
+
+    def boot(self, slot, boots=3, keys=(), send=None, one_line=False):
+        """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES.
+        Gives (exit status, launcher lines per boot)."""
+        command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--slot", str(slot), "--workdir",
+                   self.workdir, "--launcher", self.launcher, "--boots", str(boots),
+                   "--timeout", str(BOOT_TIMEOUT * boots)]
+        if send:
+            command += ["--send", send]
+        if one_line:
+            command.append("--one-line")
+        with open(os.path.join(self.workdir, "console.log"), "wb") as log, \
+                open(os.path.join(self.workdir, "run-board.log"), "wb") as errors:
+            runner = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors)
+            try:
+                console = Console(runner.stdout, log)
+                position = 0
+                deadline = time.monotonic() + BOOT_TIMEOUT * boots
+                for text, typed in keys:
+                    position = console.wait_for(text, position, deadline)
+                    time.sleep(KEY_DELAY)
+                    runner.stdin.write(typed)
+                    runner.stdin.flush()
+                # The runner stops QEMU at its own timeout; this is the margin for it to do so
+                status = runner.wait(timeout=max(1, deadline - time.monotonic()) + 30)
+                console.thread.join(timeout=10)
+            except subprocess.TimeoutExpired:
+                raise Failure("the runner did not end after its timeout")
+            finally:
+                if runner.poll() is None:
+                    runner.terminate()
+                    try:
+                        runner.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        runner.kill()
+                        runner.wait()
+        return status, boots_of(console.text)
+
+    def slot_byte(self):
+        return imgtool.read(self.state)[1]
+
+    def flash_bytes(self, offset, count):
+        with open(self.flash, "rb") as f:
+            f.seek(offset)
+            return f.read(count)
+
+
+def expect_equal(what, got, wanted):
+    if got != wanted:
+        raise Failure(f"{what}:\n  got:    {got!r}\n  wanted: {wanted!r}")
+
+
+def expect_boots(status, boots, wanted):
+    expect_equal("runner exit status", status, 0)
+    expect_equal("boots", len(boots), len(wanted))
+    for number, (got, lines) in enumerate(zip(boots, wanted), start=1):
+        expect_equal(f"console lines of boot {number}", got, lines)
+
+
+def launched(slot, text):
+    return [f"Booting image '{slot}'", "Uncompressing application image....",
+            f"backtrace: starting {APP}", f"{APP}: {text}", "board: poweroff"]
+
+
+SCENARIOS = {}
+
+
+def scenario(function):
+    SCENARIOS[function.__name__.replace("_", "-")] = function
+    return function
+
+
+def two_slots(board, env=()):
+    board.make_flash(env, slot1=board.application("demo application from slot 1"),
+                     slot2=board.application("demo application from slot 2"))
+
+
+def with_bad_crc(record):
+    return bytes([record[0] ^ 0xFF]) + record[1:]
+
+
+@scenario
+def boot_slot1(board):
+    two_slots(board)
+    status, boots = board.boot(slot=1)
+    expect_boots(status, boots, [launched(1, "demo application from slot 1")])
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+@scenario
+def boot_slot2(board):
+    two_slots(board)
+    status, boots = board.boot(slot=2)
+    expect_boots(status, boots, [launched(2, "demo application from slot 2")])
+    expect_equal("slot byte", board.slot_byte(), 2)
+
+
+@scenario
+def boot_on_one_line(board):
+    two_slots(board)
+    status, boots = board.boot(slot=1, one_line=True)
+    expect_boots(status, boots, [launched(1, "demo application from slot 1")])
+
+
+@scenario
+def boot_e500v2(board):
+    board.cpu = "e500v2"
+    boot_slot1(board)
+
+
+@scenario
+def erased_slot1_falls_back(board):
+    board.make_flash(slot2=board.application("demo application from slot 2"))
+    status, boots = board.boot(slot=1)
+    expect_boots(status, boots, [["Booting image '1'",
+                                  "Image has invalid header 0xffffffff. (0x64a414e)",
+                                  "Image1 has invalid header... trying Image2."]
+                                 + launched(2, "demo application from slot 2")])
+
+
+@scenario
+def bad_crc_in_both_resets(board):
+    board.make_flash(slot1=with_bad_crc(board.application("demo application from slot 1")),
+                     slot2=with_bad_crc(board.application("demo application from slot 2")))
+    status, boots = board.boot(slot=1, boots=1)
+    expect_boots(status, boots, [["Booting image '1'", "Image1 CRC failed, trying Image2 now.",
+                                  "Booting image '2'", "Both image1 and image2 failed.", "board: reboot"]])
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+@scenario
+def diagnostics_record(board):
+    diagnostics = boardbuild.demo_application("diagnostics application",
+                                              os.path.join(board.workdir, "programs", "mpdiag"))
+    archive = imgtool.tar_gz([("home/bin/mp.elf.strip.lzma", lzma.compress(b"replaced", format=lzma.FORMAT_ALONE), 0o644),
+                      ("home/bin/distro-id", b"diagnostics\n", 0o644),
+                      ("mpdiag.elf.strip", imgtool.read(diagnostics), 0o755)])
+    board.make_flash(slot2=imgtool.record("diagnostics", archive))
+    status, boots = board.boot(slot=2)
+    expect_boots(status, boots, [["Booting image '2'", "Uncompressing application image....", "install diags image",
+                                  f"backtrace: starting {APP}", f"{APP}: diagnostics application", "board: poweroff"]])
+
+
+PROMPT = "Would you like to enter recovery mode to download a new image? y/N: "
+MENU = ["Please select one of the following options:", "\tX) Use xmodem 1K to serial download an image",
+        "\tR) Reboot", "\tE) Exit", ""]
+
+
+def unmarked_slot1(board):
+    board.make_flash(slot1=board.application("demo application from slot 1", marker=False))
+
+
+@scenario
+def missing_marker_answered_n(board):
+    unmarked_slot1(board)
+    status, boots = board.boot(slot=1, keys=[(PROMPT, b"n")])
+    expect_boots(status, boots, [["Booting image '1'",
+                                  "WARNING: Suspected incompatible application image detected during unpacking",
+                                  PROMPT + "Uncompressing application image....",
+                                  f"backtrace: starting {APP}", f"{APP}: demo application from slot 1",
+                                  "board: poweroff"]])
+
+
+@scenario
+def missing_marker_answered_y_then_exit(board):
+    unmarked_slot1(board)
+    status, boots = board.boot(slot=1, keys=[(PROMPT, b"y"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["Booting image '1'",
+                                  "WARNING: Suspected incompatible application image detected during unpacking",
+                                  PROMPT + "Entering Rescue Mode."] + MENU + ["Option? : ",
+                                  "Uncompressing application image....",
+                                  f"backtrace: starting {APP}", f"{APP}: demo application from slot 1",
+                                  "board: poweroff"]])
+
+
+def debug_boot(board, env, lines, slot2=None):
+    board.make_flash(env, slot1=board.application("demo application from slot 1"),
+                     slot2=slot2 or board.application("demo application from slot 2"))
+    status, boots = board.boot(slot=1, boots=1)
+    expect_boots(status, boots, [["Booting image '1'"] + lines])
+
+
+@scenario
+def gdbserver_command_line(board):
+    debug_boot(board, ["gdbserver=on", "gdbserver_ip=10.1.2.3", "gdbport=2345"],
+               ["Uncompressing application image....", f"/bin/gdbserver 10.1.2.3:2345 {APP}", "board: reboot"])
+
+
+@scenario
+def gdbserver_with_memchk(board):
+    debug_boot(board, ["gdbserver=on", "gdbserver_ip=192.168.1.10", "gdbport=7", "memchk=on"],
+               ["Uncompressing application image....", "libduma.so.0.0.0: memory checker loaded",
+                f"/bin/gdbserver 192.168.1.10:7 {APP}", "board: reboot"])
+
+
+@scenario
+def memchk_preloads_duma(board):
+    debug_boot(board, ["memchk=on"],
+               ["Uncompressing application image....", "libduma.so.0.0.0: memory checker loaded",
+                f"{APP}: demo application from slot 1", "board: poweroff"])
+
+
+@scenario
+def gdb_from_other_slot(board):
+    gdb = board.debugger()
+    debug_boot(board, ["gdb=on"],
+               ["Extracting GDB from image slot 2", f"Found GDB image 2 of length = {len(gdb) - 16}.",
+                "decompressing GDB....", "Uncompressing application image....", "*** Launching under GDB ***",
+                f"/tmp/gdb {APP}", "board: reboot"], slot2=gdb)
+
+
+@scenario
+def rescue_download_installs_slot2(board):
+    kernel = imgtool.record("kernel", bytes(range(256)) * 64, 0x11)
+    rootfs = imgtool.record("rootfs", bytes(255 - i % 256 for i in range(24000)), 0x22)
+    application = board.application("demo application from the download")
+    download = os.path.join(board.workdir, "download.bin")
+    imgtool.write(download, kernel + rootfs + application)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    status, boots = board.boot(slot=1, send=download, keys=[
+        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"r"),
+        ("Option? : ", b"e")])
+    expect_boots(status, boots, [
+        ["Entering Rescue Mode."] + MENU + [
+            "Option? : ", "Running xmodem rescue.....", "Init serial",
+            "       Change the baud rate to 115200 bps and hit the <ENTER> key",
+            "       before initiating the download.", "Init serial done", "EOT", "All done",
+            "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "",
+            "Extracting images ... Do *NOT* power cycle the switch.",
+            # One progress dot for each flash sector written: every record here fits one 64 KiB sector
+            "**** KERNEL ****", ".", "**** ROOTFILESYSTEM ****", ".", "**** APPLICATION ****",
+            "Install image as image 1 or 2 (hit return to just boot image): 2", "",
+            "Installing image as image2...", ".", "Image2 updated succeeded"] + MENU + [
+            "Option? : ", "board: reboot"],
+        # The slot byte written by the installer outlives the reboot
+        ["Entering Rescue Mode."] + MENU + ["Option? : "] + launched(2, "demo application from the download")])
+    expect_equal("slot byte", board.slot_byte(), 2)
+    expect_equal("kernel area", board.flash_bytes(0x01E00000, len(kernel)), kernel)
+    expect_equal("root file system area", board.flash_bytes(0x01000000, len(rootfs)), rootfs)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+
+
+def run_scenario(name, launcher, cpu, logs, keep):
+    os.makedirs(logs, exist_ok=True)
+    workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=logs)
+    try:
+        SCENARIOS[name](Board(workdir, launcher, cpu))
+    except Failure as failure:
+        print(f"FAILED {name}: {failure}\nlogs kept in {workdir}", file=sys.stderr)
+        return 1
+    if keep:
+        print(f"passed {name}; logs in {workdir}")
+    else:
+        print(f"passed {name}")
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="scenarios.py", description=__doc__.split("\n\n")[0])
+    parser.add_argument("name", nargs="?", choices=sorted(SCENARIOS))
+    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
+    parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
+    parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
+                        help="where each scenario keeps its flash, state and logs (removed when it passes)")
+    parser.add_argument("--keep", action="store_true", help="keep the logs of a passing scenario too")
+    parser.add_argument("--list", action="store_true")
+    args = parser.parse_args(argv)
+    if args.list or not args.name:
+        print("\n".join(sorted(SCENARIOS)))
+        return 0
+    return run_scenario(args.name, args.launcher, args.cpu, args.logs, args.keep)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
