@@ -25,16 +25,18 @@ def run(command, **kwargs):
 
 
 def launcher(path=None):
-    """The static ppc launcher; the default one is built with the ppc preset when it is missing."""
+    """The static ppc launcher: the one given, or the ppc preset's, brought up to date."""
     if path:
         if not os.path.isfile(path):
             raise SystemExit(f"vm: no launcher at {path}")
         return path
-    if not os.path.isfile(DEFAULT_LAUNCHER):
-        say("building the ppc launcher (scripts/stage-libi2c.sh, cmake --preset ppc, target launcher)")
-        run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
+    # Built every time (incrementally, so at once when nothing changed): a launcher left over from an
+    # older checkout must not be what the board runs.
+    say("building the ppc launcher (scripts/stage-libi2c.sh, cmake --preset ppc, target launcher)")
+    run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
+    if not os.path.isfile(os.path.join(ROOT, "build", "ppc", "CMakeCache.txt")):
         run(["cmake", "--preset", "ppc"], cwd=ROOT, stdout=sys.stderr)
-        run(["cmake", "--build", "--preset", "ppc", "--target", "launcher", "-j", "2"], cwd=ROOT, stdout=sys.stderr)
+    run(["cmake", "--build", "--preset", "ppc", "--target", "launcher", "-j", "2"], cwd=ROOT, stdout=sys.stderr)
     return DEFAULT_LAUNCHER
 
 
