@@ -348,6 +348,33 @@ def rescue_download_installs_slot2(board):
     expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
 
 
+@scenario
+def rescue_download_on_one_line(board):
+    application = board.application("demo application from the download")
+    download = os.path.join(board.workdir, "download.bin")
+    imgtool.write(download, application)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    status, boots = board.boot(slot=1, send=download, one_line=True, keys=[
+        ("Option? : ", b"x"), ("... Waiting for the <ENTER> key to be hit...", b"\n"),
+        ("(hit return to just boot image): ", b"1\r"), ("Option? : ", b"e")])
+    expect_equal("boots", len(boots), 1)
+    # While sx has the line it reads what the receiver prints there, and the operator's line feed
+    # comes after a reminder: the lines around the transfer are the board's
+    transfer = boots[0].index("Init serial done") + 1
+    after = boots[0].index("Extracting images ... Do *NOT* power cycle the switch.") - 1
+    expect_boots(status, [boots[0][:transfer] + boots[0][after:]], [
+        ["Entering Rescue Mode."] + MENU + [
+            "Option? : ", "Running xmodem rescue.....", "Init serial",
+            "       Change the baud rate to 115200 bps and hit the <ENTER> key",
+            "       before initiating the download.", "Init serial done", "",
+            "Extracting images ... Do *NOT* power cycle the switch.", "**** APPLICATION ****",
+            "Install image as image 1 or 2 (hit return to just boot image): 1", "",
+            "Installing image as image1...", ".", "Image1 updated succeeded"] + MENU + [
+            "Option? : "] + launched(1, "demo application from the download")])
+    expect_equal("slot byte", board.slot_byte(), 1)
+    expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
+
+
 def run_scenario(name, launcher, cpu, logs, keep):
     os.makedirs(logs, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=logs)
