@@ -1,17 +1,9 @@
-#!/usr/bin/env python3
-"""Makes image records, flash images and application archives for the virtual board.
-
-A small stand-in with the command line of the project's imgtool (pack, flash, app), until that tool
-is built with the rest of the project:
-  imgtool.py pack --type TYPE [--id N] PAYLOAD -o RECORD
-  imgtool.py flash -o FLASH.img [--slot1 REC] [--slot2 REC] [--kernel REC] [--rootfs REC] [--env NAME=VALUE]...
-  imgtool.py app [--no-marker] BINARY -o ARCHIVE.tar.gz
-"""
-import argparse
+"""Image records, flash images and application archives as the board's runner and scenario driver
+make them, in-process and without a host build.  The command-line tool for people who prepare images
+is tools/imgtool."""
 import io
 import lzma
 import struct
-import sys
 import tarfile
 import zlib
 
@@ -69,36 +61,3 @@ def read(path):
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
-
-
-def main(argv):
-    parser = argparse.ArgumentParser(prog="imgtool.py", description=__doc__.splitlines()[0])
-    commands = parser.add_subparsers(dest="command", required=True)
-    pack = commands.add_parser("pack", help="make an image record")
-    pack.add_argument("--type", required=True, choices=MAGICS)
-    pack.add_argument("--id", type=lambda text: int(text, 0), default=0)
-    pack.add_argument("payload")
-    pack.add_argument("-o", dest="output", required=True)
-    flash = commands.add_parser("flash", help="make a 64 MiB flash image")
-    for name in AREAS:
-        flash.add_argument("--" + name, metavar="RECORD")
-    flash.add_argument("--env", action="append", default=[], metavar="NAME=VALUE")
-    flash.add_argument("-o", dest="output", required=True)
-    app = commands.add_parser("app", help="make an application archive")
-    app.add_argument("--no-marker", action="store_true")
-    app.add_argument("binary")
-    app.add_argument("-o", dest="output", required=True)
-    args = parser.parse_args(argv)
-
-    if args.command == "pack":
-        write(args.output, record(args.type, read(args.payload), args.id))
-    elif args.command == "flash":
-        areas = {name: read(getattr(args, name)) for name in AREAS if getattr(args, name)}
-        write(args.output, flash_image(areas, args.env))
-    else:
-        write(args.output, app_archive(read(args.binary), not args.no_marker))
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))

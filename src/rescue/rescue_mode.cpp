@@ -76,8 +76,7 @@ int run_rescue_mode()
             printf("Unknown option %d. Quitting\n", choice);
         }
         // An interrupt during the action must not swallow the next key.
-        if (sig_quit_raised)
-            sig_quit_raised = 0;
+        sig_quit_raised = 0;
     }
 }
 
