@@ -11,6 +11,8 @@ VM = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(VM)
 BUILD = os.path.join(ROOT, "build", "vm")
 DEFAULT_LAUNCHER = os.path.join(ROOT, "build", "ppc", "src", "launcher")
+DEFAULT_MGMT_PROBE = os.path.join(ROOT, "build", "ppc", "vm", "mgmt_probe")
+IMGTOOL = os.path.join(ROOT, "build", "dev", "tools", "imgtool", "imgtool")
 CROSS = "powerpc-linux-gnu-"
 SYSROOT_LIB = "/usr/powerpc-linux-gnu/lib"
 CPUS = ("e500mc", "e500v2")
@@ -24,20 +26,31 @@ def run(command, **kwargs):
     subprocess.run(command, check=True, **kwargs)
 
 
-def launcher(path=None):
-    """The static ppc launcher: the one given, or the ppc preset's, brought up to date."""
-    if path:
-        if not os.path.isfile(path):
-            raise SystemExit(f"vm: no launcher at {path}")
-        return path
-    # Built every time (incrementally, so at once when nothing changed): a launcher left over from an
-    # older checkout must not be what the board runs.
-    say("building the ppc launcher (scripts/stage-libi2c.sh, cmake --preset ppc, target launcher)")
-    run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
-    if not os.path.isfile(os.path.join(ROOT, "build", "ppc", "CMakeCache.txt")):
-        run(["cmake", "--preset", "ppc"], cwd=ROOT, stdout=sys.stderr)
-    run(["cmake", "--build", "--preset", "ppc", "--target", "launcher", "-j", "2"], cwd=ROOT, stdout=sys.stderr)
-    return DEFAULT_LAUNCHER
+def project_programs(launcher_path=None, probe_path=None):
+    """The board's programs built from the project: the static ppc launcher and the management link
+    probe. A path given is taken as it is; the others are brought up to date in the ppc preset."""
+    for path in (launcher_path, probe_path):
+        if path and not os.path.isfile(path):
+            raise SystemExit(f"vm: no program at {path}")
+    targets = [target for target, path in (("launcher", launcher_path), ("mgmt_probe", probe_path)) if not path]
+    if targets:
+        # Built every time (incrementally, so at once when nothing changed): a program left over from
+        # an older checkout must not be what the board runs.
+        say(f"building the ppc {' and '.join(targets)} (scripts/stage-libi2c.sh, cmake --preset ppc)")
+        run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
+        if not os.path.isfile(os.path.join(ROOT, "build", "ppc", "CMakeCache.txt")):
+            run(["cmake", "--preset", "ppc"], cwd=ROOT, stdout=sys.stderr)
+        run(["cmake", "--build", "--preset", "ppc", "--target", *targets, "-j", "2"], cwd=ROOT, stdout=sys.stderr)
+    return launcher_path or DEFAULT_LAUNCHER, probe_path or DEFAULT_MGMT_PROBE
+
+
+def imgtool():
+    """The host's imgtool of the dev preset, brought up to date like the board's programs."""
+    say("building imgtool (cmake --preset dev, target imgtool)")
+    if not os.path.isfile(os.path.join(ROOT, "build", "dev", "CMakeCache.txt")):
+        run(["cmake", "--preset", "dev"], cwd=ROOT, stdout=sys.stderr)
+    run(["cmake", "--build", "--preset", "dev", "--target", "imgtool", "-j", "2"], cwd=ROOT, stdout=sys.stderr)
+    return IMGTOOL
 
 
 def cached(script, *args):
@@ -126,12 +139,13 @@ class Cpio:
         return bytes(self.data)
 
 
-def initramfs(cpu, launcher_path, kernel_dir, busybox_dir):
+def initramfs(cpu, launcher_path, probe_path, kernel_dir, busybox_dir):
     """The board's root file system: busybox, the board's scripts and programs, the cross sysroot's
-    loader and libc for the dynamic programs, i2c-stub for this kernel, and the launcher."""
+    loader and libc for the dynamic programs, i2c-stub for this kernel, the launcher and the
+    management link probe."""
     say(f"making the initramfs for {cpu}")
     board = os.path.join(VM, "board")
-    own = {"bin/launcher": launcher_path, "init": os.path.join(board, "init"),
+    own = {"bin/launcher": launcher_path, "bin/mgmt-probe": probe_path, "init": os.path.join(board, "init"),
            "bin/board-state": os.path.join(board, "board-state"), "bin/lzma": os.path.join(board, "lzma"),
            "sbin/reboot": os.path.join(board, "reboot"), "sbin/poweroff": os.path.join(board, "poweroff"),
            "lib/ld.so.1": os.path.join(SYSROOT_LIB, "ld.so.1"),
@@ -161,14 +175,14 @@ def initramfs(cpu, launcher_path, kernel_dir, busybox_dir):
     return output
 
 
-def board(cpu, launcher_path=None):
+def board(cpu, launcher_path=None, probe_path=None):
     """Everything a boot needs, built where missing: (vmlinux, initramfs)."""
     if cpu not in CPUS:
         raise SystemExit(f"vm: unknown CPU model {cpu} (one of {', '.join(CPUS)})")
     for tool in (CROSS + "gcc", "qemu-system-ppc"):
         if not shutil.which(tool):
             raise SystemExit(f"vm: {tool} is missing (run scripts/install-deps.sh)")
-    launcher_path = launcher(launcher_path)
+    launcher_path, probe_path = project_programs(launcher_path, probe_path)
     kernel_dir = kernel(cpu)
     busybox_dir = busybox()
-    return os.path.join(kernel_dir, "vmlinux"), initramfs(cpu, launcher_path, kernel_dir, busybox_dir)
+    return os.path.join(kernel_dir, "vmlinux"), initramfs(cpu, launcher_path, probe_path, kernel_dir, busybox_dir)

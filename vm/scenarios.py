@@ -3,13 +3,16 @@
 vm/run-board, answers the console where the scenario says, and checks the launcher's console lines
 of every boot, in order, and the flash and slot byte afterwards.
 
-Usage: scenarios.py NAME --launcher PATH     (scenarios.py --list names them)
+Usage: scenarios.py NAME --launcher PATH --mgmt-probe PATH     (scenarios.py --list names them)
 Logs of a failed scenario stay in its directory under --logs, which the failure names."""
 import argparse
+import contextlib
 import gzip
+import json
 import lzma
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -20,7 +23,7 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import boardbuild  # noqa: E402
-import imgtool  # noqa: E402
+import scenario_records as records  # noqa: E402
 
 RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
 BOOT_START = "board: starting /bin/launcher"
@@ -35,6 +38,13 @@ APP = "/tmp/home/bin/mp.elf.strip"
 
 class Failure(Exception):
     pass
+
+
+SHELL_START = "board: starting a shell"
+# How long a link change may take to show: the guest's link interrupt and the kernel's carrier
+# handling run on a loaded machine
+LINK_WAIT = 20
+LINK_POLL = 0.5
 
 
 class Console:
@@ -73,6 +83,72 @@ class Console:
                 self.changed.wait(left)
 
 
+class Shell:
+    """The shell on the board's console: commands typed one at a time, each output taken up to a
+    marker that the command line prints after it."""
+
+    def __init__(self, runner):
+        self.runner, self.count = runner, 0
+        self.position = runner.wait_for(SHELL_START, 0)
+
+    def type_line(self, line):
+        self.runner.type(line.encode() + b"\n")
+
+    def run(self, command):
+        """The output of COMMAND, without carriage returns and the line end after it."""
+        self.count += 1
+        marker = f"--{self.count}--"
+        # Split by quotes, the marker is only whole in what echo prints, not in the echoed line
+        line = f'{command}; echo "{marker[:-1]}""{marker[-1]}"'
+        self.type_line(line)
+        self.position = self.runner.wait_for(marker, self.position)
+        # The line shows twice when typed ahead: the terminal echoes it, then the shell's editor
+        text = self.runner.console.text
+        echoed = text.rfind(line, 0, self.position) + len(line)
+        output = text[echoed:self.position - len(marker)].replace("\r", "")
+        return output.removeprefix("\n").removesuffix("\n")
+
+
+class Qmp:
+    """QEMU's QMP monitor of the running board, on its unix socket."""
+
+    def __init__(self, path):
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.socket.settimeout(BOOT_TIMEOUT)
+        try:
+            self.socket.connect(path)
+        except OSError as error:
+            self.socket.close()
+            raise Failure(f"cannot reach QEMU's QMP socket {path}: {error}")
+        self.replies = self.socket.makefile("rb")
+        self.reply()
+        self.execute("qmp_capabilities")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.replies.close()
+        self.socket.close()
+
+    def reply(self):
+        """The next message that is not an event."""
+        while True:
+            line = self.replies.readline()
+            if not line:
+                raise Failure("QEMU closed its QMP socket")
+            message = json.loads(line)
+            if "event" not in message:
+                return message
+
+    def execute(self, command, **arguments):
+        self.socket.sendall(json.dumps({"execute": command, "arguments": arguments}).encode() + b"\n")
+        message = self.reply()
+        if "error" in message:
+            raise Failure(f"QMP {command} failed: {message['error']}")
+        return message.get("return")
+
+
 def boots_of(console_text):
     """The launcher's console lines of each boot: from the board's start line to its end line."""
     boots, current = [], None
@@ -88,64 +164,110 @@ def boots_of(console_text):
     return boots
 
 
+class Runner:
+    """The runner as a child process: its console read as it comes, keys typed on its standard input,
+    everything bounded by one deadline."""
+
+    def __init__(self, command, workdir, seconds):
+        self.deadline = time.monotonic() + seconds
+        self.log = open(os.path.join(workdir, "console.log"), "wb")
+        self.errors = open(os.path.join(workdir, "run-board.log"), "wb")
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors)
+        self.console = Console(self.process.stdout, self.log)
+
+    def wait_for(self, text, start):
+        return self.console.wait_for(text, start, self.deadline)
+
+    def type(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def finish(self):
+        """The runner's exit status once it has ended by itself."""
+        try:
+            # The runner stops QEMU at its own timeout; this is the margin for it to do so
+            status = self.process.wait(timeout=max(1, self.deadline - time.monotonic()) + 30)
+        except subprocess.TimeoutExpired:
+            raise Failure("the runner did not end after its timeout")
+        self.console.thread.join(timeout=10)
+        return status
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.log.close()
+        self.errors.close()
+
+
 class Board:
     """A scenario's board: its flash image and workdir; boots it through the runner."""
 
-    def __init__(self, workdir, launcher, cpu):
-        self.workdir, self.launcher, self.cpu = workdir, launcher, cpu
+    def __init__(self, workdir, launcher, probe, cpu):
+        self.workdir, self.launcher, self.probe, self.cpu = workdir, launcher, probe, cpu
+        self.flash_backend = "cfi"
         self.flash = os.path.join(workdir, "flash.img")
         self.state = os.path.join(workdir, "board-state.img")
 
     def application(self, text, marker=True):
         binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
-        return imgtool.record("application", imgtool.app_archive(imgtool.read(binary), marker))
+        return records.record("application", records.app_archive(records.read(binary), marker))
 
     def debugger(self):
         binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
-        return imgtool.record("application", gzip.compress(imgtool.read(binary)))
+        return records.record("application", gzip.compress(records.read(binary)))
 
     def make_flash(self, env=(), **areas):
-        imgtool.write(self.flash, imgtool.flash_image(areas, list(env)))
+        records.write(self.flash, records.flash_image(areas, list(env)))
+
+    @contextlib.contextmanager
+    def runner(self, slot, boots, *options):
+        command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--flash-backend", self.flash_backend,
+                   "--slot", str(slot), "--workdir", self.workdir, "--launcher", self.launcher,
+                   "--mgmt-probe", self.probe, "--boots", str(boots), "--timeout", str(BOOT_TIMEOUT * boots),
+                   *options]
+        runner = Runner(command, self.workdir, BOOT_TIMEOUT * boots)
+        try:
+            yield runner
+        finally:
+            runner.close()
 
     def boot(self, slot, boots=3, keys=(), send=None, one_line=False):
         """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES.
         Gives (exit status, launcher lines per boot)."""
-        command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--slot", str(slot), "--workdir",
-                   self.workdir, "--launcher", self.launcher, "--boots", str(boots),
-                   "--timeout", str(BOOT_TIMEOUT * boots)]
-        if send:
-            command += ["--send", send]
-        if one_line:
-            command.append("--one-line")
-        with open(os.path.join(self.workdir, "console.log"), "wb") as log, \
-                open(os.path.join(self.workdir, "run-board.log"), "wb") as errors:
-            runner = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors)
-            try:
-                console = Console(runner.stdout, log)
-                position = 0
-                deadline = time.monotonic() + BOOT_TIMEOUT * boots
-                for text, typed in keys:
-                    position = console.wait_for(text, position, deadline)
-                    time.sleep(KEY_DELAY)
-                    runner.stdin.write(typed)
-                    runner.stdin.flush()
-                # The runner stops QEMU at its own timeout; this is the margin for it to do so
-                status = runner.wait(timeout=max(1, deadline - time.monotonic()) + 30)
-                console.thread.join(timeout=10)
-            except subprocess.TimeoutExpired:
-                raise Failure("the runner did not end after its timeout")
-            finally:
-                if runner.poll() is None:
-                    runner.terminate()
-                    try:
-                        runner.wait(timeout=10)
-                    except subprocess.TimeoutExpired:
-                        runner.kill()
-                        runner.wait()
-        return status, boots_of(console.text)
+        options = (["--send", send] if send else []) + (["--one-line"] if one_line else [])
+        with self.runner(slot, boots, *options) as runner:
+            position = 0
+            for text, typed in keys:
+                position = runner.wait_for(text, position)
+                time.sleep(KEY_DELAY)
+                runner.type(typed)
+            status = runner.finish()
+        return status, boots_of(runner.console.text)
+
+    @contextlib.contextmanager
+    def shell(self):
+        """One boot with a shell on the console in place of the launcher and QEMU's QMP monitor open;
+        gives (shell, qmp). The board powers off at the end."""
+        # A unix socket's path is short; the logs directory may be deep
+        sockets = tempfile.mkdtemp(prefix="vm-qmp-")
+        qmp_path = os.path.join(sockets, "qmp.sock")
+        try:
+            with self.runner(0, 1, "--run", "shell", "--qmp", qmp_path) as runner:
+                shell = Shell(runner)
+                with Qmp(qmp_path) as qmp:
+                    yield shell, qmp
+                shell.type_line("poweroff")
+                expect_equal("runner exit status", runner.finish(), 0)
+        finally:
+            shutil.rmtree(sockets, ignore_errors=True)
 
     def slot_byte(self):
-        return imgtool.read(self.state)[1]
+        return records.read(self.state)[1]
 
     def flash_bytes(self, offset, count):
         with open(self.flash, "rb") as f:
@@ -240,10 +362,11 @@ def bad_crc_in_both_resets(board):
 def diagnostics_record(board):
     diagnostics = boardbuild.demo_application("diagnostics application",
                                               os.path.join(board.workdir, "programs", "mpdiag"))
-    archive = imgtool.tar_gz([("home/bin/mp.elf.strip.lzma", lzma.compress(b"replaced", format=lzma.FORMAT_ALONE), 0o644),
-                      ("home/bin/distro-id", b"diagnostics\n", 0o644),
-                      ("mpdiag.elf.strip", imgtool.read(diagnostics), 0o755)])
-    board.make_flash(slot2=imgtool.record("diagnostics", archive))
+    archive = records.tar_gz([
+        ("home/bin/mp.elf.strip.lzma", lzma.compress(b"replaced", format=lzma.FORMAT_ALONE), 0o644),
+        ("home/bin/distro-id", b"diagnostics\n", 0o644),
+        ("mpdiag.elf.strip", records.read(diagnostics), 0o755)])
+    board.make_flash(slot2=records.record("diagnostics", archive))
     status, boots = board.boot(slot=2)
     expect_boots(status, boots, [["Booting image '2'", "Uncompressing application image....", "install diags image",
                                   f"backtrace: starting {APP}", f"{APP}: diagnostics application", "board: poweroff"]])
@@ -319,11 +442,11 @@ def gdb_from_other_slot(board):
 
 @scenario
 def rescue_download_installs_slot2(board):
-    kernel = imgtool.record("kernel", bytes(range(256)) * 64, 0x11)
-    rootfs = imgtool.record("rootfs", bytes(255 - i % 256 for i in range(24000)), 0x22)
+    kernel = records.record("kernel", bytes(range(256)) * 64, 0x11)
+    rootfs = records.record("rootfs", bytes(255 - i % 256 for i in range(24000)), 0x22)
     application = board.application("demo application from the download")
     download = os.path.join(board.workdir, "download.bin")
-    imgtool.write(download, kernel + rootfs + application)
+    records.write(download, kernel + rootfs + application)
     board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
     status, boots = board.boot(slot=1, send=download, keys=[
         ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"r"),
@@ -352,7 +475,7 @@ def rescue_download_installs_slot2(board):
 def rescue_download_on_one_line(board):
     application = board.application("demo application from the download")
     download = os.path.join(board.workdir, "download.bin")
-    imgtool.write(download, application)
+    records.write(download, application)
     board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
     status, boots = board.boot(slot=1, send=download, one_line=True, keys=[
         ("Option? : ", b"x"), ("... Waiting for the <ENTER> key to be hit...", b"\n"),
@@ -375,11 +498,43 @@ def rescue_download_on_one_line(board):
     expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
 
 
-def run_scenario(name, launcher, cpu, logs, keep):
+def link_status(shell):
+    return shell.run("mgmt-probe")
+
+
+def link_status_becomes(shell, wanted, what):
+    """Probes until the link test gives WANTED, within LINK_WAIT seconds."""
+    deadline = time.monotonic() + LINK_WAIT
+    while True:
+        said = link_status(shell)
+        if said == f"mgmt_link_status: {wanted}":
+            return
+        if time.monotonic() >= deadline:
+            raise Failure(f"{what}: the probe still says {said!r} after {LINK_WAIT} s, not {wanted}")
+        time.sleep(LINK_POLL)
+
+
+@scenario
+def management_link(board):
+    board.make_flash()
+    with board.shell() as (shell, qmp):
+        link_status_becomes(shell, 1, "eth0 brought up at boot")
+        shell.run("ip link set eth0 down")
+        # Taking the interface down clears its flag at once
+        expect_equal("probe after ip link set eth0 down", link_status(shell), "mgmt_link_status: 0")
+        shell.run("ip link set eth0 up")
+        link_status_becomes(shell, 1, "after ip link set eth0 up")
+        qmp.execute("set_link", name="n0", up=False)
+        link_status_becomes(shell, 0, "after QMP set_link off")
+        qmp.execute("set_link", name="n0", up=True)
+        link_status_becomes(shell, 1, "after QMP set_link on")
+
+
+def run_scenario(name, launcher, probe, cpu, logs, keep):
     os.makedirs(logs, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=logs)
     try:
-        SCENARIOS[name](Board(workdir, launcher, cpu))
+        SCENARIOS[name](Board(workdir, launcher, probe, cpu))
     except Failure as failure:
         print(f"FAILED {name}: {failure}\nlogs kept in {workdir}", file=sys.stderr)
         return 1
@@ -395,6 +550,7 @@ def main(argv):
     parser = argparse.ArgumentParser(prog="scenarios.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("name", nargs="?", choices=sorted(SCENARIOS))
     parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
+    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
     parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
                         help="where each scenario keeps its flash, state and logs (removed when it passes)")
@@ -404,7 +560,7 @@ def main(argv):
     if args.list or not args.name:
         print("\n".join(sorted(SCENARIOS)))
         return 0
-    return run_scenario(args.name, args.launcher, args.cpu, args.logs, args.keep)
+    return run_scenario(args.name, args.launcher, args.mgmt_probe, args.cpu, args.logs, args.keep)
 
 
 if __name__ == "__main__":

@@ -1,14 +1,13 @@
-"""Image records, flash images and application archives as the board's runner and scenario driver
-make them, in-process and without a host build.  The command-line tool for people who prepare images
-is tools/imgtool."""
+"""Test support of the scenarios: image records, flash images and application archives made
+in-process from the board's published formats, independently of the product's own imgtool, so that
+a scenario's expectations do not come from the code under test."""
 import io
 import lzma
 import struct
 import tarfile
 import zlib
 
-MAGICS = {"application": 0x014A414E, "bootcode": 0x024A414E, "kernel": 0x034A414E,
-          "rootfs": 0x044A414E, "type5": 0x054A414E, "diagnostics": 0x064A414E}
+MAGICS = {"application": 0x014A414E, "kernel": 0x034A414E, "rootfs": 0x044A414E, "diagnostics": 0x064A414E}
 FLASH_SIZE = 64 << 20
 AREAS = {"slot1": 0x00000000, "slot2": 0x00800000, "rootfs": 0x01000000, "kernel": 0x01E00000}
 ENV_STRINGS = 0x03FE0004
