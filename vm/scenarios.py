@@ -440,6 +440,13 @@ def gdb_from_other_slot(board):
                 f"/tmp/gdb {APP}", "board: reboot"], slot2=gdb)
 
 
+DOWNLOAD = ["Option? : ", "Running xmodem rescue.....", "Init serial",
+            "       Change the baud rate to 115200 bps and hit the <ENTER> key",
+            "       before initiating the download.", "Init serial done", "EOT", "All done",
+            "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "",
+            "Extracting images ... Do *NOT* power cycle the switch."]
+
+
 @scenario
 def rescue_download_installs_slot2(board):
     kernel = records.record("kernel", bytes(range(256)) * 64, 0x11)
@@ -452,12 +459,7 @@ def rescue_download_installs_slot2(board):
         ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"r"),
         ("Option? : ", b"e")])
     expect_boots(status, boots, [
-        ["Entering Rescue Mode."] + MENU + [
-            "Option? : ", "Running xmodem rescue.....", "Init serial",
-            "       Change the baud rate to 115200 bps and hit the <ENTER> key",
-            "       before initiating the download.", "Init serial done", "EOT", "All done",
-            "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "",
-            "Extracting images ... Do *NOT* power cycle the switch.",
+        ["Entering Rescue Mode."] + MENU + DOWNLOAD + [
             # One progress dot for each flash sector written: every record here fits one 64 KiB sector
             "**** KERNEL ****", ".", "**** ROOTFILESYSTEM ****", ".", "**** APPLICATION ****",
             "Install image as image 1 or 2 (hit return to just boot image): 2", "",
@@ -469,6 +471,37 @@ def rescue_download_installs_slot2(board):
     expect_equal("kernel area", board.flash_bytes(0x01E00000, len(kernel)), kernel)
     expect_equal("root file system area", board.flash_bytes(0x01000000, len(rootfs)), rootfs)
     expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+
+
+@scenario
+def rescue_download_on_block2mtd(board):
+    """The installer's sector rewrites on the board's own 128 KiB erase blocks: the flash is a virtio
+    disk made an MTD by block2mtd."""
+    board.flash_backend = "block2mtd"
+    old_rootfs = records.record("rootfs", b"\x5a" * 400000, 0x21)
+    rootfs = records.record("rootfs", bytes(i * 7 % 251 for i in range(300000)), 0x22)
+    application = board.application("demo application from the download")
+    slot1 = board.application("demo application from slot 1")
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, rootfs + application)
+    board.make_flash(["diagnostics=rescue"], slot1=slot1, rootfs=old_rootfs)
+    status, boots = board.boot(slot=1, boots=1, send=download, keys=[
+        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [
+        ["Entering Rescue Mode."] + MENU + DOWNLOAD + [
+            # 300016 bytes span three 128 KiB sectors
+            "**** ROOTFILESYSTEM ****", "...", "**** APPLICATION ****",
+            "Install image as image 1 or 2 (hit return to just boot image): 2", "",
+            "Installing image as image2...", ".", "Image2 updated succeeded"] + MENU + [
+            "Option? : "] + launched(2, "demo application from the download")])
+    expect_equal("slot byte", board.slot_byte(), 2)
+    expect_equal("root file system area", board.flash_bytes(0x01000000, len(rootfs)), rootfs)
+    # The rest of the last sector written, and the sector after it, keep the old record's bytes
+    expect_equal("old root file system after the new one",
+                 board.flash_bytes(0x01000000 + len(rootfs), len(old_rootfs) - len(rootfs)),
+                 old_rootfs[len(rootfs):])
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+    expect_equal("slot 1", board.flash_bytes(0x00000000, len(slot1)), slot1)
 
 
 @scenario
