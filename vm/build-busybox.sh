@@ -27,6 +27,7 @@ key=$(vm_cache_key "busybox $version" "$(${cross}gcc --version | head -n 1)" "de
 entry=$cache/busybox-$key
 if [[ -f $entry/busybox && -f $entry/busybox.links ]]; then
     vm_say "busybox cached in $entry"
+    vm_cache_touch "$entry"
     echo "$entry"
     exit 0
 fi
@@ -81,4 +82,7 @@ cp "$tree/.config" "$entry.part/config"
 rm -rf "$entry"
 mv "$entry.part" "$entry"
 rm -rf "$work"
+# Each change of the options or the package makes a new entry: the old ones go, but for the last
+# few (another checkout may still use them).
+vm_cache_evict "$cache" "busybox-*" 3
 echo "$entry"

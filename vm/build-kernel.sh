@@ -27,6 +27,7 @@ key=$(vm_cache_key "$package $version" "$(${cross}gcc --version | head -n 1)" "a
 entry=$cache/kernel-$cpu-$key
 if [[ -f $entry/vmlinux && -f $entry/i2c-stub.ko ]]; then
     vm_say "kernel for $cpu cached in $entry"
+    vm_cache_touch "$entry"
     echo "$entry"
     exit 0
 fi
@@ -46,6 +47,7 @@ if [[ ! -f $source_tree/Makefile ]]; then
     tar -xf "$tarball" -C "$source_tree.part" --strip-components=1
     mv "$source_tree.part" "$source_tree"
 fi
+vm_cache_touch "$source_tree"
 
 build=$entry.build
 rm -rf "$build"
@@ -81,4 +83,8 @@ mv "$entry.part/.config" "$entry.part/config"
 rm -rf "$entry"
 mv "$entry.part" "$entry"
 rm -rf "$build"
+# Each change of the options or the package makes a new entry: the old ones go, but for the last
+# few (another checkout may still use them), and so do source trees of older package versions.
+vm_cache_evict "$cache" "kernel-$cpu-*" 3
+vm_cache_evict "$cache" "$package-*" 1
 echo "$entry"

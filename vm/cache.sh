@@ -23,3 +23,23 @@ vm_package_version() {
 vm_say() {
     echo "vm: $*" >&2
 }
+
+# Marks a cache entry as used now: eviction keeps the entries used last.
+vm_cache_touch() {
+    touch "$1" 2>/dev/null || true
+}
+
+# Keeps the KEEP entries of CACHE named by the glob PATTERN that were used last and removes the
+# others, with what interrupted builds of them left (PATTERN.build, PATTERN.part). Call it holding
+# the build lock of that kind of entry, so that no build of it is under way.
+vm_cache_evict() {
+    local cache=$1 pattern=$2 keep=$3 stale
+    find "$cache" -mindepth 1 -maxdepth 1 \( -name "$pattern.build" -o -name "$pattern.part" \) \
+        -exec rm -rf {} +
+    find "$cache" -mindepth 1 -maxdepth 1 -type d -name "$pattern" ! -name '*.build' ! -name '*.part' \
+        -printf '%T@ %p\n' | sort -rn | tail -n +$((keep + 1)) | cut -d' ' -f2- |
+        while read -r stale; do
+            vm_say "evicting $stale from the cache"
+            rm -rf "$stale"
+        done
+}
