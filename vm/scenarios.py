@@ -404,6 +404,16 @@ def missing_marker_answered_y_then_exit(board):
                                   "board: poweroff"]])
 
 
+@scenario
+def ctrl_c_at_rescue_menu(board):
+    """Ctrl-C on the console line (the tty makes it SIGINT) while the menu waits: the launcher lives
+    on, prints the prompt again without a message, and takes the next key."""
+    two_slots(board, ["diagnostics=rescue"])
+    status, boots = board.boot(slot=1, boots=1, keys=[("Option? : ", b"\x03"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["Entering Rescue Mode."] + MENU + ["Option? : ", "Option? : "]
+                                 + launched(1, "demo application from slot 1")])
+
+
 def debug_boot(board, env, lines, slot2=None):
     board.make_flash(env, slot1=board.application("demo application from slot 1"),
                      slot2=slot2 or board.application("demo application from slot 2"))
