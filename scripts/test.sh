@@ -64,8 +64,9 @@ for preset in "${presets[@]}"; do
     cmake --build --preset "$preset"
 
     if [[ $preset == ppc ]]; then
-        step "ppc: checking that launcher is a static PowerPC program"
+        step "ppc: checking that launcher and the board's mgmt_probe are static PowerPC programs"
         check_static_ppc build/ppc/src/launcher
+        check_static_ppc build/ppc/vm/mgmt_probe
     fi
 
     step "$preset: test"
