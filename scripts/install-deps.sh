@@ -10,7 +10,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build make g++
-    libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev zlib1g-dev
     g++-powerpc-linux-gnu qemu-user-static
     dpkg-dev xz-utils tar gzip
     lrzsz
