@@ -50,8 +50,9 @@ for preset in "${presets[@]}"; do
         for program in build/release/bench/bench_*; do
             [[ -x $program && -f $program ]] || continue
             step "bench: smoke run of $program"
-            # libbenchmark 1.7 takes the minimum time as plain seconds.
-            "$program" --benchmark_min_time=0.001
+            # libbenchmark 1.7 takes the minimum time as plain seconds; the 8 MiB transfer over a
+            # real line is left to the figures in README.
+            "$program" --benchmark_min_time=0.001 --benchmark_filter=-8MiB
         done
         continue
     fi
