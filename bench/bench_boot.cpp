@@ -92,7 +92,8 @@ struct Measure {
 Measure measure_of(const sim::Run& run) {
     Measure m;
     for (const sim::Event& e : run.events) {
-        if (e.kind == sim::Event::Kind::Note && std::sscanf(e.text.c_str(), "cpu %lf %ld", &m.seconds, &m.started_kib) == 2)
+        const bool ours = e.kind == sim::Event::Kind::Note;
+        if (ours && std::sscanf(e.text.c_str(), "cpu %lf %ld", &m.seconds, &m.started_kib) == 2)
             return m;
     }
     return m;

@@ -73,7 +73,8 @@ ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset) {
     }
     if (op == FlashOp::Read) {
         auto* out = static_cast<uint8_t*>(buf);
-        touch_in_pieces(start, length, [out](uint8_t* from, uint64_t at, uint64_t n) { std::memcpy(out + at, from, n); });
+        touch_in_pieces(start, length,
+                        [out](uint8_t* from, uint64_t at, uint64_t n) { std::memcpy(out + at, from, n); });
         c.bytes_read += length;
     } else {
         // NOR programming only clears bits; only an erase sets them again.
