@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Installs what building and testing the launcher needs on Debian 12: the host toolchain and test
-# libraries, the PowerPC cross compiler with its user-mode emulator, and what fetching and building
-# the i2c-tools source for the target takes, and lrzsz, whose sx is the real XMODEM sender that the
-# interoperability tests run against the receiver; the xz, tar and gzip that imgtool runs to make
-# application archives; and for the virtual board (vm/), QEMU's PowerPC system emulator, Debian's kernel
-# source with what building it takes, and python3 for the board's runner and scenario driver. Runs as
-# root (or through sudo where there is one).
+# Installs what building and testing the launcher needs on Debian 12: the host toolchain, test and
+# benchmark libraries (zlib only as the yardstick of the CRC benchmark and test), the PowerPC cross
+# compiler with its user-mode emulator, and what fetching and building the i2c-tools source for the
+# target takes, and lrzsz, whose sx is the real XMODEM sender that the interoperability tests run
+# against the receiver; the xz, tar and gzip that imgtool runs to make application archives; and for
+# the virtual board (vm/), QEMU's PowerPC system emulator, Debian's kernel source with what building it
+# takes, and python3 for the board's runner and scenario driver. Runs as root (or through sudo where
+# there is one).
 set -euo pipefail
 
 packages=(
     cmake ninja-build make g++
-    libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev zlib1g-dev
     g++-powerpc-linux-gnu qemu-user-static
     dpkg-dev xz-utils tar gzip
     lrzsz

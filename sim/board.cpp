@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -207,9 +208,12 @@ Run Board::run(const std::function<int()>& body) {
     }
 
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    return collect(status);
+    Run run = collect(status);
+    run.max_resident_kib = usage.ru_maxrss;
+    return run;
 }
 
 Run Board::collect(int wait_status) const {

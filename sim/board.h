@@ -273,6 +273,9 @@ struct Run {
     std::vector<std::string> exec_argv;
     std::vector<Event> events;
     uint64_t elapsed_us = 0;              // virtual time the run took
+    // The child's peak resident set in KiB (wait4's ru_maxrss).  It starts from what the fork copied
+    // of the test process, so a figure means something only against a run of an empty body.
+    long max_resident_kib = 0;
 
     // The events as "kind:text" lines ("out:...", "err:...", "sh:...", "sleep:<us>", "exec:<path>",
     // "exit:<status>", "powercut", "open:<path>", "close:<path>", "access:<path>", "tty:...",

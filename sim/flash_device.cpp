@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mtd/mtd-user.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 
 #include "sim/emulated_system.h"
 
@@ -21,6 +22,31 @@ bool fault_hits(FlashOp op, uint32_t count, uint64_t start, uint64_t length, boo
         return true;
     }
     return false;
+}
+
+// The array is the device's memory, not the program's.  Transfers and erases go piece by piece and
+// let go of the child's mapping of each piece once done (the shared array keeps its contents), so
+// that the run's resident set shows what the program holds rather than how much of the flash it
+// touched.  A fault maps neighbouring pages too, at most the 2 MiB a page table covers: the range
+// let go of is widened to those bounds.
+constexpr uint64_t kTouchPiece = 256u << 10;
+constexpr uint64_t kFaultSpan = 2u << 20;
+
+void release_pages(uint64_t start, uint64_t length) {
+    const uint64_t from = start & ~(kFaultSpan - 1);
+    const uint64_t to = std::min<uint64_t>((start + length + kFaultSpan - 1) & ~(kFaultSpan - 1), Flash::kArraySize);
+    madvise(board().flash.data() + from, to - from, MADV_DONTNEED);
+}
+
+template <typename Touch>
+void touch_in_pieces(uint64_t start, uint64_t length, Touch touch) {
+    uint8_t* array = board().flash.data();
+    for (uint64_t done = 0; done < length;) {
+        const uint64_t piece = std::min(kTouchPiece, length - done);
+        touch(array + start + done, done, piece);
+        release_pages(start + done, piece);
+        done += piece;
+    }
 }
 
 void maybe_power_cut(uint32_t count, uint32_t cut_after) {
@@ -45,14 +71,17 @@ ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset) {
         if (!short_transfer) return fail(EIO);
         length /= 2;
     }
-    uint8_t* cells = board().flash.data() + start;
     if (op == FlashOp::Read) {
-        std::memcpy(buf, cells, length);
+        auto* out = static_cast<uint8_t*>(buf);
+        touch_in_pieces(start, length,
+                        [out](uint8_t* from, uint64_t at, uint64_t n) { std::memcpy(out + at, from, n); });
         c.bytes_read += length;
     } else {
         // NOR programming only clears bits; only an erase sets them again.
         const auto* data = static_cast<const uint8_t*>(buf);
-        for (uint64_t i = 0; i < length; ++i) cells[i] &= data[i];
+        touch_in_pieces(start, length, [data](uint8_t* to, uint64_t at, uint64_t n) {
+            for (uint64_t i = 0; i < n; ++i) to[i] &= data[at + i];
+        });
         c.bytes_written += length;
         maybe_power_cut(n, board().flash.power_cut_after_write);
     }
@@ -83,7 +112,7 @@ int flash_ioctl(unsigned long request, void* arg) {
         if (!aligned || length == 0 || start + length > Flash::kArraySize) return fail(EINVAL);
         bool ignored = false;
         if (fault_hits(FlashOp::Erase, n, start, length, &ignored)) return fail(EIO);
-        std::memset(flash.data() + start, 0xFF, length);
+        touch_in_pieces(start, length, [](uint8_t* to, uint64_t, uint64_t n) { std::memset(to, 0xFF, n); });
         state().flash_counters.bytes_erased += length;
         maybe_power_cut(n, flash.power_cut_after_erase);
         return 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <functional>
+#include <vector>
 #include <linux/ethtool.h>
 #include <linux/i2c-dev.h>
 #include <linux/sockios.h>
@@ -103,6 +104,27 @@ TEST(SimBoard, PowerCutStopsTheRunAndKeepsTheFlashAsItWas) {
     });
     EXPECT_EQ(r.end, sim::End::PowerCut);
     EXPECT_THAT(board.flash.bytes(0, 4), ElementsAre(0, 0, 0xFF, 0xFF));
+}
+
+// Transfers and erases of several MiB keep NOR semantics over their whole range.
+TEST(SimBoard, LargeWritesAndErasesReachEveryByte) {
+    sim::Board board;
+    sim::Run r = board.run([] {
+        int fd = open_flash();
+        std::vector<uint8_t> pattern(3u << 20);
+        for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+        erase_info_user erase{0x00400000, 0x00400000};
+        os::ioctl(fd, MEMERASE, &erase);
+        os::pwrite(fd, pattern.data(), pattern.size(), 0x00400001);
+        std::vector<uint8_t> back(pattern.size());
+        os::pread(fd, back.data(), back.size(), 0x00400001);
+        return back == pattern ? 1 : 0;
+    });
+    EXPECT_EQ(r.value, 1);
+    EXPECT_EQ(board.flash.bytes(0x00400000, 1)[0], 0xFF);
+    EXPECT_EQ(board.flash.bytes(0x00400001, 2), (std::vector<uint8_t>{0x00, 0x07}));
+    EXPECT_EQ(board.flash.bytes(0x00700001, 1)[0], 0xFF);
+    EXPECT_EQ(board.flash.counters().bytes_erased, 0x00400000u);
 }
 
 TEST(SimBoard, EepromAnswersOnlyWhileTheCpldGateIsSet) {
