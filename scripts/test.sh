@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is needed, then configures, builds and runs every test
-# for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer) and for the
+# for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer, then every test
+# under valgrind's memcheck) and for the
 # PowerPC target under qemu-ppc-static, and last the scenarios on the virtual board (the ppc launcher
 # booting under QEMU's PowerPC system emulation). Stops at the first step that fails.
 #
-# Usage: scripts/test.sh [preset...]     (default: dev asan ppc vm)
+# Usage: scripts/test.sh [preset...]     (default: dev asan valgrind ppc vm)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(dev asan ppc vm)
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev asan valgrind ppc vm)
 
 step() { printf '\n==== %s\n' "$*"; }
 

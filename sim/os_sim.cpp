@@ -163,8 +163,8 @@ ssize_t read(int fd, void* buf, size_t count) {
 }
 
 ssize_t write(int fd, const void* buf, size_t count) {
-    if ((fd == 1 || fd == 2) && sys().standard_closed[fd]) return fail(EBADF);
     if (fd == 1 || fd == 2) {
+        if (sys().standard_closed[fd]) return fail(EBADF);
         std::fflush(fd == 1 ? stdout : stderr);
         record(fd == 1 ? Event::Kind::Out : Event::Kind::Err, buf, static_cast<uint32_t>(count));
         return static_cast<ssize_t>(count);
