@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is needed, then configures, builds and runs every test
 # for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer) and for the
-# PowerPC target under qemu-ppc-static, and last the scenarios on the virtual board (the ppc launcher
-# booting under QEMU's PowerPC system emulation). Between them, "bench" builds the benchmarks in the
-# optimised release preset and runs each program a few iterations, without thresholds, so that they
-# keep building and running. Stops at the first step that fails.
+# PowerPC target under qemu-ppc-static, then the scenarios on the virtual board (the ppc launcher
+# booting under QEMU's PowerPC system emulation), and last every host test under valgrind's memcheck.
+# Between them, "bench" builds the benchmarks in the optimised release preset and runs each program a
+# few iterations, without thresholds, so that they keep building and running. Stops at the first step
+# that fails.
 #
-# Usage: scripts/test.sh [preset...]     (default: dev bench asan ppc vm)
+# Usage: scripts/test.sh [preset...]     (default: dev bench asan ppc vm valgrind)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan ppc vm)
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan ppc vm valgrind)
 
 step() { printf '\n==== %s\n' "$*"; }
 

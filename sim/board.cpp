@@ -168,6 +168,7 @@ Board::Board()
     flash.state_ = state_;
     flash.array_ = array_;
     i2c.state_ = state_;
+    memory.state_ = state_;
 
     std::string pattern = (std::filesystem::temp_directory_path() / "simboard-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("sim: cannot make the board's /tmp");
@@ -186,6 +187,8 @@ Run Board::run(const std::function<int()>& body) {
     s.flash_counters = {};
     s.i2c_transfers = 0;
     s.gate_refusals = 0;
+    s.eeprom_writes = 0;
+    s.allocations = 0;
     s.now_us = 0;
     s.end = -1;
     s.value = 0;
@@ -253,6 +256,13 @@ Run Board::collect(int wait_status) const {
             e.text = run.exec_path;
             break;
         }
+        case Event::Kind::Open: {
+            size_t separator = e.text.find('\x1f');
+            int flags = std::stoi(e.text.substr(separator + 1));
+            e.text.resize(separator);
+            run.opens.push_back({e.text, flags});
+            break;
+        }
         default: break;
         }
         run.events.push_back(std::move(e));
@@ -312,6 +322,9 @@ uint8_t* I2c::eeprom() { return state_->eeprom; }
 uint8_t* I2c::cpld() { return state_->cpld; }
 uint32_t I2c::transfers() const { return state_->i2c_transfers; }
 uint32_t I2c::gate_refusals() const { return state_->gate_refusals; }
+uint32_t I2c::writes() const { return state_->eeprom_writes; }
+
+uint32_t Memory::allocations() const { return state_->allocations; }
 
 Console& Console::keys(const std::string& text) {
     for (unsigned char c : text) input.push_back({ConsoleInput::Kind::Key, c});
@@ -343,6 +356,13 @@ const ShellEffect* Shell::effect_for(const std::string& command) const {
 }
 
 // ---------------------------------------------------------------- a run's record
+
+std::vector<int> Run::open_flags(const std::string& path) const {
+    std::vector<int> flags;
+    for (const Opening& opening : opens)
+        if (opening.path == path) flags.push_back(opening.flags);
+    return flags;
+}
 
 std::vector<std::string> Run::steps() const {
     std::vector<std::string> lines;

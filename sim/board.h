@@ -90,6 +90,8 @@ public:
     bool cpld_write_fails = false;
     uint32_t fail_transfer_nth = 0;       // the nth EEPROM transfer of a run fails (1-based; 0: none)
     bool short_plain_read = false;        // a plain read on the bus returns one byte less
+    // The power goes off right after the nth EEPROM write of a run has been stored (1-based; 0: never).
+    uint32_t power_cut_after_write = 0;
 
     // Shared with the runs: the EEPROM's 256 bytes (initially 0xFF), the CPLD register file.
     uint8_t* eeprom();
@@ -98,6 +100,24 @@ public:
     // was clear.
     uint32_t transfers() const;
     uint32_t gate_refusals() const;
+    // EEPROM writes of the last run that were stored.
+    uint32_t writes() const;
+
+private:
+    friend class Board;
+    SharedState* state_ = nullptr;
+};
+
+// ---------------------------------------------------------------- memory
+
+// The program's buffers from the heap (os::new_buffer), which the board can refuse.
+class Memory {
+public:
+    uint32_t fail_nth = 0;                // the nth buffer allocation of a run fails (1-based; 0: none)
+    size_t fail_from_size = 0;            // every allocation of at least this many bytes fails (0: none)
+
+    // Buffer allocations the last run asked for, the refused ones included.
+    uint32_t allocations() const;
 
 private:
     friend class Board;
@@ -241,6 +261,9 @@ public:
     // Programs and files of the board's root file system that exist (for access and exec).
     std::vector<std::string> rootfs = {"/bin/sh", "/bin/backtrace", "/bin/gdbserver"};
     std::vector<std::string> open_fails;  // board paths whose open fails with EACCES
+    // Board paths whose close fails with EIO (a write the file system could not complete), the
+    // descriptor released all the same.
+    std::vector<std::string> close_fails;
     bool tmp_full = false;                // writes to files under /tmp fail with ENOSPC
     bool exec_fails = false;              // execv gives -1 with ENOENT
 };
@@ -277,8 +300,18 @@ struct Run {
     // of the test process, so a figure means something only against a run of an empty body.
     long max_resident_kib = 0;
 
+    struct Opening {
+        std::string path;
+        int flags;
+    };
+    std::vector<Opening> opens;           // every open that succeeded, with the flags it was given
+
+    // The flags of each successful open of path, in order.
+    std::vector<int> open_flags(const std::string& path) const;
+
     // The events as "kind:text" lines ("out:...", "err:...", "sh:...", "sleep:<us>", "exec:<path>",
-    // "exit:<status>", "powercut", "open:<path>", "close:<path>", "access:<path>", "tty:...",
+    // "exit:<status>", "powercut", "open:<path>", "close:<path>" ("close:fd <n>" for a descriptor
+    // the program did not open), "access:<path>", "tty:...",
     // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "note:..."), adjacent output of one
     // stream, adjacent serial bytes of one direction and adjacent sleeps merged.
     std::vector<std::string> steps() const;
@@ -298,6 +331,7 @@ public:
 
     Flash flash;
     I2c i2c;
+    Memory memory;
     Console console;
     Shell shell;
     Serial serial;

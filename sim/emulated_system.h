@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -17,6 +18,7 @@ enum class Node { Flash, Bus, Cpld, Serial, Socket };
 struct Handle {
     Node node;
     std::string path;
+    int flags = O_RDWR;   // as opened: the access mode and the other open flags
     off_t position = 0;
     int slave = -1;       // I2C address selected on a bus
     int real_fd = -1;     // a passed-through serial port
@@ -27,6 +29,7 @@ struct System {
     std::map<int, Handle> handles;
     std::map<int, std::string> real_paths;  // files under /tmp: real descriptor -> board path
     int next_fd = 1000;
+    bool standard_closed[3] = {};      // descriptors 0, 1 and 2, inherited open
     bool interrupt_delivered = false;  // the console's timed interrupt
     size_t console_next = 0;
     termios console{};
@@ -39,15 +42,21 @@ SharedState& state();
 // Sets errno and gives -1, as a failing system call does.
 int fail(int error);
 Handle* handle(int fd);
-int open_node(Node node, const std::string& path);
+int open_node(Node node, const std::string& path, int flags);
+// Records the open of path with its flags; the test reads both back from the run.
+void record_open(const std::string& path, int flags);
+// Whether a descriptor opened with these flags may be read from, or written to.
+bool readable(int flags);
+bool writable(int flags);
 void advance_clock(uint64_t microseconds);
 
 // Flash (flash_device.cpp).
 ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset);
-int flash_ioctl(unsigned long request, void* arg);
+int flash_ioctl(const Handle& h, unsigned long request, void* arg);
 
 // I2C bus, EEPROM and CPLD register file (i2c_devices.cpp).
 bool eeprom_answers(const Handle& bus);
+void eeprom_write_stored();
 void record_formatted(Event::Kind kind, const char* format, int a, int b);
 ssize_t bus_write(Handle& bus, const void* buf, size_t count);
 ssize_t bus_read(Handle& bus, void* buf, size_t count);

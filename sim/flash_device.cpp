@@ -88,7 +88,7 @@ ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset) {
     return static_cast<ssize_t>(length);
 }
 
-int flash_ioctl(unsigned long request, void* arg) {
+int flash_ioctl(const Handle& h, unsigned long request, void* arg) {
     Flash& flash = board().flash;
     if (request == MEMGETINFO) {
         if (flash.info_fails) return fail(EINVAL);
@@ -102,6 +102,8 @@ int flash_ioctl(unsigned long request, void* arg) {
         return 0;
     }
     if (request == MEMERASE) {
+        // The driver refuses the commands that change the flash on a descriptor opened read-only.
+        if (!writable(h.flags)) return fail(EPERM);
         const auto* erase = static_cast<const erase_info_user*>(arg);
         uint32_t n = ++state().flash_counters.erases;
         uint64_t start = erase->start;

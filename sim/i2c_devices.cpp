@@ -13,6 +13,14 @@ bool gate_open() { return (state().cpld[I2c::kCpldGateRegister] & I2c::kCpldGate
 
 }  // namespace
 
+// A write the EEPROM has stored; the power may go off right after it.
+void eeprom_write_stored() {
+    uint32_t n = ++state().eeprom_writes;
+    if (n != board().i2c.power_cut_after_write) return;
+    record(Event::Kind::PowerCut, "");
+    finish(End::PowerCut, 0);
+}
+
 // One transfer with the EEPROM; false with errno set when it does not take place.
 bool eeprom_answers(const Handle& bus) {
     I2c& i2c = board().i2c;
@@ -45,6 +53,7 @@ ssize_t bus_write(Handle& bus, const void* buf, size_t count) {
     // The EEPROM takes one address byte, then stores the rest from there on.
     if (count > 0) bus.position = bytes[0];
     for (size_t i = 1; i < count; ++i) state().eeprom[(bus.position++) & 0xFF] = bytes[i];
+    if (count > 1) eeprom_write_stored();
     return static_cast<ssize_t>(count);
 }
 

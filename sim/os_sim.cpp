@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <new>
 #include <string>
 #include <unistd.h>
 
@@ -39,6 +40,21 @@ ssize_t flash_stream(Handle& h, FlashOp op, void* buf, size_t count) {
 }
 
 bool is_real_file(int fd) { return sys().real_paths.count(fd) != 0; }
+
+// A close that the board's knobs make fail still releases the descriptor, as Linux does.
+int close_result(const std::string& path) {
+    const std::vector<std::string>& failing = board().files.close_fails;
+    return std::find(failing.begin(), failing.end(), path) != failing.end() ? fail(EIO) : 0;
+}
+
+// A descriptor this program did not open: the inherited 0, 1 and 2 close once, anything else is
+// not open at all.  Either way the run records it, as no road of the launcher should do it.
+int close_foreign(int fd) {
+    record(Event::Kind::Close, "fd " + std::to_string(fd));
+    if (fd < 0 || fd > 2 || sys().standard_closed[fd]) return fail(EBADF);
+    sys().standard_closed[fd] = true;
+    return 0;
+}
 }  // namespace
 
 System& sys() { return *g_system; }
@@ -55,12 +71,19 @@ Handle* handle(int fd) {
     return it == sys().handles.end() ? nullptr : &it->second;
 }
 
-int open_node(Node node, const std::string& path) {
+int open_node(Node node, const std::string& path, int flags) {
     int fd = sys().next_fd++;
-    sys().handles[fd] = Handle{node, path};
-    record(Event::Kind::Open, path);
+    sys().handles[fd] = Handle{node, path, flags};
+    record_open(path, flags);
     return fd;
 }
+
+void record_open(const std::string& path, int flags) {
+    record(Event::Kind::Open, path + '\x1f' + std::to_string(flags));
+}
+
+bool readable(int flags) { return (flags & O_ACCMODE) != O_WRONLY; }
+bool writable(int flags) { return (flags & O_ACCMODE) != O_RDONLY; }
 
 void advance_clock(uint64_t microseconds) {
     record_sleep(microseconds);
@@ -94,35 +117,39 @@ int open(const char* path_text, int flags, mode_t mode) {
     std::string path = path_text;
     if (open_refused(path)) return fail(EACCES);
     I2c& i2c = board().i2c;
-    if (path == "/dev/mtd0") return board().flash.missing ? fail(ENOENT) : open_node(Node::Flash, path);
-    if (path == "/dev/i2c-0") return i2c.bus_missing ? fail(ENOENT) : open_node(Node::Bus, path);
-    if (path == "/dev/tavik/cpld_mmmap") return i2c.cpld_missing ? fail(ENOENT) : open_node(Node::Cpld, path);
+    if (path == "/dev/mtd0") return board().flash.missing ? fail(ENOENT) : open_node(Node::Flash, path, flags);
+    if (path == "/dev/i2c-0") return i2c.bus_missing ? fail(ENOENT) : open_node(Node::Bus, path, flags);
+    if (path == "/dev/tavik/cpld_mmmap") return i2c.cpld_missing ? fail(ENOENT) : open_node(Node::Cpld, path, flags);
     if (path == "/dev/ttyS0") return open_serial(path, flags);
     std::string host = board().host_path(path);
     if (host.empty()) return fail(in_rootfs(path) ? EACCES : ENOENT);
     int fd = ::open(host.c_str(), flags, mode);
     if (fd < 0) return -1;
     sys().real_paths[fd] = path;
-    record(Event::Kind::Open, path);
+    record_open(path, flags);
     return fd;
 }
 
 int close(int fd) {
     if (Handle* h = handle(fd)) {
         if (h->real_fd >= 0) ::close(h->real_fd);
-        record(Event::Kind::Close, h->path);
+        std::string path = h->path;
+        record(Event::Kind::Close, path);
         sys().handles.erase(fd);
-        return 0;
+        return close_result(path);
     }
-    if (!is_real_file(fd)) return fail(EBADF);
-    record(Event::Kind::Close, sys().real_paths[fd]);
+    if (!is_real_file(fd)) return close_foreign(fd);
+    std::string path = sys().real_paths[fd];
+    record(Event::Kind::Close, path);
     sys().real_paths.erase(fd);
-    return ::close(fd);
+    if (::close(fd) != 0) return -1;
+    return close_result(path);
 }
 
 ssize_t read(int fd, void* buf, size_t count) {
     if (fd == 0) return console_read(buf, count);
     if (Handle* h = handle(fd)) {
+        if (!readable(h->flags)) return fail(EBADF);
         switch (h->node) {
         case Node::Flash: return flash_stream(*h, FlashOp::Read, buf, count);
         case Node::Bus: return bus_read(*h, buf, count);
@@ -137,11 +164,13 @@ ssize_t read(int fd, void* buf, size_t count) {
 
 ssize_t write(int fd, const void* buf, size_t count) {
     if (fd == 1 || fd == 2) {
+        if (sys().standard_closed[fd]) return fail(EBADF);
         std::fflush(fd == 1 ? stdout : stderr);
         record(fd == 1 ? Event::Kind::Out : Event::Kind::Err, buf, static_cast<uint32_t>(count));
         return static_cast<ssize_t>(count);
     }
     if (Handle* h = handle(fd)) {
+        if (!writable(h->flags)) return fail(EBADF);
         switch (h->node) {
         case Node::Flash: return flash_stream(*h, FlashOp::Write, const_cast<void*>(buf), count);
         case Node::Bus: return bus_write(*h, buf, count);
@@ -157,6 +186,7 @@ ssize_t write(int fd, const void* buf, size_t count) {
 
 ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     Handle* h = handle(fd);
+    if (h != nullptr && !readable(h->flags)) return fail(EBADF);
     if (h != nullptr && h->node == Node::Flash) return flash_transfer(FlashOp::Read, buf, count, offset);
     if (h != nullptr) return fail(ESPIPE);
     if (!is_real_file(fd)) return fail(EBADF);
@@ -165,6 +195,7 @@ ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
 
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
     Handle* h = handle(fd);
+    if (h != nullptr && !writable(h->flags)) return fail(EBADF);
     if (h != nullptr && h->node == Node::Flash)
         return flash_transfer(FlashOp::Write, const_cast<void*>(buf), count, offset);
     if (h != nullptr) return fail(ESPIPE);
@@ -189,7 +220,7 @@ off_t lseek(int fd, off_t offset, int whence) {
 int ioctl(int fd, unsigned long request, void* arg) {
     Handle* h = handle(fd);
     if (h == nullptr) return fail(is_real_file(fd) || fd == 0 ? ENOTTY : EBADF);
-    if (h->node == Node::Flash) return flash_ioctl(request, arg);
+    if (h->node == Node::Flash) return flash_ioctl(*h, request, arg);
     if (h->node == Node::Socket) return socket_ioctl(request, arg);
     return fail(ENOTTY);
 }
@@ -209,6 +240,14 @@ int access(const char* path_text, int mode) {
     std::string host = board().host_path(path);
     if (!host.empty()) return ::access(host.c_str(), mode);
     return in_rootfs(path) ? 0 : fail(ENOENT);
+}
+
+std::unique_ptr<uint8_t[]> new_buffer(size_t count) {
+    const Memory& memory = board().memory;
+    uint32_t n = ++state().allocations;
+    bool refused = n == memory.fail_nth || (memory.fail_from_size != 0 && count >= memory.fail_from_size);
+    if (refused) return nullptr;
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[count]);
 }
 
 int unlink(const char* path_text) {
@@ -290,12 +329,13 @@ int smbus_write_byte_data(int fd, uint8_t command, uint8_t value) {
     if (!eeprom_answers(*h)) return -1;
     state().eeprom[command] = value;
     record_formatted(Event::Kind::I2c, "0x54 write [%02x] = %02x", command, value);
+    eeprom_write_stored();
     return 0;
 }
 
 int socket(int, int, int) {
     if (board().net.socket_fails) return fail(EACCES);
-    return open_node(Node::Socket, "socket");
+    return open_node(Node::Socket, "socket", O_RDWR);
 }
 
 int sigaction(int signum, const struct sigaction* action, struct sigaction* old_action) {

@@ -50,7 +50,7 @@ int open_serial(const std::string& path, int flags) {
         real_fd = ::open(serial.passthrough_path.c_str(), flags);
         if (real_fd < 0) return -1;
     }
-    int fd = open_node(Node::Serial, path);
+    int fd = open_node(Node::Serial, path, flags);
     sys().handles[fd].real_fd = real_fd;
     return fd;
 }

@@ -17,6 +17,8 @@ struct SharedState {
     FlashCounters flash_counters;
     uint32_t i2c_transfers;
     uint32_t gate_refusals;
+    uint32_t eeprom_writes;
+    uint32_t allocations;
     uint64_t now_us;
     int end;        // End, or -1 while the run goes on
     int value;

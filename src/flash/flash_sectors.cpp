@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <new>
+
+#include "platform/os.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ int flash_read(uint8_t* buffer, int fd, uint32_t length, uint32_t offset) {
 
 int flash_write(const uint8_t* buffer, int fd, uint32_t length, uint32_t offset) {
     const SectorRange range = sector_range(offset, length);
-    std::unique_ptr<uint8_t[]> sector(new (std::nothrow) uint8_t[theFlash.sector_size]);
+    std::unique_ptr<uint8_t[]> sector = os::new_buffer(theFlash.sector_size);
     if (!sector) {
         puts("Flash Write malloc failed");
         return 0;

@@ -47,7 +47,10 @@ RecordOutcome install_in_slot(const DownloadedRecord& record, char slot)
         return RecordOutcome::Failed;
     }
     printf("Image%c updated succeeded\n", slot);
-    api_set_image(static_cast<uint8_t>(slot_number));
+    // The new image boots only once the slot byte names its slot: a byte that could not be stored
+    // leaves the board booting what it booted before, so the install as a whole has failed.
+    if (api_set_image(static_cast<uint8_t>(slot_number)) < 0)
+        return RecordOutcome::Failed;
     return RecordOutcome::Next;
 }
 

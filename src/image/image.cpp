@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
-#include <new>
 
 #include "crc/crc.h"
 #include "image/image_internal.h"
@@ -46,7 +45,7 @@ RecordOutcome take_record(int download, const ImageHeader& header, const uint8_t
     const uint32_t total = header.len + IMAGE_HEADER_SIZE;
     std::unique_ptr<uint8_t[]> buffer;
     if (total >= IMAGE_HEADER_SIZE)
-        buffer.reset(new (std::nothrow) uint8_t[total]);
+        buffer = os::new_buffer(total);
     if (!buffer) {
         printf("Failed to allocate buffer for image (%d)\n", static_cast<int>(total));
         return RecordOutcome::Failed;

@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
-#include <new>
 
 #include "crc/crc.h"
 #include "flash/flash.h"
@@ -27,7 +26,7 @@ bool copy_checked_payload(int archive, uint32_t base, const ImageHeader& header)
     if (!fits_slot(header.len))
         return false;
     uint32_t total = header.len + IMAGE_HEADER_SIZE;
-    std::unique_ptr<uint8_t[]> record(new (std::nothrow) uint8_t[total]);
+    std::unique_ptr<uint8_t[]> record = os::new_buffer(total);
     if (!record)
         return false;
     if (api_flash_read(record.get(), flash_fd, base, total) < 0)

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -26,6 +27,8 @@ off_t lseek(int fd, off_t offset, int whence);
 int ioctl(int fd, unsigned long request, void* arg);
 int ioctl(int fd, unsigned long request, unsigned long arg);
 int access(const char* path, int mode);
+// A buffer of count bytes from the heap; empty when there is not that much memory.
+std::unique_ptr<uint8_t[]> new_buffer(size_t count);
 int unlink(const char* path);
 
 int tcgetattr(int fd, termios* settings);

@@ -256,6 +256,11 @@ int32_t Xmodem1K(const char* path)
     }
     reset_serial(port);
     os::close(port);
-    os::close(file);
+    // The file system may refuse the last of the data only when the file is closed: a file that
+    // was not stored whole must not reach the installer as a completed download.
+    if (os::close(file) != 0) {
+        perror("Can't write file!");
+        return 0;
+    }
     return t.abort ? 0 : t.byte_count;
 }

@@ -52,6 +52,52 @@ TEST_P(SlotAnswer, InstallsIntoThatSlotAndSelectsIt)
 INSTANTIATE_TEST_SUITE_P(Answers, SlotAnswer, testing::ValuesIn(kSlotAnswers),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct SlotByteFailureCase {
+    const char* name;
+    void (*setup)(sim::Board&);
+    std::string shown;  // after the success line of the slot, which was written whole
+};
+
+const SlotByteFailureCase kSlotByteFailures[] = {
+    {"EepromTransferFails", [](sim::Board& b) { b.i2c.fail_transfer_nth = 1; },
+     "I2C error when writing bus 0 offset 1: 5\n"},
+    {"NoEeprom", [](sim::Board& b) { b.i2c.eeprom_missing = true; }, "I2C error when writing bus 0 offset 1: 6\n"},
+    {"NoCpld", [](sim::Board& b) { b.i2c.cpld_missing = true; },
+     "CPLD driver could not be opened\nCPLD driver could not be opened\nI2C error when writing bus 0 offset 1: 6\n"},
+    {"CpldWriteFails", [](sim::Board& b) { b.i2c.cpld_write_fails = true; },
+     "CPLD write error\nCPLD write error\nI2C error when writing bus 0 offset 1: 6\n"},
+    {"NoBus", [](sim::Board& b) { b.i2c.bus_missing = true; }, "I2C error when writing bus 0 offset 1: 9\n"},
+};
+
+void PrintTo(const SlotByteFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class SlotByteFailure : public testing::TestWithParam<SlotByteFailureCase> {};
+
+// The slot was written, but the board would go on booting the other one: the operator must learn
+// that the install did not take.
+TEST_P(SlotByteFailure, FailsTheInstallAndStopsTheWalk)
+{
+    const std::vector<uint8_t> record = make_record(kMagicApplication, "application");
+    sim::Board board;
+    put_download(board, {record, make_record(kMagicKernel, "kernel")});
+    board.console.keys("2\n");
+    board.i2c.eeprom()[1] = 0x01;
+    GetParam().setup(board);
+
+    sim::Run r = install(board);
+
+    const std::string init_failure = board.i2c.bus_missing ? "ERROR: driver /dev/i2c-0 couldn't be opened\n" : "";
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.out, init_failure + kExtracting + kApplicationPrompt +
+                         "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" + GetParam().shown);
+    EXPECT_EQ(flash_text(board, 0x00800000, record.size()), text_of(record));
+    EXPECT_EQ(board.i2c.eeprom()[1], 0x01);
+    EXPECT_TRUE(erased(board, 0x01E00000, 0x20000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, SlotByteFailure, testing::ValuesIn(kSlotByteFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Test name, keys typed.
 using NamedKeys = std::pair<const char*, const char*>;
 
@@ -102,6 +148,9 @@ const ArchiveFailureCase kArchiveFailures[] = {
     {"CannotBeCreated", [](sim::Board& b) { b.files.open_fails = {"/tmp/zarelimage.tar.gz"}; },
      "Image unpack failed (err 13)\n"},
     {"TmpFull", [](sim::Board& b) { b.files.tmp_full = true; }, "Image unpack failed (err 28)\n"},
+    // The file system may report a write it could not complete only when the file is closed.
+    {"CloseFails", [](sim::Board& b) { b.files.close_fails = {"/tmp/zarelimage.tar.gz"}; },
+     "Image unpack failed (err 5)\n"},
 };
 
 void PrintTo(const ArchiveFailureCase& c, std::ostream* os) { *os << c.name; }

@@ -211,4 +211,46 @@ TEST_P(FlashWriteFailure, StopsWithoutSuccessOrSlotChange)
 INSTANTIATE_TEST_SUITE_P(Areas, FlashWriteFailure, testing::ValuesIn(kWriteFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct AllocationFailureCase {
+    const char* name;
+    uint32_t fail_nth;  // the record buffer of each record comes first, then the sector buffer of its write
+    std::string shown;
+};
+
+const AllocationFailureCase kAllocationFailures[] = {
+    {"FirstRecordBuffer", 1, "Failed to allocate buffer for image (65552)\n"},
+    {"SectorBufferOfTheFirstWrite", 2, "**** KERNEL ****\nFlash Write malloc failed\nkernel image updated failed\n"},
+    {"SecondRecordBuffer", 3, "**** KERNEL ****\n.\nFailed to allocate buffer for image (27)\n"},
+    {"SectorBufferOfTheSlot", 4,
+     "**** KERNEL ****\n.\n**** APPLICATION ****\n" + kPrompt +
+         "\nInstalling image as image2...\nFlash Write malloc failed\nImage2 updated failed\n"},
+};
+
+void PrintTo(const AllocationFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class AllocationFailure : public testing::TestWithParam<AllocationFailureCase> {};
+
+TEST_P(AllocationFailure, StopsTheWalkWithoutSuccessOrSlotChange)
+{
+    const AllocationFailureCase& c = GetParam();
+    const std::vector<uint8_t> kernel = make_record(kMagicKernel, patterned(0x10000));
+    sim::Board board;
+    put_download(board, {kernel, make_record(kMagicApplication, "application")});
+    board.console.keys("2\n");
+    board.memory.fail_nth = c.fail_nth;
+    board.i2c.eeprom()[1] = 0x01;
+
+    sim::Run r = install(board);
+
+    EXPECT_EQ(r.end, sim::End::Returned);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.out, kExtracting + c.shown);
+    EXPECT_EQ(board.i2c.eeprom()[1], 0x01);
+    EXPECT_TRUE(erased(board, 0x00800000, 0x20000));
+    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()) == text_of(kernel), c.fail_nth > 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::ValuesIn(kAllocationFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

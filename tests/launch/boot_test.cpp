@@ -241,4 +241,36 @@ TEST_P(OversizeRecord, IsRefusedAsCrcMismatch)
 INSTANTIATE_TEST_SUITE_P(Lengths, OversizeRecord,
                          testing::Values(0x007FFFF1u, 0xFFFFFFF0u, 0xFFFFFFFFu));
 
+// A slot whose record cannot be held in memory cannot be checked: it is passed over as one that
+// failed its check.
+TEST(BootWithoutMemory, ASlotThatCannotBeHeldFallsBackToTheOther)
+{
+    sim::Board board;
+    put_slot(board, 1, Slot::Good);
+    put_slot(board, 2, Slot::Good);
+    unpack_compatible_image(board);
+    board.memory.fail_nth = 1;
+
+    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
+
+    const Lines expected = Lines{booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2)} + kLaunch;
+    EXPECT_EQ(r.steps(kConsoleAndCommands), expected);
+    EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), payload_of(2));
+}
+
+TEST(BootWithoutMemory, NoSlotThatCanBeHeldResetsTheBoard)
+{
+    sim::Board board;
+    put_slot(board, 1, Slot::Good);
+    put_slot(board, 2, Slot::Good);
+    board.memory.fail_from_size = 1;
+
+    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
+
+    const Lines expected = Lines{booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2),
+                                 "err:Both image1 and image2 failed.\n"} + kReset;
+    EXPECT_EQ(r.steps(kConsoleAndCommands), expected);
+    EXPECT_EQ(r.end, sim::End::Exited);
+}
+
 }  // namespace

@@ -146,4 +146,18 @@ TEST(DebuggerCopy, NoSlotToCopyFrom)
     EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Open}), Lines{"open:/dev/mtd0"});
 }
 
+// The last of the data may only reach the file system when the file is closed: a close that
+// fails leaves a debugger that cannot be trusted, and nothing is decompressed.
+TEST(DebuggerCopy, AFailingCloseOfTheOutputIsAFailure)
+{
+    sim::Board board;
+    put_debugger(board);
+    board.files.close_fails = {"/tmp/gdb.gz"};
+    sim::Run r = extract(board, 1);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.out, kFound);
+    EXPECT_EQ(r.err, "Failed to write GDB output file.\n");
+    EXPECT_EQ(r.commands, Lines{});
+}
+
 }  // namespace

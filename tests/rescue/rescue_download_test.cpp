@@ -1,5 +1,7 @@
 // Rescue downloads from the menu to the flash: the receiver on the serial port, the installer, and
 // the menu coming back, up to a whole boot that installs and starts a downloaded application.
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "flash/flash.h"
@@ -114,6 +116,39 @@ TEST(RescueDownload, ABootInstallsADownloadedApplicationAndStartsIt)
     EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), "downloaded archive");
     EXPECT_EQ(r.end, sim::End::Exec);
     EXPECT_EQ(r.exec_path, "/bin/backtrace");
+}
+
+// The kernel refuses a read on a write-only descriptor and a write on a read-only one, and only
+// O_SYNC makes a flash write final when it returns: each device must be opened with the flags its
+// use needs, on the whole road from the menu to the started application.
+TEST(RescueDownload, TheWholeRoadOpensEachDeviceAsItsUseNeedsAndClosesOnlyWhatItOpened)
+{
+    using ::testing::Each;
+    using ::testing::Eq;
+    using ::testing::HasSubstr;
+    using ::testing::Not;
+    sim::Board board;
+    load_env(board, {"diagnostics=rescue"});
+    board.serial.peer = sender_of(make_record(kMagicApplication, "downloaded archive"));
+    board.console.keys("x2\ne");
+    unpack_compatible_image(board);
+
+    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
+
+    ASSERT_EQ(r.end, sim::End::Exec);
+    const std::pair<const char*, int> kFlags[] = {
+        {"/dev/mtd0", O_RDWR | O_SYNC},
+        {"/dev/i2c-0", O_RDWR},
+        {"/dev/tavik/cpld_mmmap", O_RDWR},
+        {"/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK},
+        {"/tmp/zarelimage.tar.gz", O_WRONLY | O_CREAT | O_TRUNC},
+    };
+    for (const auto& [path, flags] : kFlags) {
+        EXPECT_FALSE(r.open_flags(path).empty()) << path;
+        EXPECT_THAT(r.open_flags(path), Each(Eq(flags))) << path;
+    }
+    EXPECT_EQ(r.open_flags("/tmp/image"), (std::vector<int>{O_WRONLY | O_CREAT | O_TRUNC, O_RDONLY}));
+    EXPECT_THAT(r.steps({sim::Event::Kind::Close}), Each(Not(HasSubstr("close:fd "))));
 }
 
 }  // namespace

@@ -429,3 +429,157 @@ TEST(SimBoard, ReactivePeerAnswersInOrderOnItsLinesTime) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each access on a device node as the kernel judges it against the descriptor's access mode.
+struct AccessCase {
+    const char* name;
+    const char* path;
+    int flags;
+    bool writing;
+    int result;  // 1 (the byte moved) or -errno
+};
+
+const AccessCase kAccessCases[] = {
+    {"FlashReadOnWriteOnly", "/dev/mtd0", O_WRONLY, false, -EBADF},
+    {"FlashWriteOnReadOnly", "/dev/mtd0", O_RDONLY, true, -EBADF},
+    {"FlashWriteOnReadWrite", "/dev/mtd0", O_RDWR, true, 1},
+    {"CpldReadOnWriteOnly", "/dev/tavik/cpld_mmmap", O_WRONLY, false, -EBADF},
+    {"CpldWriteOnReadOnly", "/dev/tavik/cpld_mmmap", O_RDONLY, true, -EBADF},
+    {"CpldReadOnReadOnly", "/dev/tavik/cpld_mmmap", O_RDONLY, false, 1},
+    {"BusWriteOnReadOnly", "/dev/i2c-0", O_RDONLY, true, -EBADF},
+    {"SerialReadOnWriteOnly", "/dev/ttyS0", O_WRONLY | O_NOCTTY | O_NONBLOCK, false, -EBADF},
+};
+
+class DescriptorAccessMode : public testing::TestWithParam<AccessCase> {};
+
+TEST_P(DescriptorAccessMode, IsHonoured) {
+    const AccessCase& c = GetParam();
+    sim::Board board;
+    board.i2c.cpld()[20] = 0x04;
+    board.serial.peer = std::make_shared<sim::ScriptedPeer>(sim::ScriptedPeer().at(0, {0x55}));
+    sim::Run r = board.run([&c] {
+        int fd = os::open(c.path, c.flags);
+        uint8_t bytes[2] = {0x54, 0x00};
+        ssize_t n = c.writing ? os::write(fd, bytes, 1) : os::read(fd, bytes, 1);
+        return n < 0 ? -errno : static_cast<int>(n);
+    });
+    EXPECT_EQ(r.value, c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Nodes, DescriptorAccessMode, testing::ValuesIn(kAccessCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SimBoard, PositionedFlashAccessAndEraseNeedTheirAccessMode) {
+    sim::Board board;
+    sim::Run r = board.run([] {
+        uint8_t byte = 0;
+        int read_only = os::open("/dev/mtd0", O_RDONLY);
+        int write_only = os::open("/dev/mtd0", O_WRONLY);
+        erase_info_user block{0, 0x20000};
+        mtd_info_user info{};
+        auto error_of = [](long result) { return result < 0 ? errno : 0; };
+        int results[] = {error_of(os::pwrite(read_only, &byte, 1, 0)), error_of(os::pread(write_only, &byte, 1, 0)),
+                         error_of(os::ioctl(read_only, MEMERASE, &block)),
+                         error_of(os::ioctl(write_only, MEMERASE, &block)),
+                         error_of(os::ioctl(read_only, MEMGETINFO, &info))};
+        std::printf("%d %d %d %d %d\n", results[0], results[1], results[2], results[3], results[4]);
+        return 0;
+    });
+    EXPECT_EQ(r.out, std::to_string(EBADF) + " " + std::to_string(EBADF) + " " + std::to_string(EPERM) + " 0 0\n");
+    EXPECT_EQ(board.flash.counters().erases, 1u);
+}
+
+TEST(SimBoard, EachOpenIsRecordedWithItsFlags) {
+    sim::Board board;
+    sim::Run r = board.run([] {
+        os::open("/dev/mtd0", O_RDWR | O_SYNC);
+        os::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+        os::open("/tmp/file", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        os::open("/dev/mtd0", O_RDONLY);
+        os::open("/dev/missing", O_RDONLY);
+        return 0;
+    });
+    EXPECT_EQ(r.open_flags("/dev/mtd0"), (std::vector<int>{O_RDWR | O_SYNC, O_RDONLY}));
+    EXPECT_EQ(r.open_flags("/dev/ttyS0"), (std::vector<int>{O_RDWR | O_NOCTTY | O_NONBLOCK}));
+    EXPECT_EQ(r.open_flags("/tmp/file"), (std::vector<int>{O_WRONLY | O_CREAT | O_TRUNC}));
+    EXPECT_TRUE(r.open_flags("/dev/missing").empty());
+    EXPECT_THAT(r.steps({sim::Event::Kind::Open}),
+                ElementsAre("open:/dev/mtd0", "open:/dev/ttyS0", "open:/tmp/file", "open:/dev/mtd0"));
+}
+
+TEST(SimBoard, ClosingADescriptorTheProgramDidNotOpenIsRecorded) {
+    sim::Board board;
+    board.console.keys("k");
+    sim::Run r = board.run([] {
+        char key = 0;
+        int first = os::close(0);
+        ssize_t read_after = os::read(0, &key, 1);
+        int read_error = errno;
+        int again = os::close(0);
+        int unknown = os::close(57);
+        std::printf("%d %d/%d %d %d\n", first, static_cast<int>(read_after), read_error == EBADF, again, unknown);
+        return 0;
+    });
+    EXPECT_EQ(r.out, "0 -1/1 -1 -1\n");
+    EXPECT_THAT(r.steps({sim::Event::Kind::Close}), ElementsAre("close:fd 0", "close:fd 0", "close:fd 57"));
+}
+
+TEST(SimBoard, AFailingCloseReportsEioAndStillReleasesTheDescriptor) {
+    sim::Board board;
+    board.files.close_fails = {"/tmp/archive", "/dev/mtd0"};
+    sim::Run r = board.run([] {
+        int file = os::open("/tmp/archive", O_WRONLY | O_CREAT, 0644);
+        int flash = os::open("/dev/mtd0", O_RDWR);
+        int other = os::open("/tmp/other", O_WRONLY | O_CREAT, 0644);
+        int results[] = {os::close(file), errno, os::close(file), os::close(flash), errno, os::close(other)};
+        std::printf("%d %d %d %d %d %d\n", results[0], results[1], results[2], results[3], results[4], results[5]);
+        return 0;
+    });
+    EXPECT_EQ(r.out, "-1 " + std::to_string(EIO) + " -1 -1 " + std::to_string(EIO) + " 0\n");
+}
+
+TEST(SimBoard, BufferAllocationsFailAsTheMemoryKnobsSay) {
+    struct Case {
+        uint32_t fail_nth;
+        size_t fail_from_size;
+        const char* given;  // for allocations of 16, 0x20000, 16 and 0x20000 bytes
+    };
+    const Case cases[] = {{0, 0, "1111"}, {2, 0, "1011"}, {0, 0x20000, "1010"}, {3, 0x20000, "1000"}};
+    for (const Case& c : cases) {
+        sim::Board board;
+        board.memory.fail_nth = c.fail_nth;
+        board.memory.fail_from_size = c.fail_from_size;
+        sim::Run r = board.run([] {
+            for (size_t size : {16, 0x20000, 16, 0x20000}) std::printf("%d", os::new_buffer(size) != nullptr);
+            return 0;
+        });
+        EXPECT_EQ(r.out, c.given) << "nth " << c.fail_nth << ", from " << c.fail_from_size;
+        EXPECT_EQ(board.memory.allocations(), 4u);
+    }
+}
+
+TEST(SimBoard, PowerCutAfterAnEepromWriteKeepsWhatWasStored) {
+    sim::Board board;
+    board.i2c.cpld()[20] = 0x04;
+    board.i2c.power_cut_after_write = 2;
+    sim::Run r = board.run([] {
+        int bus = os::open("/dev/i2c-0", O_RDWR);
+        os::ioctl(bus, I2C_SLAVE, 0x54ul);
+        uint8_t address_only = 0x10;
+        os::write(bus, &address_only, 1);
+        os::smbus_write_byte_data(bus, 1, 2);
+        uint8_t plain[] = {0x20, 0xAB};
+        os::write(bus, plain, sizeof plain);
+        os::smbus_write_byte_data(bus, 3, 4);
+        return 0;
+    });
+    EXPECT_EQ(r.end, sim::End::PowerCut);
+    EXPECT_EQ(board.i2c.writes(), 2u);
+    EXPECT_EQ(board.i2c.eeprom()[1], 2);
+    EXPECT_EQ(board.i2c.eeprom()[0x20], 0xAB);
+    EXPECT_EQ(board.i2c.eeprom()[3], 0xFF);
+}
+
+}  // namespace

@@ -63,6 +63,21 @@ TEST_P(WholeFile, EveryBlockReachesTheFileWithItsPadding)
 INSTANTIATE_TEST_SUITE_P(Sizes, WholeFile, testing::ValuesIn(kFiles),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(WholeFile, NotStoredWholeWhenItsCloseFailsIsNoDownload)
+{
+    auto peer = operator_ready();
+    send_frames(*peer, frames_from_one({pattern(1024, 1)}));
+    end_of_file(*peer);
+
+    sim::Board board;
+    board.files.close_fails = {"/tmp/image"};
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.end, sim::End::Returned);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.err, kDoneErr + "Can't write file!: Input/output error\n");
+}
+
 TEST(BlockNumbers, RunThrough255BackToZero)
 {
     std::vector<Bytes> blocks;
