@@ -95,7 +95,8 @@ def board_programs():
     programs = os.path.join(BUILD, "programs")
     return {
         "bin/backtrace": compile_program("backtrace.c", os.path.join(programs, "backtrace")),
-        "bin/monotonic": compile_program("monotonic.c", os.path.join(programs, "monotonic")),
+        "bin/monotonic": compile_program("monotonic.c", os.path.join(programs, "monotonic"), "-static"),
+        "bin/timed": compile_program("timed.c", os.path.join(programs, "timed"), "-static"),
         "bin/gdbserver": compile_program("show-args.c", os.path.join(programs, "gdbserver")),
         "lib/libduma.so.0.0.0": compile_program("demo-duma.c", os.path.join(programs, "libduma.so.0.0.0"),
                                                 "-shared", "-fPIC", "-Wl,-soname,libduma.so.0"),
@@ -148,7 +149,6 @@ def initramfs(cpu, launcher_path, probe_path, kernel_dir, busybox_dir):
     board = os.path.join(VM, "board")
     own = {"bin/launcher": launcher_path, "bin/mgmt-probe": probe_path, "init": os.path.join(board, "init"),
            "bin/board-state": os.path.join(board, "board-state"), "bin/lzma": os.path.join(board, "lzma"),
-           "bin/timed": os.path.join(board, "timed"),
            "sbin/reboot": os.path.join(board, "reboot"), "sbin/poweroff": os.path.join(board, "poweroff"),
            "lib/ld.so.1": os.path.join(SYSROOT_LIB, "ld.so.1"),
            "lib/libc.so.6": os.path.join(SYSROOT_LIB, "libc.so.6"),
