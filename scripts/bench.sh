@@ -2,7 +2,8 @@
 # The performance figures of README's Performance section: builds the benchmarks in the optimised
 # release preset and runs them, the CRC and the flash roads with several repetitions (medians
 # reported), the XMODEM figures once (the line efficiency is on virtual time, the sx transfer takes
-# most of a minute).
+# most of a minute); last the boot time on the virtual board (vm/boot-time.py, 5 boots of each kind),
+# when the board can be built here.
 #
 # Usage: scripts/bench.sh [repetitions]     (default: 9)
 set -euo pipefail
@@ -17,3 +18,14 @@ for program in bench_crc bench_boot; do
     "build/release/bench/$program" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true
 done
 build/release/bench/bench_xmodem
+
+# The board needs the ppc launcher, the cross compiler and QEMU; a machine without them skips it
+board_builds() {
+    scripts/stage-libi2c.sh && cmake --preset ppc >/dev/null &&
+        cmake --build --preset ppc -j2 --target launcher mgmt_probe && vm/run-board --build-only
+}
+if board_builds; then
+    vm/boot-time.py
+else
+    echo "bench: boot time on the virtual board skipped: the board cannot be built on this machine"
+fi

@@ -32,13 +32,13 @@ def flash_image(areas, env):
     return bytes(image)
 
 
-def app_archive(binary, marker=True):
+def app_archive(binary, marker=True, extra=()):
     """The application archive that the launcher unpacks under /tmp: the lzma-compressed binary and,
-    for a compatible image, the distro-id marker."""
+    for a compatible image, the distro-id marker; then any EXTRA (name, bytes, mode) members."""
     members = [("home/bin/mp.elf.strip.lzma", lzma.compress(binary, format=lzma.FORMAT_ALONE), 0o644)]
     if marker:
         members.append(("home/bin/distro-id", b"virtual board demo\n", 0o644))
-    return tar_gz(members)
+    return tar_gz(members + list(extra))
 
 
 def tar_gz(members):
