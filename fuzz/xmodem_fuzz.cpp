@@ -82,7 +82,7 @@ public:
             last_sent_us_ = now_us;
             return byte;
         }
-        if (!answered_ && now_us - last_sent_us_ >= 60 * kSecond)
+        if (!answered_ && now_us - last_sent_us_ >= 20 * kSecond)
             os::exit(kSenderGaveUp);
         // The receiver is silent this long only while it waits for the operator.
         if (now_us - last_heard_us_ >= 12 * kSecond && now_us - last_sent_us_ >= 12 * kSecond) {
