@@ -28,6 +28,8 @@ constexpr uint8_t kStart = 0x43;
 constexpr uint8_t kCr = 0x0D;
 constexpr int kSenderGaveUp = 77;
 constexpr uint64_t kSecond = 1'000'000;
+// The receiver is never silent this long but while it waits for the operator.
+constexpr uint64_t kOperatorWait = 12 * kSecond;
 
 uint16_t crc16(const std::string& data)
 {
@@ -72,6 +74,12 @@ public:
 
     std::optional<uint8_t> send(uint64_t now_us) override
     {
+        // A receiver silent this long after it acknowledged or cancelled something waits for its
+        // operator, reading a byte a second: the operator stops the sender before hitting Enter.
+        if (answered_ && now_us - last_heard_us_ >= kOperatorWait) {
+            queue_.clear();
+            next_ = steps_.size();
+        }
         if (queue_.empty() && next_ < steps_.size() && steps_[next_].trigger < 0)
             fire(now_us);
         if (!queue_.empty()) {
@@ -84,8 +92,7 @@ public:
         }
         if (!answered_ && now_us - last_sent_us_ >= 20 * kSecond)
             os::exit(kSenderGaveUp);
-        // The receiver is silent this long only while it waits for the operator.
-        if (now_us - last_heard_us_ >= 12 * kSecond && now_us - last_sent_us_ >= 12 * kSecond) {
+        if (now_us - last_heard_us_ >= kOperatorWait && now_us - last_sent_us_ >= kOperatorWait) {
             last_sent_us_ = now_us;
             return kCr;
         }
