@@ -3,10 +3,11 @@
 # benchmark libraries (zlib only as the yardstick of the CRC benchmark and test), the PowerPC cross
 # compiler with its user-mode emulator, and what fetching and building the i2c-tools source for the
 # target takes, and lrzsz, whose sx is the real XMODEM sender that the interoperability tests run
-# against the receiver; valgrind, whose memcheck runs every test of the valgrind preset; the xz, tar
-# and gzip that imgtool runs to make application archives; and for the virtual board (vm/), QEMU's
-# PowerPC system emulator, Debian's kernel source with what building it takes, and python3 for the
-# board's runner and scenario driver. Runs as root (or through sudo where there is one).
+# against the receiver; valgrind, whose memcheck runs every test of the valgrind preset; clang-14 with
+# its runtime libraries (libFuzzer and the sanitizers) for the fuzz targets; the xz, tar and gzip that
+# imgtool runs to make application archives; and for the virtual board (vm/), QEMU's PowerPC system
+# emulator, Debian's kernel source with what building it takes, and python3 for the board's runner and
+# scenario driver. Runs as root (or through sudo where there is one).
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,7 @@ packages=(
     dpkg-dev xz-utils tar gzip
     lrzsz
     valgrind
+    clang-14 libclang-rt-14-dev
     qemu-system-ppc linux-source-6.1 bc bison flex bzip2 python3
 )
 

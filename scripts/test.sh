@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is needed, then configures, builds and runs every test
-# for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer) and for the
-# PowerPC target under qemu-ppc-static, then the scenarios on the virtual board (the ppc launcher
-# booting under QEMU's PowerPC system emulation), and last every host test under valgrind's memcheck.
-# Between them, "bench" builds the benchmarks in the optimised release preset and runs each program a
-# few iterations, without thresholds, so that they keep building and running. Stops at the first step
-# that fails.
+# for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer), runs each fuzz
+# target for a short bounded time, runs the tests for the PowerPC target under qemu-ppc-static, then
+# the scenarios on the virtual board (the ppc launcher booting under QEMU's PowerPC system emulation),
+# and last every host test under valgrind's memcheck. Between them, "bench" builds the benchmarks in
+# the optimised release preset and runs each program a few iterations, without thresholds, so that
+# they keep building and running. Stops at the first step that fails.
 #
-# Usage: scripts/test.sh [preset...]     (default: dev bench asan ppc vm valgrind)
+# Usage: scripts/test.sh [preset...]     (default: dev bench asan fuzz ppc vm valgrind)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan ppc vm valgrind)
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan fuzz ppc vm valgrind)
+
+# Long enough for each fuzz target to get through its seeds and mutate them for a while; the long
+# runs happen outside the test command.
+FUZZ_SECONDS=20
 
 step() { printf '\n==== %s\n' "$*"; }
 
@@ -68,6 +72,11 @@ for preset in "${presets[@]}"; do
         done
         step "vm: test"
         ctest --preset vm
+        continue
+    fi
+    if [[ $preset == fuzz ]]; then
+        step "fuzz: build and run each target for $FUZZ_SECONDS s"
+        scripts/fuzz.sh "$FUZZ_SECONDS"
         continue
     fi
     if [[ $preset == ppc ]]; then

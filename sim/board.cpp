@@ -150,8 +150,15 @@ void record_sleep(uint64_t microseconds) {
 
 void finish(End end, int value) {
     SharedState& s = active_state();
-    s.end = static_cast<int>(end);
-    s.value = value;
+    // The hook may record events: a log it fills ends the run here again, as the hung run it is.
+    static bool ending = false;
+    if (!ending) {
+        s.end = static_cast<int>(end);
+        s.value = value;
+    }
+    bool run_hook = !ending && active_board().at_run_end;
+    ending = true;
+    if (run_hook) active_board().at_run_end();
     _exit(0);
 }
 

@@ -339,6 +339,10 @@ public:
     Files files;
     uint64_t virtual_limit_us = 24ull * 3600 * 1000000;  // a run longer than this has hung
     unsigned real_limit_seconds = 60;
+    // Runs in the child once, as a run ends by itself (any end but a crash or the real time limit),
+    // just before the child leaves: the place to hand state the child gathered to the parent, or
+    // to check it, since nothing else runs in the child after the run's end.
+    std::function<void()> at_run_end;
 
     // Runs body in a fresh process on this board.
     Run run(const std::function<int()>& body);

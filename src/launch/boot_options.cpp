@@ -4,6 +4,7 @@
 #include "flash/flash.h"
 #include "flash/flash_layout.h"
 #include "launch/launch.h"
+#include "launch/launch_internal.h"
 
 int gdb_enable = 0;
 int gdbserver_enable = 0;
@@ -17,7 +18,6 @@ namespace {
 
 // The environment block starts with its CRC word, which is neither read nor checked.
 constexpr uint32_t ENV_TEXT_OFFSET = FLASH_ENV_BASE + 4;
-constexpr uint32_t ENV_TEXT_SIZE = 512;
 
 // The value behind the first occurrence of key anywhere in the text; nullptr when it is absent.
 // The search is not anchored at the start of a variable: a name that ends in a key, or a value
@@ -50,25 +50,25 @@ bool scan_number(const char* value, int* number)
     return sscanf(value, "%d", number) == 1;
 }
 
-// The block as one text: variables separated by spaces instead of NULs.  A block that cannot be
-// read is an empty environment, so that every option keeps its default.
-void read_env_text(char (&text)[ENV_TEXT_SIZE + 1])
-{
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(text);
-    if (api_flash_read(bytes, flash_fd, ENV_TEXT_OFFSET, ENV_TEXT_SIZE) < 0)
-        memset(text, 0, ENV_TEXT_SIZE);
-    for (uint32_t i = 0; i < ENV_TEXT_SIZE; i++)
-        if (text[i] == '\0')
-            text[i] = ' ';
-    text[ENV_TEXT_SIZE] = '\0';
-}
-
 }  // namespace
 
 int parse_uboot_env()
 {
+    // A block that cannot be read is an empty environment, so that every option keeps its default.
+    uint8_t block[ENV_TEXT_SIZE];
+    if (api_flash_read(block, flash_fd, ENV_TEXT_OFFSET, ENV_TEXT_SIZE) < 0)
+        memset(block, 0, sizeof block);
+    parse_env_text(block);
+    return 0;
+}
+
+void parse_env_text(const uint8_t (&block)[ENV_TEXT_SIZE])
+{
+    // The block as one text: variables separated by spaces instead of NULs.
     char text[ENV_TEXT_SIZE + 1];
-    read_env_text(text);
+    for (uint32_t i = 0; i < ENV_TEXT_SIZE; i++)
+        text[i] = block[i] == '\0' ? ' ' : static_cast<char>(block[i]);
+    text[ENV_TEXT_SIZE] = '\0';
 
     const char* value;
     if ((value = find_value(text, "gdb=")))
@@ -91,5 +91,4 @@ int parse_uboot_env()
         memchk_enable = static_cast<uint8_t>(begins_with(value, "on"));
     if ((value = find_value(text, "diagnostics=")))
         rescue_enable = begins_with(value, "rescue");
-    return 0;
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 #include <linux/ethtool.h>
 #include <linux/i2c-dev.h>
@@ -285,6 +286,24 @@ TEST(SimBoard, ClockIsVirtualAndARunThatWaitsForeverHangs) {
         for (;;) os::sleep(1);
     });
     EXPECT_EQ(forever.end, sim::End::Hung);
+}
+
+TEST(SimBoard, TheRunEndHookRunsInTheChildAsTheRunEnds) {
+    sim::Board board;
+    board.at_run_end = [] { sim::Board::note("ending with " + std::to_string(g_runs_seen)); };
+    sim::Run returned = board.run([] {
+        g_runs_seen = 7;
+        puts("body");
+        return 3;
+    });
+    EXPECT_EQ(returned.end, sim::End::Returned);
+    EXPECT_EQ(returned.value, 3);
+    EXPECT_THAT(returned.steps(), ElementsAre("out:body\n", "note:ending with 7"));
+
+    sim::Run exited = board.run([]() -> int { os::exit(2); });
+    EXPECT_EQ(exited.end, sim::End::Exited);
+    EXPECT_EQ(exited.value, 2);
+    EXPECT_THAT(exited.steps(), ElementsAre("exit:2", "note:ending with 0"));
 }
 
 TEST(SimBoard, OnlyTheBoardsTmpIsReachable) {
