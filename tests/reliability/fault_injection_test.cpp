@@ -7,6 +7,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 
 #include "install_scenario.h"
 
@@ -54,15 +55,6 @@ void expect_failed_install(const sim::Run& r, sim::Board& board, const reliabili
     EXPECT_TRUE(slot_byte == 1 || (slot_byte == slot && whole)) << where << ": slot byte " << int(slot_byte);
 }
 
-std::string summary_of(const std::map<Started, uint32_t>& outcomes)
-{
-    std::string text;
-    for (const auto& [started, count] : outcomes)
-        text += " " + reliability::describe(started) + " " + std::to_string(count) + ",";
-    text.pop_back();
-    return text;
-}
-
 class FaultWalk : public testing::TestWithParam<int> {};
 
 TEST_P(FaultWalk, EveryOperationOfTheInstallFailingInTurn)
@@ -98,14 +90,13 @@ TEST_P(FaultWalk, EveryOperationOfTheInstallFailingInTurn)
         }
     }
 
-    const std::string summary = "install into slot " + std::to_string(slot) + ": " + std::to_string(total) +
-                                " faults (" + std::to_string(points.at(Fault::FlashRead)) + " reads, " +
-                                std::to_string(points.at(Fault::FlashErase)) + " erases, " +
-                                std::to_string(points.at(Fault::FlashWrite)) + " writes, " +
-                                std::to_string(points.at(Fault::Allocation)) + " allocations); started:" +
-                                summary_of(outcomes);
-    std::printf("fault walk, %s\n", summary.c_str());
-    RecordProperty("fault_walk", summary);
+    std::ostringstream summary;
+    summary << "install into slot " << slot << ": " << total << " faults (" << points.at(Fault::FlashRead)
+            << " reads, " << points.at(Fault::FlashErase) << " erases, " << points.at(Fault::FlashWrite)
+            << " writes, " << points.at(Fault::Allocation) << " allocations); started: "
+            << reliability::describe(outcomes);
+    std::printf("fault walk, %s\n", summary.str().c_str());
+    RecordProperty("fault_walk", summary.str());
     // A slot written over in part gives way to the other one.
     EXPECT_EQ(outcomes[Started::OldOfSlot2] > 0, slot == 1);
 }

@@ -1,6 +1,7 @@
 #include "install_scenario.h"
 
 #include <cstring>
+#include <sstream>
 
 #include "flash/flash.h"
 #include "i2c/i2c.h"
@@ -49,6 +50,18 @@ std::string describe(Started started)
     case Started::Nothing: return "nothing";
     }
     return "?";
+}
+
+std::string describe(const std::map<Started, uint32_t>& outcomes)
+{
+    // A stream, not string concatenation: GCC 12 at -O3 takes "..." + std::string for an overlapping copy.
+    std::ostringstream text;
+    const char* separator = "";
+    for (const auto& [started, count] : outcomes) {
+        text << separator << describe(started) << " " << count;
+        separator = ", ";
+    }
+    return text.str();
 }
 
 InstallScenario::InstallScenario(sim::Board& board, int slot)

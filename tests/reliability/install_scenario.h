@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ namespace reliability {
 enum class Started { OldOfSlot1, OldOfSlot2, NewOfSlot1, NewOfSlot2, Nothing };
 
 std::string describe(Started started);
+// "old application of slot 1 3, nothing 1": how often each start happened.
+std::string describe(const std::map<Started, uint32_t>& outcomes);
 
 class InstallScenario {
 public:

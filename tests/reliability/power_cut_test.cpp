@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 
 #include "install_scenario.h"
 
@@ -71,16 +72,13 @@ TEST_P(PowerCut, EveryCutLeavesABoardThatStartsAWholeApplication)
         }
     }
 
-    std::string summary = "install into slot " + std::to_string(campaign.slot) + ": " +
-                          std::to_string(campaign.total) + " cut points (" +
-                          std::to_string(campaign.points[Cut::AfterErase]) + " erases, " +
-                          std::to_string(campaign.points[Cut::AfterFlashWrite]) + " flash writes, " +
-                          std::to_string(campaign.points[Cut::AfterEepromWrite]) + " EEPROM write); started:";
-    for (const auto& [started, count] : campaign.outcomes)
-        summary += " " + reliability::describe(started) + " " + std::to_string(count) + ",";
-    summary.pop_back();
-    std::printf("power cuts, %s\n", summary.c_str());
-    RecordProperty("power_cuts", summary);
+    std::ostringstream summary;
+    summary << "install into slot " << campaign.slot << ": " << campaign.total << " cut points ("
+            << campaign.points[Cut::AfterErase] << " erases, " << campaign.points[Cut::AfterFlashWrite]
+            << " flash writes, " << campaign.points[Cut::AfterEepromWrite] << " EEPROM write); started: "
+            << reliability::describe(campaign.outcomes);
+    std::printf("power cuts, %s\n", summary.str().c_str());
+    RecordProperty("power_cuts", summary.str());
 
     // Until the slot byte names the new slot the old application starts; a slot being written over
     // gives way to the other one.
