@@ -2,7 +2,7 @@
 // failing in turn, every buffer allocation refused in turn, the EEPROM, the CPLD gate and whole
 // devices failing.  The installer must report the failure (result 0), never say "succeeded" for a
 // slot it did not write whole, change the slot byte only after its slot was written whole, and the
-// board must then boot what the specification's fallback gives.
+// board must then boot what the boot road's fallback gives.
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
