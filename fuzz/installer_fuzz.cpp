@@ -15,18 +15,11 @@
 #include "i2c/i2c.h"
 #include "image/image.h"
 #include "tests/crc/crc_bitwise.h"
+#include "tests/launch/launch_support.h"
 
 namespace {
 
-constexpr uint32_t kBootcode = 0x024A414E;
-constexpr uint32_t kKernel = 0x034A414E;
-constexpr uint32_t kRootfs = 0x044A414E;
-constexpr uint32_t kApplication = 0x014A414E;
-constexpr uint32_t kType5 = 0x054A414E;
-constexpr uint32_t kDiagnostics = 0x064A414E;
-constexpr uint32_t kSlot1 = 0x00000000;
-constexpr uint32_t kSlot2 = 0x00800000;
-constexpr uint32_t kAreaBases[] = {kSlot1, kSlot2, 0x01000000, 0x01E00000, 0x03F00000};
+constexpr uint32_t kAreaBases[] = {kSlot1Base, kSlot2Base, 0x01000000, 0x01E00000, 0x03F00000};
 // Downloads stay well below this, so it covers every byte a record can be written over.
 constexpr uint32_t kAreaSpan = 256u << 10;
 
@@ -38,9 +31,9 @@ uint32_t be32_at(const std::string& s, size_t at)
     return word;
 }
 
-bool installable(uint32_t magic) { return magic == kBootcode || magic == kKernel || magic == kRootfs || magic == kApplication; }
+bool installable(uint32_t magic) { return magic == kMagicBootCode || magic == kMagicKernel || magic == kMagicRootFs || magic == kMagicApplication; }
 
-bool known(uint32_t magic) { return installable(magic) || magic == kType5 || magic == kDiagnostics; }
+bool known(uint32_t magic) { return installable(magic) || magic == kMagicType5 || magic == kMagicDiagnostics; }
 
 // Fuzzed files rarely keep a CRC right: on request every whole record gets the CRC it should have.
 void fix_crcs(std::string& file)
@@ -86,16 +79,16 @@ bool next_answer(const std::string& keys, size_t& at, char* first)
 
 uint32_t area_limit(uint32_t magic, uint32_t len)
 {
-    if (magic == kBootcode)
+    if (magic == kMagicBootCode)
         return len <= 0x00040000;
-    if (magic == kKernel)
+    if (magic == kMagicKernel)
         return uint64_t{len} + 16 <= 0x00100000;
     return uint64_t{len} + 16 <= 0x00B00000;
 }
 
 uint32_t area_base(uint32_t magic)
 {
-    return magic == kBootcode ? 0x03F00000 : magic == kKernel ? 0x01E00000 : 0x01000000;
+    return magic == kMagicBootCode ? 0x03F00000 : magic == kMagicKernel ? 0x01E00000 : 0x01000000;
 }
 
 Reference walk(const std::string& file, const std::string& keys)
@@ -127,7 +120,7 @@ Reference walk(const std::string& file, const std::string& keys)
             ref.outcome = Outcome::Failed;
             return ref;
         }
-        if (magic != kApplication) {
+        if (magic != kMagicApplication) {
             step.writes = area_limit(magic, len);
             step.base = area_base(magic);
             ref.steps.push_back(step);
@@ -144,7 +137,7 @@ Reference walk(const std::string& file, const std::string& keys)
         }
         if (answer == '1' || answer == '2') {
             step.writes = uint64_t{len} + 16 <= 0x00800000;
-            step.base = answer == '1' ? kSlot1 : kSlot2;
+            step.base = answer == '1' ? kSlot1Base : kSlot2Base;
             ref.steps.push_back(step);
             if (!step.writes) {
                 ref.outcome = Outcome::Failed;

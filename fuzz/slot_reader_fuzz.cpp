@@ -12,14 +12,12 @@
 #include "i2c/i2c.h"
 #include "launch/launch.h"
 #include "tests/crc/crc_bitwise.h"
+#include "tests/launch/launch_support.h"
 
 namespace {
 
-constexpr uint32_t kSlotBase[] = {0x00000000, 0x00800000};
+constexpr uint32_t kSlotBase[] = {kSlot1Base, kSlot2Base};
 constexpr uint32_t kSlotSize = 0x00800000;
-constexpr uint32_t kApplication = 0x014A414E;
-constexpr uint32_t kDiagnostics = 0x064A414E;
-const std::string kLaunch = "cd /tmp \ntar mxzf /tmp/zarelimage.tar.gz \nrm /tmp/zarelimage.tar.gz\n";
 
 uint32_t be32_at(const uint8_t* bytes)
 {
@@ -44,7 +42,7 @@ bool launchable(const uint8_t* slot, std::string* payload)
 {
     const uint32_t len = be32_at(slot + 4);
     const uint32_t magic = be32_at(slot + 8);
-    if ((magic != kApplication && magic != kDiagnostics) || len > kSlotSize - 16)
+    if ((magic != kMagicApplication && magic != kMagicDiagnostics) || len > kSlotSize - 16)
         return false;
     if (crc_bitwise(slot + 4, len + 12, 0xFFFFFFFF) != be32_at(slot))
         return false;
@@ -105,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::string payload;
     const bool good = launchable(flash + kSlotBase[slot - 1], &payload);
-    const bool launched = ran(r, kLaunch);
+    const bool launched = ran(r, kUnpackLine);
     fuzz::require(launched == good, "exactly a good record is launched", &r);
     if (!good) {
         const bool reset = r.end == sim::End::Exited && ran(r, "reboot");
@@ -120,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* other_slot = flash + kSlotBase[2 - slot];
     const uint32_t other_len = be32_at(other_slot + 4);
     const uint32_t other_magic = be32_at(other_slot + 8);
-    const bool other_whole = (other_magic == kApplication || other_magic == kDiagnostics) && other.size() >= 16 && other_len <= other.size() - 16;
+    const bool other_whole = (other_magic == kMagicApplication || other_magic == kMagicDiagnostics) && other.size() >= 16 && other_len <= other.size() - 16;
     if (gdb && other_whole && !board.files.tmp_full) {
         const std::string expected(reinterpret_cast<const char*>(other_slot + 16), other_len);
         fuzz::require(board.read_file("/tmp/gdb.gz") == expected, "the debugger's archive is the other payload", &r);
