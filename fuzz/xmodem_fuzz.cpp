@@ -15,16 +15,11 @@
 
 #include "fuzz_support.h"
 #include "platform/os.h"
+#include "tests/xmodem/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {
 
-constexpr uint8_t kSoh = 0x01;
-constexpr uint8_t kStx = 0x02;
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kNak = 0x15;
-constexpr uint8_t kCan = 0x18;
-constexpr uint8_t kStart = 0x43;
 constexpr uint8_t kCr = 0x0D;
 constexpr int kSenderGaveUp = 77;
 constexpr uint64_t kSecond = 1'000'000;
