@@ -22,6 +22,23 @@ FUZZ_SECONDS=20
 
 step() { printf '\n==== %s\n' "$*"; }
 
+# Each stage's wall time, printed at the end (and when a stage fails) so that a slow stage shows.
+stage_times=()
+stage_started=$SECONDS
+stage_name=install
+stage_done() {
+    stage_times+=("$(printf '%-10s %4d:%02d' "$stage_name" $(((SECONDS - stage_started) / 60)) $(((SECONDS - stage_started) % 60)))")
+    stage_name=$1
+    stage_started=$SECONDS
+}
+print_stage_times() {
+    stage_done end
+    printf '\n==== stage times (min:s)\n'
+    printf '%s\n' "${stage_times[@]}"
+    printf '%-10s %4d:%02d\n' total $((SECONDS / 60)) $((SECONDS % 60))
+}
+trap print_stage_times EXIT
+
 # The target has no shared libi2c and may carry other library versions than the cross sysroot:
 # the launcher must be a self-contained big-endian 32-bit PowerPC executable.
 check_static_ppc() {
@@ -47,6 +64,7 @@ step "installing build and test dependencies"
 scripts/install-deps.sh
 
 for preset in "${presets[@]}"; do
+    stage_done "$preset"
     if [[ $preset == bench ]]; then
         step "bench: configure (release)"
         cmake --preset release
