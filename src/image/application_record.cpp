@@ -48,9 +48,12 @@ RecordOutcome install_in_slot(const DownloadedRecord& record, char slot)
     }
     printf("Image%c updated succeeded\n", slot);
     // The new image boots only once the slot byte names its slot: a byte that could not be stored
-    // leaves the board booting what it booted before, so the install as a whole has failed.
-    if (api_set_image(static_cast<uint8_t>(slot_number)) < 0)
-        return RecordOutcome::Failed;
+    // leaves the board booting what it booted before.  The slot itself is whole, so the records after
+    // it are still installed.
+    if (api_set_image(static_cast<uint8_t>(slot_number)) < 0) {
+        printf("Image%c written but not selected: the slot byte could not be stored\n", slot);
+        return RecordOutcome::Unselected;
+    }
     return RecordOutcome::Next;
 }
 

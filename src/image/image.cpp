@@ -58,21 +58,25 @@ RecordOutcome take_record(int download, const ImageHeader& header, const uint8_t
     return handle_area_record(record);
 }
 
-// The outcome of the last record handled; Next when the walk came to the end of the records.
+// The outcome of the last record handled when it stopped the walk; at the end of the records,
+// Unselected when a slot was written but not selected on the way, else Next.
 RecordOutcome walk_records(int download)
 {
+    RecordOutcome at_end = RecordOutcome::Next;
     for (;;) {
         uint8_t header_bytes[IMAGE_HEADER_SIZE];
         // What follows the last record (up to a block of transfer padding) is either too short for a
         // header or carries no known magic.
         if (read_up_to(download, header_bytes, IMAGE_HEADER_SIZE) < IMAGE_HEADER_SIZE)
-            return RecordOutcome::Next;
+            return at_end;
         const ImageHeader header = decode_image_header(header_bytes);
         if (!is_known_image_magic(header.magic))
-            return RecordOutcome::Next;
+            return at_end;
         display_header(&header, HEADER_VERBOSE);
         const RecordOutcome outcome = take_record(download, header, header_bytes);
-        if (outcome != RecordOutcome::Next)
+        if (outcome == RecordOutcome::Unselected)
+            at_end = outcome;
+        else if (outcome != RecordOutcome::Next)
             return outcome;
     }
 }
@@ -101,5 +105,5 @@ int processTavikImage(const char* path)
     os::close(download);
     if (last == RecordOutcome::Boot)
         launch_image(0);
-    return last == RecordOutcome::Failed ? 0 : 1;
+    return last == RecordOutcome::Next ? 1 : 0;
 }

@@ -2,5 +2,6 @@
 #pragma once
 
 // Walks the records of the file at path: 1 when the walk ended normally, 0 when a failure stopped
-// it.  Does not return when the operator boots a downloaded application.
+// it or when a slot was written but its slot byte could not be stored.  Does not return when the
+// operator boots a downloaded application.
 int processTavikImage(const char* path);

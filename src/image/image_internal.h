@@ -15,9 +15,11 @@ struct DownloadedRecord {
 };
 
 enum class RecordOutcome {
-    Next,    // the walk goes on
-    Failed,  // the walk stops; the download is void
-    Boot,    // the archive holds the payload: the walk stops and the application is started
+    Next,        // the walk goes on
+    Unselected,  // the walk goes on, but a slot was written that the slot byte does not name: the
+                 // install has failed
+    Failed,      // the walk stops; the download is void
+    Boot,        // the archive holds the payload: the walk stops and the application is started
 };
 
 // Whether the record arrived whole with the CRC its header states.  Otherwise prints crc_message

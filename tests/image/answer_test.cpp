@@ -73,13 +73,16 @@ void PrintTo(const SlotByteFailureCase& c, std::ostream* os) { *os << c.name; }
 
 class SlotByteFailure : public testing::TestWithParam<SlotByteFailureCase> {};
 
+const std::string kNotSelected = "Image2 written but not selected: the slot byte could not be stored\n";
+
 // The slot was written, but the board would go on booting the other one: the operator must learn
-// that the install did not take.
-TEST_P(SlotByteFailure, FailsTheInstallAndStopsTheWalk)
+// that the install did not take, while the records after it are installed all the same.
+TEST_P(SlotByteFailure, SaysSoInstallsTheRestAndFailsTheInstall)
 {
     const std::vector<uint8_t> record = make_record(kMagicApplication, "application");
+    const std::vector<uint8_t> kernel = make_record(kMagicKernel, "kernel " + patterned(2000));
     sim::Board board;
-    put_download(board, {record, make_record(kMagicKernel, "kernel")});
+    put_download(board, {record, kernel});
     board.console.keys("2\n");
     board.i2c.eeprom()[1] = 0x01;
     GetParam().setup(board);
@@ -87,16 +90,39 @@ TEST_P(SlotByteFailure, FailsTheInstallAndStopsTheWalk)
     sim::Run r = install(board);
 
     const std::string init_failure = board.i2c.bus_missing ? "ERROR: driver /dev/i2c-0 couldn't be opened\n" : "";
+    EXPECT_EQ(r.end, sim::End::Returned);
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, init_failure + kExtracting + kApplicationPrompt +
-                         "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" + GetParam().shown);
+                         "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" + GetParam().shown +
+                         kNotSelected + "**** KERNEL ****\n.\n");
     EXPECT_EQ(flash_text(board, 0x00800000, record.size()), text_of(record));
+    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()), text_of(kernel));
     EXPECT_EQ(board.i2c.eeprom()[1], 0x01);
-    EXPECT_TRUE(erased(board, 0x01E00000, 0x20000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, SlotByteFailure, testing::ValuesIn(kSlotByteFailures),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A later application booted at once still starts after a slot left unselected.
+TEST(UnselectedSlot, ALaterApplicationBootedAtOnceStillStarts)
+{
+    sim::Board board;
+    put_download(board, {make_record(kMagicApplication, "first application"),
+                         make_record(kMagicApplication, "second application")});
+    board.console.keys("2\n\n");
+    board.i2c.fail_transfer_nth = 1;
+    unpack_compatible_image(board);
+
+    sim::Run r = install(board);
+
+    EXPECT_EQ(r.end, sim::End::Exec);
+    EXPECT_EQ(r.steps(kConsoleAndCommands).front(),
+              "out:" + kExtracting + kApplicationPrompt +
+                  "\nInstalling image as image2...\n.\nImage2 updated succeeded\n"
+                  "I2C error when writing bus 0 offset 1: 5\n" +
+                  kNotSelected + kApplicationPrompt + "Booting downloaded image\nImage ready to boot...\n");
+    EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), "second application");
+}
 
 // Test name, keys typed.
 using NamedKeys = std::pair<const char*, const char*>;
