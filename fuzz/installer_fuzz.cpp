@@ -189,7 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         board.flash.faults.emplace_back(sim::FlashOp::Erase, nth);
     if ((knobs & 3) == 3)
         board.flash.faults.emplace_back(sim::FlashOp::Write, nth, std::nullopt, true);
-    board.files.tmp_full = (knobs & 4) != 0;
+    if (knobs & 4)
+        board.files.tmp_room = 0;
     board.console.input.clear();
     board.console.keys(keys);
     board.virtual_limit_us = 60'000'000;
@@ -215,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::require(ref.outcome != Outcome::Failed || ref.failed_before_banner || completed < ref.steps.size(),
                   "a bad record is not taken", &r);
 
-    const bool sound = board.flash.faults.empty() && !board.files.tmp_full;
+    const bool sound = board.flash.faults.empty() && !board.files.tmp_room.has_value();
     if (sound) {
         fuzz::require(shown == ref.steps.size(), "a sound board handles the reference's records", &r);
         const Outcome got = booted ? Outcome::Boot : failed ? Outcome::Failed : Outcome::Walked;

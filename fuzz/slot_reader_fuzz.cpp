@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memcpy(flash + kSlotBase[2 - slot], other.data(), other.size());
     loaded[slot - 1] = chosen.size();
     loaded[2 - slot] = other.size();
-    board.files.tmp_full = (knobs & 0x10) != 0;
+    if (knobs & 0x10)
+        board.files.tmp_room = 0;
     board.virtual_limit_us = 60'000'000;
     board.write_file("/tmp/home/bin/distro-id", "");
     board.write_file("/tmp/zarelimage.tar.gz", "");
@@ -111,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                       "a bad slot falls back, or resets once the other slot was tried", &r);
         return 0;
     }
-    if (!board.files.tmp_full)
+    if (!board.files.tmp_room.has_value())
         fuzz::require(board.read_file("/tmp/zarelimage.tar.gz") == payload, "the archive is the payload", &r);
 
     std::string gdb_payload;
@@ -119,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t other_len = be32_at(other_slot + 4);
     const uint32_t other_magic = be32_at(other_slot + 8);
     const bool other_whole = (other_magic == kMagicApplication || other_magic == kMagicDiagnostics) && other.size() >= 16 && other_len <= other.size() - 16;
-    if (gdb && other_whole && !board.files.tmp_full) {
+    if (gdb && other_whole && !board.files.tmp_room.has_value()) {
         const std::string expected(reinterpret_cast<const char*>(other_slot + 16), other_len);
         fuzz::require(board.read_file("/tmp/gdb.gz") == expected, "the debugger's archive is the other payload", &r);
     }

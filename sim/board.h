@@ -264,7 +264,10 @@ public:
     // Board paths whose close fails with EIO (a write the file system could not complete), the
     // descriptor released all the same.
     std::vector<std::string> close_fails;
-    bool tmp_full = false;                // writes to files under /tmp fail with ENOSPC
+    // The bytes that /tmp still takes in a run (nothing: no limit).  As on tmpfs, a write that finds
+    // less room than it carries writes what fits and gives that count, and one that finds no room
+    // at all fails with ENOSPC; so 0 is a full /tmp.
+    std::optional<uint64_t> tmp_room;
     bool exec_fails = false;              // execv gives -1 with ENOENT
 };
 

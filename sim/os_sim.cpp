@@ -41,6 +41,19 @@ ssize_t flash_stream(Handle& h, FlashOp op, void* buf, size_t count) {
 
 bool is_real_file(int fd) { return sys().real_paths.count(fd) != 0; }
 
+// How much of a write of count bytes /tmp has room for.
+size_t tmp_room_for(size_t count) {
+    const std::optional<uint64_t>& room = board().files.tmp_room;
+    return room && *room < count ? static_cast<size_t>(*room) : count;
+}
+
+// A write's result, its bytes taken from the room left.
+ssize_t tmp_taken(ssize_t written) {
+    std::optional<uint64_t>& room = board().files.tmp_room;
+    if (room && written > 0) *room -= static_cast<uint64_t>(written);
+    return written;
+}
+
 // A close that the board's knobs make fail still releases the descriptor, as Linux does.
 int close_result(const std::string& path) {
     const std::vector<std::string>& failing = board().files.close_fails;
@@ -180,8 +193,9 @@ ssize_t write(int fd, const void* buf, size_t count) {
         }
     }
     if (!is_real_file(fd)) return fail(EBADF);
-    if (board().files.tmp_full && count > 0) return fail(ENOSPC);
-    return ::write(fd, buf, count);
+    const size_t fits = tmp_room_for(count);
+    if (fits == 0 && count > 0) return fail(ENOSPC);
+    return tmp_taken(::write(fd, buf, fits));
 }
 
 ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
@@ -200,8 +214,9 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
         return flash_transfer(FlashOp::Write, const_cast<void*>(buf), count, offset);
     if (h != nullptr) return fail(ESPIPE);
     if (!is_real_file(fd)) return fail(EBADF);
-    if (board().files.tmp_full && count > 0) return fail(ENOSPC);
-    return ::pwrite(fd, buf, count, offset);
+    const size_t fits = tmp_room_for(count);
+    if (fits == 0 && count > 0) return fail(ENOSPC);
+    return tmp_taken(::pwrite(fd, buf, fits, offset));
 }
 
 off_t lseek(int fd, off_t offset, int whence) {

@@ -97,6 +97,7 @@ def board_programs():
         "bin/backtrace": compile_program("backtrace.c", os.path.join(programs, "backtrace")),
         "bin/monotonic": compile_program("monotonic.c", os.path.join(programs, "monotonic"), "-static"),
         "bin/timed": compile_program("timed.c", os.path.join(programs, "timed"), "-static"),
+        "bin/eeprom-keeper": compile_program("eeprom-keeper.c", os.path.join(programs, "eeprom-keeper"), "-static"),
         "bin/gdbserver": compile_program("show-args.c", os.path.join(programs, "gdbserver")),
         "lib/libduma.so.0.0.0": compile_program("demo-duma.c", os.path.join(programs, "libduma.so.0.0.0"),
                                                 "-shared", "-fPIC", "-Wl,-soname,libduma.so.0"),

@@ -11,6 +11,7 @@ import gzip
 import json
 import lzma
 import os
+import random
 import shutil
 import socket
 import subprocess
@@ -31,8 +32,14 @@ BOOT_ENDS = ("board: reboot", "board: poweroff")
 # A key typed before the launcher has switched the console to raw keys would be echoed by the
 # terminal; the launcher switches right after its prompt, so a key waits this long after it.
 KEY_DELAY = 1.0
-# Bounded waits, with margin for a loaded machine: one boot takes a few seconds.
+# Bounded waits, with margin for a loaded machine: one boot takes a few seconds, a download as long
+# as its bytes take on a line far slower than the board's; past the bound a wait goes on while the
+# board's console shows progress (the installer's dots) at least every PROGRESS_IDLE seconds, up to
+# HARD_BOUND times the bound.
 BOOT_TIMEOUT = 60
+TRANSFER_FLOOR = 1024
+PROGRESS_IDLE = 30
+HARD_BOUND = 3
 APP = "/tmp/home/bin/mp.elf.strip"
 
 
@@ -52,6 +59,7 @@ class Console:
 
     def __init__(self, stream, log):
         self.stream, self.log, self.text, self.done = stream, log, "", False
+        self.changed_at = time.monotonic()
         self.changed = threading.Condition()
         self.thread = threading.Thread(target=self.read, daemon=True)
         self.thread.start()
@@ -63,6 +71,7 @@ class Console:
                 if not data:
                     self.done = True
                 else:
+                    self.changed_at = time.monotonic()
                     self.text += data.decode(errors="replace")
                     self.log.write(data)
                     self.log.flush()
@@ -70,17 +79,19 @@ class Console:
             if not data:
                 return
 
-    def wait_for(self, text, start, deadline):
-        """Position just after the first TEXT at or after START."""
+    def wait_for(self, text, start, deadline, hard_deadline):
+        """Position just after the first TEXT at or after START: within DEADLINE, or after it while
+        the console keeps changing, up to HARD_DEADLINE."""
         with self.changed:
             while True:
                 found = self.text.find(text, start)
                 if found >= 0:
                     return found + len(text)
-                left = deadline - time.monotonic()
-                if self.done or left <= 0:
+                now = time.monotonic()
+                limit = max(deadline, min(self.changed_at + PROGRESS_IDLE, hard_deadline))
+                if self.done or now >= limit:
                     raise Failure(f"the console never showed {text!r}")
-                self.changed.wait(left)
+                self.changed.wait(limit - now)
 
 
 class Shell:
@@ -170,13 +181,14 @@ class Runner:
 
     def __init__(self, command, workdir, seconds):
         self.deadline = time.monotonic() + seconds
+        self.hard_deadline = time.monotonic() + HARD_BOUND * seconds
         self.log = open(os.path.join(workdir, "console.log"), "wb")
         self.errors = open(os.path.join(workdir, "run-board.log"), "wb")
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors)
         self.console = Console(self.process.stdout, self.log)
 
     def wait_for(self, text, start):
-        return self.console.wait_for(text, start, self.deadline)
+        return self.console.wait_for(text, start, self.deadline, self.hard_deadline)
 
     def type(self, data):
         self.process.stdin.write(data)
@@ -186,7 +198,7 @@ class Runner:
         """The runner's exit status once it has ended by itself."""
         try:
             # The runner stops QEMU at its own timeout; this is the margin for it to do so
-            status = self.process.wait(timeout=max(1, self.deadline - time.monotonic()) + 30)
+            status = self.process.wait(timeout=max(1, self.hard_deadline - time.monotonic()) + 30)
         except subprocess.TimeoutExpired:
             raise Failure("the runner did not end after its timeout")
         self.console.thread.join(timeout=10)
@@ -211,7 +223,7 @@ class Board:
         self.workdir, self.launcher, self.probe, self.cpu = workdir, launcher, probe, cpu
         self.flash_backend = "cfi"
         self.flash = os.path.join(workdir, "flash.img")
-        self.state = os.path.join(workdir, "board-state.img")
+        self.eeprom = os.path.join(workdir, "eeprom.img")
 
     def application(self, text, marker=True):
         binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
@@ -225,22 +237,25 @@ class Board:
         records.write(self.flash, records.flash_image(areas, list(env)))
 
     @contextlib.contextmanager
-    def runner(self, slot, boots, *options):
+    def runner(self, slot, boots, *options, seconds=None):
+        """The runner on a fresh EEPROM holding SLOT, or on the board's EEPROM as it is when SLOT is None."""
+        seconds = seconds or BOOT_TIMEOUT * boots
+        eeprom = ["--eeprom", self.eeprom] if slot is None else ["--slot", str(slot)]
         command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--flash-backend", self.flash_backend,
-                   "--slot", str(slot), "--workdir", self.workdir, "--launcher", self.launcher,
-                   "--mgmt-probe", self.probe, "--boots", str(boots), "--timeout", str(BOOT_TIMEOUT * boots),
-                   *options]
-        runner = Runner(command, self.workdir, BOOT_TIMEOUT * boots)
+                   *eeprom, "--workdir", self.workdir, "--launcher", self.launcher, "--mgmt-probe", self.probe,
+                   "--boots", str(boots), "--timeout", str(HARD_BOUND * seconds), *options]
+        runner = Runner(command, self.workdir, seconds)
         try:
             yield runner
         finally:
             runner.close()
 
-    def boot(self, slot, boots=3, keys=(), send=None, one_line=False):
-        """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES.
-        Gives (exit status, launcher lines per boot)."""
-        options = (["--send", send] if send else []) + (["--one-line"] if one_line else [])
-        with self.runner(slot, boots, *options) as runner:
+    def boot(self, slot, boots=3, keys=(), send=None, one_line=False, options=()):
+        """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES;
+        OPTIONS go to the runner as they are. Gives (exit status, launcher lines per boot)."""
+        options = (["--send", send] if send else []) + (["--one-line"] if one_line else []) + list(options)
+        seconds = BOOT_TIMEOUT * boots + (os.path.getsize(send) // TRANSFER_FLOOR if send else 0)
+        with self.runner(slot, boots, *options, seconds=seconds) as runner:
             position = 0
             for text, typed in keys:
                 position = runner.wait_for(text, position)
@@ -267,7 +282,7 @@ class Board:
             shutil.rmtree(sockets, ignore_errors=True)
 
     def slot_byte(self):
-        return records.read(self.state)[1]
+        return records.read(self.eeprom)[1]
 
     def flash_bytes(self, offset, count):
         with open(self.flash, "rb") as f:
@@ -539,6 +554,89 @@ def rescue_download_on_one_line(board):
             "Option? : "] + launched(1, "demo application from the download")])
     expect_equal("slot byte", board.slot_byte(), 1)
     expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
+
+
+# Device faults set up with the kernel's own means: a small tmpfs, a flash chip that refuses to
+# change, an EEPROM that is not at its address, device nodes that are not there.
+
+def big_application(board, text, size):
+    """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
+    binary = boardbuild.demo_application(text, os.path.join(board.workdir, "programs", text.replace(" ", "-")))
+    filler = random.Random(size).randbytes(size)
+    return records.record("application", records.app_archive(records.read(binary), extra=[("home/filler", filler, 0o644)]))
+
+
+@scenario
+def tmp_full_on_boot(board):
+    """A /tmp too small for the slot's archive: the archive is cut short, the unpacking lacks the
+    marker, and the launcher offers rescue mode; declined, it goes on to a launch that fails."""
+    board.make_flash(slot1=big_application(board, "demo application from slot 1", 300000))
+    status, boots = board.boot(slot=1, boots=1, keys=[(PROMPT, b"n")], options=["--tmp-size", "128k"])
+    expect_boots(status, boots, [["Booting image '1'", "TBD"]])
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+@scenario
+def tmp_full_in_rescue(board):
+    """A /tmp too small for the download: the receiver gives the transfer up, nothing is installed,
+    and the menu comes back."""
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, big_application(board, "demo application from the download", 300000))
+    slot1 = board.application("demo application from slot 1")
+    board.make_flash(["diagnostics=rescue"], slot1=slot1)
+    status, boots = board.boot(slot=1, boots=1, send=download, keys=[("Option? : ", b"x"), ("Option? : ", b"e")],
+                               options=["--tmp-size", "128k"])
+    expect_boots(status, boots, [["TBD"]])
+    expect_equal("slot byte", board.slot_byte(), 1)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, 16), b"\xff" * 16)
+
+
+@scenario
+def read_only_flash(board):
+    """A flash chip that refuses program and erase commands: the installer says the install failed,
+    and the slot byte stays."""
+    application = board.application("demo application from the download")
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, application)
+    slot1 = board.application("demo application from slot 1")
+    board.make_flash(["diagnostics=rescue"], slot1=slot1)
+    status, boots = board.boot(slot=1, boots=1, send=download, options=["--fault", "read-only-flash"], keys=[
+        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["TBD"]])
+    expect_equal("slot byte", board.slot_byte(), 1)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, 16), b"\xff" * 16)
+
+
+@scenario
+def no_eeprom(board):
+    """Nothing answers at the EEPROM's address: the slot byte reads as slot 1, and an application
+    installed into slot 2 is written but not selected; the walk goes on and the boot takes slot 1."""
+    application = board.application("demo application from the download")
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, application)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    status, boots = board.boot(slot=2, boots=1, send=download, options=["--fault", "no-eeprom"], keys=[
+        ("Option? : ", b"x"), ("(hit return to just boot image): ", b"2\r"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["TBD"]])
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+    expect_equal("slot byte", board.slot_byte(), 2)
+
+
+@scenario
+def no_cpld(board):
+    """No CPLD register device: every gate change says so, and the boot goes on."""
+    two_slots(board)
+    status, boots = board.boot(slot=1, boots=1, options=["--fault", "no-cpld"])
+    expect_boots(status, boots, [["TBD"]])
+
+
+@scenario
+def no_download_port(board):
+    """No /dev/ttyS0: the receiver cannot open its port, and the menu comes back."""
+    two_slots(board, ["diagnostics=rescue"])
+    status, boots = board.boot(slot=1, boots=1, options=["--fault", "no-download-port"],
+                               keys=[("Option? : ", b"x"), ("Option? : ", b"e")])
+    expect_boots(status, boots, [["TBD"]])
 
 
 def link_status(shell):

@@ -173,7 +173,7 @@ struct ArchiveFailureCase {
 const ArchiveFailureCase kArchiveFailures[] = {
     {"CannotBeCreated", [](sim::Board& b) { b.files.open_fails = {"/tmp/zarelimage.tar.gz"}; },
      "Image unpack failed (err 13)\n"},
-    {"TmpFull", [](sim::Board& b) { b.files.tmp_full = true; }, "Image unpack failed (err 28)\n"},
+    {"TmpFull", [](sim::Board& b) { b.files.tmp_room = 0; }, "Image unpack failed (err 28)\n"},
     // The file system may report a write it could not complete only when the file is closed.
     {"CloseFails", [](sim::Board& b) { b.files.close_fails = {"/tmp/zarelimage.tar.gz"}; },
      "Image unpack failed (err 5)\n"},

@@ -142,6 +142,14 @@ const BootCase kBootCases[] = {
          b.flash.faults.push_back({sim::FlashOp::Read, 3, std::nullopt, true});
      },
      kToSlot2 + kLaunch, payload_of(2)},
+    // A /tmp without room for the whole archive: what fits is written and the launch goes on, as
+    // on tmpfs; the unpacking is what finds the archive cut short.
+    {"TmpTooSmallForTheArchive",
+     [](sim::Board& b) {
+         put_slot(b, 1, Slot::Good);
+         b.files.tmp_room = 3;
+     },
+     Lines{booting(1)} + kLaunch, payload_of(1).substr(0, 3)},
     // No flash at all: good records that cannot be read are not booted.
     {"FlashMissing",
      [](sim::Board& b) {

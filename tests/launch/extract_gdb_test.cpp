@@ -87,7 +87,7 @@ const RefusalCase kRefusals[] = {
     {"FullTmp",
      [](sim::Board& b) {
          put_debugger(b);
-         b.files.tmp_full = true;
+         b.files.tmp_room = 0;
      },
      kFound, "Failed to write GDB output file.\n"},
     {"FlashReadFails",

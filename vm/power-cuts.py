@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Power cuts during a rescue install on the virtual board: the board's kernel, its MTD driver and
+its flash, cut by ending QEMU with SIGKILL.
+
+Each round starts from the same board: a whole, different application in each slot, the slot byte
+naming slot 1, rescue mode in the boot-loader environment. A download of a kernel, a root file
+system and an application (each spanning several erase blocks) is sent with sx -k and installed,
+the application into slot 2 (series "unbooted") or slot 1 (series "booted"); at a chosen moment of
+the install QEMU is killed. The board then boots again from the flash and EEPROM as the cut left
+them, without rescue mode, and the outcome is classified. The moments come from the install's own
+timeline, measured first in a round without a cut, spread evenly (with a seeded jitter) over the
+time the install spends writing, the operator's answer left out.
+
+Usage: power-cuts.py [--cuts N] [--seed S] [--backend cfi|block2mtd]... [--series unbooted|booted]...
+Prints a table of outcomes; fails when a board booted a half-written slot, or found no application
+while a slot held a whole one."""
+import argparse
+import os
+import random
+import shutil
+import signal
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import boardbuild  # noqa: E402
+import scenario_records as records  # noqa: E402
+import scenarios  # noqa: E402
+
+SLOT_BASES = {1: 0x00000000, 2: 0x00800000}
+ERASE_SIZES = {"cfi": 64 << 10, "block2mtd": 128 << 10}
+# The installer's slot answer for each series, and what it writes over
+SERIES = {"unbooted": 2, "booted": 1}
+EXTRACTING = "Extracting images ... Do *NOT* power cycle the switch."
+INSTALL_PROMPT = "(hit return to just boot image): "
+MENU_PROMPT = "Option? : "
+# The install's steps as the console shows them, in order: the cut's phase is the last one shown
+PHASES = (("kernel", "**** KERNEL ****"), ("root file system", "**** ROOTFILESYSTEM ****"),
+          ("application", "Installing image as image"), ("slot byte", "updated succeeded"),
+          ("after the install", MENU_PROMPT))
+OUTCOMES = ("old application", "new application", "fallback to the other slot", "no application")
+# A boot after the cut takes a few seconds; a round's transfer is bounded by the round's own deadline
+ROUND_SECONDS = 240
+# A round whose reboot ends in a reset is booted once more: a board that resets for ever does so again
+BOOTS_AFTER_CUT = 2
+
+
+class Failure(Exception):
+    pass
+
+
+def filler(rng, size):
+    return rng.randbytes(size)
+
+
+class Campaign:
+    """One back end's board files and records, and the rounds run on them."""
+
+    def __init__(self, backend, workdir, launcher, probe, cpu, rng):
+        self.backend, self.workdir, self.rng = backend, workdir, rng
+        self.board = scenarios.Board(workdir, launcher, probe, cpu)
+        self.board.flash_backend = backend
+        erase = ERASE_SIZES[backend]
+        # Two and a half erase blocks each: every record spans three, the last one in part
+        size = erase * 5 // 2
+        self.apps = {
+            "slot 1": self.application("application A, first in slot 1", size),
+            "slot 2": self.application("application B, first in slot 2", size),
+            "download": self.application("application N from the download", size)}
+        kernel = records.record("kernel", filler(rng, size), 0x11)
+        rootfs = records.record("rootfs", filler(rng, size), 0x22)
+        self.download = os.path.join(workdir, "download.bin")
+        records.write(self.download, kernel + rootfs + self.apps["download"][0])
+        self.initial_flash = os.path.join(workdir, "initial-flash.img")
+        self.board.make_flash(["diagnostics=rescue"], slot1=self.apps["slot 1"][0], slot2=self.apps["slot 2"][0])
+        shutil.copyfile(self.board.flash, self.initial_flash)
+
+    def application(self, text, size):
+        binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text[:13].replace(" ", "-")))
+        # Random filler makes the archive as long as its data: the record spans the erase blocks asked
+        archive = records.app_archive(records.read(binary), extra=[("home/filler", filler(self.rng, size), 0o644)])
+        return records.record("application", archive), text
+
+    def fresh_board(self):
+        shutil.copyfile(self.initial_flash, self.board.flash)
+        # A fresh EEPROM naming slot 1, as the runner makes it for --slot 1
+        eeprom = bytearray(b"\xff" * 256)
+        eeprom[1] = 1
+        records.write(self.board.eeprom, bytes(eeprom))
+
+    def install(self, answer, cut_at=None):
+        """Boots into rescue mode and installs the download, answering ANSWER for the application.
+        Without CUT_AT, gives the install's timeline: (writing before the answer, writing after it)
+        in seconds. With CUT_AT = (anchor, seconds), QEMU is killed that long after the anchor (the
+        start of the install, or the answer) and the phase the cut fell in is given."""
+        self.fresh_board()
+        with self.board.runner(None, 1, "--send", self.download, seconds=ROUND_SECONDS) as runner:
+            position = runner.wait_for(MENU_PROMPT, 0)
+            runner.type(b"x")
+            position = runner.wait_for(EXTRACTING, position)
+            started = time.monotonic()
+            if cut_at and cut_at[0] == "start":
+                return self.cut(runner, started + cut_at[1])
+            position = runner.wait_for(INSTALL_PROMPT, position)
+            prompted = time.monotonic()
+            time.sleep(scenarios.KEY_DELAY)
+            runner.type(f"{answer}\r".encode())
+            answered = time.monotonic()
+            if cut_at:
+                return self.cut(runner, answered + cut_at[1])
+            runner.wait_for(MENU_PROMPT, position)
+            finished = time.monotonic()
+            runner.type(b"r")
+            runner.finish()
+        return prompted - started, finished - answered
+
+    def cut(self, runner, at):
+        time.sleep(max(0.0, at - time.monotonic()))
+        with open(os.path.join(self.workdir, "qemu.pid")) as f:
+            pid = int(f.read())
+        os.kill(pid, signal.SIGKILL)
+        runner.finish()
+        text = runner.console.text
+        shown = [(text.rfind(marker, text.find(EXTRACTING)), name) for name, marker in PHASES]
+        position, phase = max(shown)
+        return phase if position >= 0 else "before the install"
+
+    def boot_after_cut(self):
+        """Boots the board as the cut left it, without rescue mode; gives the console lines of each boot."""
+        with open(self.board.flash, "r+b") as f:
+            f.seek(records.ENV_STRINGS)
+            f.write(b"\0\0")
+        with self.board.runner(None, BOOTS_AFTER_CUT, seconds=scenarios.BOOT_TIMEOUT * BOOTS_AFTER_CUT) as runner:
+            runner.finish()
+        return scenarios.boots_of(runner.console.text)
+
+    def whole_records(self, slot):
+        """The texts of the applications whose whole record the slot holds."""
+        held = []
+        for record, text in self.apps.values():
+            if self.board.flash_bytes(SLOT_BASES[slot], len(record)) == record:
+                held.append(text)
+        return held
+
+    def classify(self, boots, booted_before):
+        """(outcome, fault or None) of the first boot after the cut."""
+        lines = boots[0] if boots else []
+        started = [line.split(": ", 1)[1] for line in lines if line.startswith(scenarios.APP + ": ")]
+        slots = [int(line[len("Booting image '")]) for line in lines if line.startswith("Booting image '")]
+        if not started:
+            whole = [slot for slot in SLOT_BASES if self.whole_records(slot)]
+            fault = f"no application while slot {whole[0]} is whole" if whole else None
+            return "no application", fault
+        slot, text = slots[-1], started[0]
+        if text not in self.whole_records(slot):
+            return "booted a half-written slot", f"slot {slot} started {text!r} from a record that is not whole"
+        if len(slots) > 1:
+            return "fallback to the other slot", None
+        return ("old application" if text == booted_before else "new application"), None
+
+
+def cut_moments(timeline, cuts, rng):
+    """CUTS moments spread evenly over the install's writing, each at a random point of its share."""
+    before, after = timeline
+    total = before + after
+    moments = []
+    for index in range(cuts):
+        at = (index + rng.random()) / cuts * total
+        moments.append(("start", at) if at < before else ("answer", at - before))
+    return moments
+
+
+def run_series(campaign, series, cuts, rng):
+    answer = SERIES[series]
+    timeline = campaign.install(answer)
+    say(f"{campaign.backend}, into the {series} slot: the install writes {timeline[0]:.1f} s before the "
+        f"operator's answer and {timeline[1]:.1f} s after it")
+    outcomes = {name: 0 for name in OUTCOMES}
+    phases, faults = {}, []
+    for number, moment in enumerate(cut_moments(timeline, cuts, rng), start=1):
+        phase = campaign.install(answer, cut_at=moment)
+        phases[phase] = phases.get(phase, 0) + 1
+        outcome, fault = campaign.classify(campaign.boot_after_cut(), "application A, first in slot 1")
+        say(f"cut {number}/{cuts} {moment[1]:.2f} s after the {moment[0]} ({phase}): {outcome}")
+        outcomes[outcome] = outcomes.get(outcome, 0) + 1
+        if fault:
+            faults.append(f"cut {number}: {fault}")
+    return outcomes, phases, faults
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def table(rows):
+    names = list(OUTCOMES) + sorted({name for _, outcomes, _ in rows for name in outcomes} - set(OUTCOMES))
+    header = ["back end, series", "cuts"] + names
+    lines = [header] + [[label, str(sum(outcomes.values()))] + [str(outcomes.get(name, 0)) for name in names]
+                        for label, outcomes, _ in rows]
+    widths = [max(len(line[column]) for line in lines) for column in range(len(header))]
+    return "\n".join("  ".join(cell.ljust(width) for cell, width in zip(line, widths)) for line in lines)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="power-cuts.py", description=__doc__.split("\n\n")[0])
+    parser.add_argument("--cuts", type=int, default=30, metavar="N", help="cuts per series (default 30)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the records and the cut moments")
+    parser.add_argument("--backend", action="append", choices=tuple(ERASE_SIZES), help="flash back end "
+                        "(repeatable; default both)")
+    parser.add_argument("--series", action="append", choices=tuple(SERIES), help="slot installed into "
+                        "(repeatable; default both)")
+    parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
+    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
+    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
+    parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
+                        help="where the campaign keeps its boards (removed when it passes)")
+    args = parser.parse_args(argv)
+    if args.cuts < 1:
+        parser.error("--cuts must be at least 1")
+    rng = random.Random(args.seed)
+    os.makedirs(args.logs, exist_ok=True)
+    workdir = tempfile.mkdtemp(prefix="vm-power-cuts-", dir=args.logs)
+    rows, faults = [], []
+    try:
+        for backend in args.backend or tuple(ERASE_SIZES):
+            campaign = Campaign(backend, os.path.join(workdir, backend), args.launcher, args.mgmt_probe, args.cpu, rng)
+            for series in args.series or tuple(SERIES):
+                outcomes, phases, series_faults = run_series(campaign, series, args.cuts, rng)
+                rows.append((f"{backend}, into the {series} slot", outcomes, phases))
+                faults += [f"{backend}, {series}: {fault}" for fault in series_faults]
+                say("cuts fell in: " + ", ".join(f"{name} {count}" for name, count in sorted(phases.items())))
+    except (scenarios.Failure, OSError, ValueError) as failure:
+        print(f"FAILED: {failure}\nboards kept in {workdir}", file=sys.stderr)
+        return 1
+    say("\n" + table(rows))
+    if faults:
+        print("FAILED:\n  " + "\n  ".join(faults) + f"\nboards kept in {workdir}", file=sys.stderr)
+        return 1
+    shutil.rmtree(workdir, ignore_errors=True)
+    say("no board booted a half-written slot; none was left without an application while a slot was whole")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
