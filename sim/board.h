@@ -54,6 +54,9 @@ public:
     uint32_t reported_erase_size = kBlockSize;
 
     bool missing = false;                 // "/dev/mtd0" does not open
+    // The kernel offers the flash read-only (a read-only partition): an open for writing fails with
+    // EACCES, as the MTD character device refuses it.
+    bool read_only = false;
     bool info_fails = false;              // MEMGETINFO fails
     std::vector<FlashFault> faults;
     // The power goes off right after the nth erase or write of a run (1-based; 0: never).

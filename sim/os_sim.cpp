@@ -130,7 +130,11 @@ int open(const char* path_text, int flags, mode_t mode) {
     std::string path = path_text;
     if (open_refused(path)) return fail(EACCES);
     I2c& i2c = board().i2c;
-    if (path == "/dev/mtd0") return board().flash.missing ? fail(ENOENT) : open_node(Node::Flash, path, flags);
+    if (path == "/dev/mtd0") {
+        if (board().flash.missing) return fail(ENOENT);
+        if (board().flash.read_only && writable(flags)) return fail(EACCES);
+        return open_node(Node::Flash, path, flags);
+    }
     if (path == "/dev/i2c-0") return i2c.bus_missing ? fail(ENOENT) : open_node(Node::Bus, path, flags);
     if (path == "/dev/tavik/cpld_mmmap") return i2c.cpld_missing ? fail(ENOENT) : open_node(Node::Cpld, path, flags);
     if (path == "/dev/ttyS0") return open_serial(path, flags);

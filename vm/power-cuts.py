@@ -4,12 +4,14 @@ its flash, cut by ending QEMU with SIGKILL.
 
 Each round starts from the same board: a whole, different application in each slot, the slot byte
 naming slot 1, rescue mode in the boot-loader environment. A download of a kernel, a root file
-system and an application (each spanning several erase blocks) is sent with sx -k and installed,
-the application into slot 2 (series "unbooted") or slot 1 (series "booted"); at a chosen moment of
-the install QEMU is killed. The board then boots again from the flash and EEPROM as the cut left
-them, without rescue mode, and the outcome is classified. The moments come from the install's own
-timeline, measured first in a round without a cut, spread evenly (with a seeded jitter) over the
-time the install spends writing, the operator's answer left out.
+system and an application (each spanning three erase blocks) is sent with sx -k and installed, the
+application into slot 2 (series "unbooted") or slot 1 (series "booted"); at a chosen moment of the
+install QEMU is killed. The board then boots again from the flash and EEPROM as the cut left them,
+without rescue mode, and the outcome is classified. The moments come from the install's own
+timeline, measured first in a round without a cut: spread evenly (with a seeded jitter) over the
+time the install spends writing flash, the operator's answer left out, with one cut in SLOT_SHARE
+falling in the time the slot byte takes after the application is written (the EEPROM's gate and
+write cycle waits).
 
 Usage: power-cuts.py [--cuts N] [--seed S] [--backend cfi|block2mtd]... [--series unbooted|booted]...
 Prints a table of outcomes; fails when a board booted a half-written slot, or found no application
@@ -35,14 +37,16 @@ ERASE_SIZES = {"cfi": 64 << 10, "block2mtd": 128 << 10}
 SERIES = {"unbooted": 2, "booted": 1}
 EXTRACTING = "Extracting images ... Do *NOT* power cycle the switch."
 INSTALL_PROMPT = "(hit return to just boot image): "
+SUCCEEDED = "updated succeeded"
 MENU_PROMPT = "Option? : "
 # The install's steps as the console shows them, in order: the cut's phase is the last one shown
 PHASES = (("kernel", "**** KERNEL ****"), ("root file system", "**** ROOTFILESYSTEM ****"),
-          ("application", "Installing image as image"), ("slot byte", "updated succeeded"),
+          ("application", "Installing image as image"), ("slot byte", SUCCEEDED),
           ("after the install", MENU_PROMPT))
 OUTCOMES = ("old application", "new application", "fallback to the other slot", "no application")
 # A boot after the cut takes a few seconds; a round's transfer is bounded by the round's own deadline
 ROUND_SECONDS = 240
+SLOT_SHARE = 5
 # A round whose reboot ends in a reset is booted once more: a board that resets for ever does so again
 BOOTS_AFTER_CUT = 2
 
@@ -62,9 +66,8 @@ class Campaign:
         self.backend, self.workdir, self.rng = backend, workdir, rng
         self.board = scenarios.Board(workdir, launcher, probe, cpu)
         self.board.flash_backend = backend
-        erase = ERASE_SIZES[backend]
-        # Two and a half erase blocks each: every record spans three, the last one in part
-        size = erase * 5 // 2
+        # Two erase blocks and a quarter: every record spans three, the last one in part
+        size = ERASE_SIZES[backend] * 9 // 4
         self.apps = {
             "slot 1": self.application("application A, first in slot 1", size),
             "slot 2": self.application("application B, first in slot 2", size),
@@ -92,9 +95,10 @@ class Campaign:
 
     def install(self, answer, cut_at=None):
         """Boots into rescue mode and installs the download, answering ANSWER for the application.
-        Without CUT_AT, gives the install's timeline: (writing before the answer, writing after it)
-        in seconds. With CUT_AT = (anchor, seconds), QEMU is killed that long after the anchor (the
-        start of the install, or the answer) and the phase the cut fell in is given."""
+        Without CUT_AT, gives the install's timeline in seconds: (flash writes before the answer,
+        flash writes after it, the slot byte's time after them). With CUT_AT = (anchor, seconds),
+        QEMU is killed that long after the anchor (the start of the install, or the answer) and the
+        phase the cut fell in is given."""
         self.fresh_board()
         with self.board.runner(None, 1, "--send", self.download, seconds=ROUND_SECONDS) as runner:
             position = runner.wait_for(MENU_PROMPT, 0)
@@ -110,11 +114,13 @@ class Campaign:
             answered = time.monotonic()
             if cut_at:
                 return self.cut(runner, answered + cut_at[1])
+            position = runner.wait_for(SUCCEEDED, position)
+            written = time.monotonic()
             runner.wait_for(MENU_PROMPT, position)
             finished = time.monotonic()
             runner.type(b"r")
             runner.finish()
-        return prompted - started, finished - answered
+        return prompted - started, written - answered, finished - written
 
     def cut(self, runner, at):
         time.sleep(max(0.0, at - time.monotonic()))
@@ -162,21 +168,26 @@ class Campaign:
 
 
 def cut_moments(timeline, cuts, rng):
-    """CUTS moments spread evenly over the install's writing, each at a random point of its share."""
-    before, after = timeline
-    total = before + after
+    """CUTS moments, each at a random point of its even share of the install's time: the flash
+    writes, and the slot byte's time weighted down to one share in SLOT_SHARE."""
+    before, application, slot_byte = timeline
+    writing = before + application
+    segments = [("start", 0.0, before, before), ("answer", 0.0, application, application),
+                ("answer", application, slot_byte, writing / (SLOT_SHARE - 1))]
+    total = sum(weight for *_, weight in segments)
     moments = []
     for index in range(cuts):
         at = (index + rng.random()) / cuts * total
-        moments.append(("start", at) if at < before else ("answer", at - before))
+        for anchor, offset, length, weight in segments:
+            if at < weight or (anchor, offset) == segments[-1][:2]:
+                moments.append((anchor, offset + min(at / weight, 1.0) * length))
+                break
+            at -= weight
     return moments
 
 
-def run_series(campaign, series, cuts, rng):
+def run_series(campaign, series, timeline, cuts, rng):
     answer = SERIES[series]
-    timeline = campaign.install(answer)
-    say(f"{campaign.backend}, into the {series} slot: the install writes {timeline[0]:.1f} s before the "
-        f"operator's answer and {timeline[1]:.1f} s after it")
     outcomes = {name: 0 for name in OUTCOMES}
     phases, faults = {}, []
     for number, moment in enumerate(cut_moments(timeline, cuts, rng), start=1):
@@ -226,8 +237,12 @@ def main(argv):
     try:
         for backend in args.backend or tuple(ERASE_SIZES):
             campaign = Campaign(backend, os.path.join(workdir, backend), args.launcher, args.mgmt_probe, args.cpu, rng)
+            # The two series differ only in the slot answered: one timeline serves both
+            timeline = campaign.install(SERIES["unbooted"])
+            say(f"{backend}: the install writes flash for {timeline[0]:.2f} s before the operator's answer and "
+                f"{timeline[1]:.2f} s after it; the slot byte takes {timeline[2]:.2f} s more")
             for series in args.series or tuple(SERIES):
-                outcomes, phases, series_faults = run_series(campaign, series, args.cuts, rng)
+                outcomes, phases, series_faults = run_series(campaign, series, timeline, args.cuts, rng)
                 rows.append((f"{backend}, into the {series} slot", outcomes, phases))
                 faults += [f"{backend}, {series}: {fault}" for fault in series_faults]
                 say("cuts fell in: " + ", ".join(f"{name} {count}" for name, count in sorted(phases.items())))

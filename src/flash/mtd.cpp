@@ -1,6 +1,7 @@
 #include "flash/mtd.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
@@ -24,6 +25,10 @@ bool supported_erase_size(uint32_t erase_size) {
 
 int mtd_open() {
     flash_fd = os::open("/dev/mtd0", O_RDWR | O_SYNC);
+    // A flash the kernel offers only for reading (a read-only partition) still holds the images to
+    // boot; what would write it then fails on its first erase.
+    if (flash_fd < 0 && (errno == EACCES || errno == EROFS))
+        flash_fd = os::open("/dev/mtd0", O_RDONLY);
     return flash_fd;
 }
 

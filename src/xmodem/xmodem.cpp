@@ -258,9 +258,14 @@ int32_t Xmodem1K(const char* path)
     os::close(port);
     // The file system may refuse the last of the data only when the file is closed: a file that
     // was not stored whole must not reach the installer as a completed download.
-    if (os::close(file) != 0) {
+    const bool stored = os::close(file) == 0;
+    if (!stored)
         perror("Can't write file!");
+    if (t.abort || !stored) {
+        // What arrived of a download given up is never installed; left in /tmp, it would only take
+        // the RAM that the boot needs to unpack its image.
+        os::unlink(path);
         return 0;
     }
-    return t.abort ? 0 : t.byte_count;
+    return t.byte_count;
 }

@@ -39,6 +39,29 @@ TEST(FlashInit, SectorsFollowTheReportedEraseSize) {
               }), "");
 }
 
+// A flash that the kernel offers only for reading (a read-only partition) is still read, so that
+// the board boots; a write or an erase is refused by the device and changes no byte.
+TEST(FlashInit, AReadOnlyFlashIsReadAndRefusesChanges) {
+    sim::Board board;
+    preload(board, 0, 2 * kSector);
+    board.flash.read_only = true;
+    const sim::Run r = board.run([] {
+        uint8_t buffer[16] = {};
+        const int init = api_flash_init();
+        const int read = api_flash_read(buffer, flash_fd, 0, 16);
+        const int write = api_flash_write(buffer, flash_fd, 0, 16);
+        const int erase = api_flash_erase(flash_fd, 0, kSector);
+        char text[80];
+        std::snprintf(text, sizeof text, "%d %d %d %d %02x%02x", init, read, write, erase, buffer[0], buffer[1]);
+        sim::Board::note(text);
+        return 0;
+    });
+    EXPECT_EQ(r.open_flags("/dev/mtd0"), std::vector<int>{0});
+    EXPECT_EQ(r.steps({sim::Event::Kind::Note}), std::vector<std::string>{"note:0 0 -1 -1 4047"});
+    EXPECT_EQ(r.out, "Flash Write mtd erase failed.\n\nFlash Erase mtd erase failed.\n");
+    EXPECT_EQ(flash_mismatch(board, 0, 2 * kSector, pattern_at), "");
+}
+
 struct InitFailure {
     const char* name;
     std::function<void(sim::Flash&)> setup;

@@ -122,6 +122,7 @@ const DeviceCase kDeviceCases[] = {
     {"CpldWriteFails", [](sim::Board& b) { b.i2c.cpld_write_fails = true; }, true},
     {"NoFlash", [](sim::Board& b) { b.flash.missing = true; }, false},
     {"FlashInfoFails", [](sim::Board& b) { b.flash.info_fails = true; }, false},
+    {"FlashReadOnly", [](sim::Board& b) { b.flash.read_only = true; }, true},
     {"FlashReadsFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Read)}; }, false},
     {"FlashErasesFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Erase)}; },
      true},

@@ -76,6 +76,7 @@ TEST(WholeFile, NotStoredWholeWhenItsCloseFailsIsNoDownload)
     EXPECT_EQ(r.end, sim::End::Returned);
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.err, kDoneErr + "Can't write file!: Input/output error\n");
+    EXPECT_FALSE(board.exists("/tmp/image"));
 }
 
 TEST(BlockNumbers, RunThrough255BackToZero)
