@@ -90,6 +90,7 @@ std::string render(const Event& e) {
     case K::SerialRx: return "rx:" + hex(e.text);
     case K::I2c: return "i2c:" + e.text;
     case K::Cpld: return "cpld:" + e.text;
+    case K::Sync: return "sync";
     case K::Note: return "note:" + e.text;
     }
     return "?";

@@ -286,7 +286,7 @@ enum class End {
 };
 
 struct Event {
-    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Note };
+    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Sync, Note };
     Kind kind;
     uint64_t at_us;
     std::string text;
@@ -318,7 +318,7 @@ struct Run {
     // The events as "kind:text" lines ("out:...", "err:...", "sh:...", "sleep:<us>", "exec:<path>",
     // "exit:<status>", "powercut", "open:<path>", "close:<path>" ("close:fd <n>" for a descriptor
     // the program did not open), "access:<path>", "tty:...",
-    // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "note:..."), adjacent output of one
+    // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "sync", "note:..."), adjacent output of one
     // stream, adjacent serial bytes of one direction and adjacent sleeps merged.
     std::vector<std::string> steps() const;
     // Only the steps of the given kinds, in order, output of one stream merged again where the

@@ -269,6 +269,9 @@ std::unique_ptr<uint8_t[]> new_buffer(size_t count) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[count]);
 }
 
+// The emulated devices keep nothing back: a sync has nothing to write and is only recorded.
+void sync() { record(Event::Kind::Sync, ""); }
+
 int unlink(const char* path_text) {
     std::string host = board().host_path(path_text);
     if (host.empty()) return fail(in_rootfs(path_text) ? EACCES : ENOENT);

@@ -195,12 +195,16 @@ class Runner:
         self.process.stdin.flush()
 
     def finish(self):
-        """The runner's exit status once it has ended by itself."""
-        try:
-            # The runner stops QEMU at its own timeout; this is the margin for it to do so
-            status = self.process.wait(timeout=max(1, self.hard_deadline - time.monotonic()) + 30)
-        except subprocess.TimeoutExpired:
-            raise Failure("the runner did not end after its timeout")
+        """The runner's exit status once it has ended by itself: within the deadline, or after it
+        while the console keeps changing, up to the hard deadline."""
+        while True:
+            try:
+                status = self.process.wait(timeout=1)
+                break
+            except subprocess.TimeoutExpired:
+                now = time.monotonic()
+                if now >= max(self.deadline, min(self.console.changed_at + PROGRESS_IDLE, self.hard_deadline)):
+                    raise Failure("the board neither ended nor showed progress on its console")
         self.console.thread.join(timeout=10)
         return status
 

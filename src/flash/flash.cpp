@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "flash/flash_sectors.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -27,7 +28,14 @@ int api_flash_read(uint8_t* buffer, int fd, uint32_t offset, uint32_t length) {
 int api_flash_write(const uint8_t* buffer, int fd, uint32_t offset, uint32_t length) {
     if (!range_on_device(offset, length))
         return -1;
-    return flash_write(buffer, fd, length, offset) ? 0 : -1;
+    if (!flash_write(buffer, fd, length, offset))
+        return -1;
+    // A write reported done must be on the flash before the caller goes on to select what it wrote.
+    // The descriptor is opened for synchronous writes, but an MTD over a block device (block2mtd)
+    // keeps them in the page cache all the same, and a power cut then leaves the slot byte naming
+    // a slot whose new image never reached the device.
+    os::sync();
+    return 0;
 }
 
 int api_flash_erase(int fd, uint32_t offset, uint32_t length) {

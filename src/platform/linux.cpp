@@ -25,6 +25,7 @@ int ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request
 int ioctl(int fd, unsigned long request, unsigned long arg) { return ::ioctl(fd, request, arg); }
 int access(const char* path, int mode) { return ::access(path, mode); }
 int unlink(const char* path) { return ::unlink(path); }
+void sync() { ::sync(); }
 std::unique_ptr<uint8_t[]> new_buffer(size_t count) { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[count]); }
 
 int tcgetattr(int fd, termios* settings) { return ::tcgetattr(fd, settings); }

@@ -30,6 +30,8 @@ int access(const char* path, int mode);
 // A buffer of count bytes from the heap; empty when there is not that much memory.
 std::unique_ptr<uint8_t[]> new_buffer(size_t count);
 int unlink(const char* path);
+// Writes out everything the kernel still holds in its caches for any device or file.
+void sync();
 
 int tcgetattr(int fd, termios* settings);
 int tcsetattr(int fd, int when, const termios* settings);
