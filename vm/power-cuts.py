@@ -57,37 +57,26 @@ class Failure(Exception):
     pass
 
 
-def filler(rng, size):
-    return rng.randbytes(size)
-
-
 class Campaign:
     """One back end's board files and records, and the rounds run on them."""
 
     def __init__(self, backend, workdir, launcher, probe, cpu, rng):
-        self.backend, self.workdir, self.rng = backend, workdir, rng
+        self.backend, self.workdir = backend, workdir
         self.board = scenarios.Board(workdir, launcher, probe, cpu)
         self.board.flash_backend = backend
         # An erase block and a half: every record spans two, the second in part, and the download
         # stays small enough for a round well under a minute on the board's line
         size = ERASE_SIZES[backend] * 3 // 2
-        self.apps = {
-            "slot 1": self.application(BOOTED_BEFORE, size),
-            "slot 2": self.application("application B, first in slot 2", size),
-            "download": self.application("application N from the download", size)}
-        kernel = records.record("kernel", filler(rng, size), 0x11)
-        rootfs = records.record("rootfs", filler(rng, size), 0x22)
+        self.apps = {name: (scenarios.big_application(self.board, text, size), text) for name, text in (
+            ("slot 1", BOOTED_BEFORE), ("slot 2", "application B, first in slot 2"),
+            ("download", "application N from the download"))}
+        kernel = records.record("kernel", rng.randbytes(size), 0x11)
+        rootfs = records.record("rootfs", rng.randbytes(size), 0x22)
         self.download = os.path.join(workdir, "download.bin")
         records.write(self.download, kernel + rootfs + self.apps["download"][0])
         self.initial_flash = os.path.join(workdir, "initial-flash.img")
         self.board.make_flash(["diagnostics=rescue"], slot1=self.apps["slot 1"][0], slot2=self.apps["slot 2"][0])
         shutil.copyfile(self.board.flash, self.initial_flash)
-
-    def application(self, text, size):
-        binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text[:13].replace(" ", "-")))
-        # Random filler makes the archive as long as its data: the record spans the erase blocks asked
-        archive = records.app_archive(records.read(binary), extra=[("home/filler", filler(self.rng, size), 0o644)])
-        return records.record("application", archive), text
 
     def fresh_board(self):
         shutil.copyfile(self.initial_flash, self.board.flash)

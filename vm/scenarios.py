@@ -567,7 +567,8 @@ def big_application(board, text, size):
     """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
     binary = boardbuild.demo_application(text, os.path.join(board.workdir, "programs", text.replace(" ", "-")))
     filler = random.Random(size).randbytes(size)
-    return records.record("application", records.app_archive(records.read(binary), extra=[("home/filler", filler, 0o644)]))
+    archive = records.app_archive(records.read(binary), extra=[("home/filler", filler, 0o644)])
+    return records.record("application", archive)
 
 
 @scenario
