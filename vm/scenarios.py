@@ -79,16 +79,20 @@ class Console:
             if not data:
                 return
 
+    def patience(self, deadline, hard_deadline):
+        """How long to wait: until DEADLINE, or past it while the console keeps changing, up to
+        HARD_DEADLINE."""
+        return max(deadline, min(self.changed_at + PROGRESS_IDLE, hard_deadline))
+
     def wait_for(self, text, start, deadline, hard_deadline):
-        """Position just after the first TEXT at or after START: within DEADLINE, or after it while
-        the console keeps changing, up to HARD_DEADLINE."""
+        """Position just after the first TEXT at or after START, within the patience."""
         with self.changed:
             while True:
                 found = self.text.find(text, start)
                 if found >= 0:
                     return found + len(text)
                 now = time.monotonic()
-                limit = max(deadline, min(self.changed_at + PROGRESS_IDLE, hard_deadline))
+                limit = self.patience(deadline, hard_deadline)
                 if self.done or now >= limit:
                     raise Failure(f"the console never showed {text!r}")
                 self.changed.wait(limit - now)
@@ -195,15 +199,13 @@ class Runner:
         self.process.stdin.flush()
 
     def finish(self):
-        """The runner's exit status once it has ended by itself: within the deadline, or after it
-        while the console keeps changing, up to the hard deadline."""
+        """The runner's exit status once it has ended by itself, within the console's patience."""
         while True:
             try:
                 status = self.process.wait(timeout=1)
                 break
             except subprocess.TimeoutExpired:
-                now = time.monotonic()
-                if now >= max(self.deadline, min(self.console.changed_at + PROGRESS_IDLE, self.hard_deadline)):
+                if time.monotonic() >= self.console.patience(self.deadline, self.hard_deadline):
                     raise Failure("the board neither ended nor showed progress on its console")
         self.console.thread.join(timeout=10)
         return status
