@@ -33,7 +33,7 @@ import scenarios  # noqa: E402
 
 SLOT_BASES = {1: 0x00000000, 2: 0x00800000}
 ERASE_SIZES = {"cfi": 64 << 10, "block2mtd": 128 << 10}
-# The installer's slot answer for each series, and what it writes over
+# The installer's slot answer for each series: the slot not booted, or the booted one
 SERIES = {"unbooted": 2, "booted": 1}
 EXTRACTING = "Extracting images ... Do *NOT* power cycle the switch."
 INSTALL_PROMPT = "(hit return to just boot image): "
@@ -51,10 +51,6 @@ ROUND_SECONDS = 240
 SLOT_SHARE = 5
 # A round whose reboot ends in a reset is booted once more: a board that resets for ever does so again
 BOOTS_AFTER_CUT = 2
-
-
-class Failure(Exception):
-    pass
 
 
 class Campaign:
