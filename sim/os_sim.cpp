@@ -41,15 +41,14 @@ ssize_t flash_stream(Handle& h, FlashOp op, void* buf, size_t count) {
 
 bool is_real_file(int fd) { return sys().real_paths.count(fd) != 0; }
 
-// How much of a write of count bytes /tmp has room for.
-size_t tmp_room_for(size_t count) {
-    const std::optional<uint64_t>& room = board().files.tmp_room;
-    return room && *room < count ? static_cast<size_t>(*room) : count;
-}
-
-// A write's result, its bytes taken from the room left.
-ssize_t tmp_taken(ssize_t written) {
+// A write of count bytes to a file under /tmp, as tmpfs takes it: what fits in the room left (a
+// short write), or ENOSPC when nothing does.  write_at does the write of the bytes that fit.
+template <typename Write>
+ssize_t write_within_room(size_t count, Write write_at) {
     std::optional<uint64_t>& room = board().files.tmp_room;
+    const size_t fits = room && *room < count ? static_cast<size_t>(*room) : count;
+    if (fits == 0 && count > 0) return fail(ENOSPC);
+    const ssize_t written = write_at(fits);
     if (room && written > 0) *room -= static_cast<uint64_t>(written);
     return written;
 }
@@ -197,9 +196,7 @@ ssize_t write(int fd, const void* buf, size_t count) {
         }
     }
     if (!is_real_file(fd)) return fail(EBADF);
-    const size_t fits = tmp_room_for(count);
-    if (fits == 0 && count > 0) return fail(ENOSPC);
-    return tmp_taken(::write(fd, buf, fits));
+    return write_within_room(count, [&](size_t fits) { return ::write(fd, buf, fits); });
 }
 
 ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
@@ -218,9 +215,7 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
         return flash_transfer(FlashOp::Write, const_cast<void*>(buf), count, offset);
     if (h != nullptr) return fail(ESPIPE);
     if (!is_real_file(fd)) return fail(EBADF);
-    const size_t fits = tmp_room_for(count);
-    if (fits == 0 && count > 0) return fail(ENOSPC);
-    return tmp_taken(::pwrite(fd, buf, fits, offset));
+    return write_within_room(count, [&](size_t fits) { return ::pwrite(fd, buf, fits, offset); });
 }
 
 off_t lseek(int fd, off_t offset, int whence) {

@@ -74,21 +74,15 @@ class Campaign:
         self.board.make_flash(["diagnostics=rescue"], slot1=self.apps["slot 1"][0], slot2=self.apps["slot 2"][0])
         shutil.copyfile(self.board.flash, self.initial_flash)
 
-    def fresh_board(self):
-        shutil.copyfile(self.initial_flash, self.board.flash)
-        # A fresh EEPROM naming slot 1, as the runner makes it for --slot 1
-        eeprom = bytearray(b"\xff" * 256)
-        eeprom[1] = 1
-        records.write(self.board.eeprom, bytes(eeprom))
-
     def install(self, answer, cut_at=None):
         """Boots into rescue mode and installs the download, answering ANSWER for the application.
         Without CUT_AT, gives the install's timeline in seconds: (flash writes before the answer,
         flash writes after it, the slot byte's time after them). With CUT_AT = (anchor, seconds),
         QEMU is killed that long after the anchor (the start of the install, or the answer) and the
         phase the cut fell in is given."""
-        self.fresh_board()
-        with self.board.runner(None, 1, "--send", self.download, seconds=ROUND_SECONDS) as runner:
+        shutil.copyfile(self.initial_flash, self.board.flash)
+        # A fresh EEPROM naming slot 1
+        with self.board.runner(1, 1, "--send", self.download, seconds=ROUND_SECONDS) as runner:
             position = runner.wait_for(MENU_PROMPT, 0)
             runner.type(b"x")
             position = runner.wait_for(EXTRACTING, position)

@@ -53,31 +53,13 @@ static int transfer(int bus, char direction, unsigned char command, unsigned cha
     return 0;
 }
 
-static int read_eeprom(int bus, unsigned char *bytes)
+/* All 256 bytes, read from the stub or written to it, a block at a time. */
+static int transfer_all(int bus, char direction, unsigned char *bytes)
 {
     for (int offset = 0; offset < EEPROM_SIZE; offset += CHUNK)
-        if (transfer(bus, I2C_SMBUS_READ, (unsigned char)offset, bytes + offset) < 0)
+        if (transfer(bus, direction, (unsigned char)offset, bytes + offset) < 0)
             return -1;
     return 0;
-}
-
-static unsigned char *sector_buffer(void)
-{
-    void *sector;
-    if (posix_memalign(&sector, SECTOR, SECTOR) != 0)
-        exit(1);
-    memset(sector, 0, SECTOR);
-    return sector;
-}
-
-static void store(int disk, const unsigned char *bytes)
-{
-    static unsigned char *sector;
-    if (!sector)
-        sector = sector_buffer();
-    memcpy(sector, bytes, EEPROM_SIZE);
-    if (pwrite(disk, sector, SECTOR, 0) != SECTOR)
-        perror("eeprom-keeper: " STATE_DISK);
 }
 
 static int open_disk(int flags)
@@ -99,34 +81,38 @@ static int restore(void)
         perror("eeprom-keeper: " STATE_DISK);
         return 1;
     }
-    for (int offset = 0; offset < EEPROM_SIZE; offset += CHUNK)
-        if (transfer(bus, I2C_SMBUS_WRITE, (unsigned char)offset, bytes + offset) < 0) {
-            perror("eeprom-keeper: restoring the EEPROM");
-            return 1;
-        }
+    if (transfer_all(bus, I2C_SMBUS_WRITE, bytes) < 0) {
+        perror("eeprom-keeper: restoring the EEPROM");
+        return 1;
+    }
     return 0;
 }
 
-static int keep(int once)
+/* Stores the stub's bytes once, or (watching) whenever they change. The stored copy is the disk
+ * sector itself, aligned for O_DIRECT. */
+static int keep(int watching)
 {
     int bus = open_eeprom();
     int disk = open_disk(O_WRONLY | O_DIRECT);
-    unsigned char stored[EEPROM_SIZE], now[EEPROM_SIZE];
-    if (read_eeprom(bus, stored) < 0) {
+    void *sector;
+    if (posix_memalign(&sector, SECTOR, SECTOR) != 0)
+        return 1;
+    memset(sector, 0, SECTOR);
+    unsigned char *stored = sector, now[EEPROM_SIZE];
+    if (transfer_all(bus, I2C_SMBUS_READ, stored) < 0) {
         perror("eeprom-keeper: reading the EEPROM");
         return 1;
     }
-    if (once) {
-        store(disk, stored);
-        return 0;
-    }
     const struct timespec poll = {0, POLL_US * 1000L};
     for (;;) {
-        nanosleep(&poll, NULL);
-        if (read_eeprom(bus, now) == 0 && memcmp(now, stored, EEPROM_SIZE) != 0) {
-            store(disk, now);
-            memcpy(stored, now, EEPROM_SIZE);
-        }
+        if (pwrite(disk, sector, SECTOR, 0) != SECTOR)
+            perror("eeprom-keeper: " STATE_DISK);
+        if (!watching)
+            return 0;
+        do
+            nanosleep(&poll, NULL);
+        while (transfer_all(bus, I2C_SMBUS_READ, now) < 0 || memcmp(now, stored, EEPROM_SIZE) == 0);
+        memcpy(stored, now, EEPROM_SIZE);
     }
 }
 
@@ -136,9 +122,9 @@ int main(int argc, char **argv)
     if (strcmp(what, "restore") == 0)
         return restore();
     if (strcmp(what, "watch") == 0)
-        return keep(0);
-    if (strcmp(what, "save") == 0)
         return keep(1);
+    if (strcmp(what, "save") == 0)
+        return keep(0);
     fprintf(stderr, "usage: eeprom-keeper restore|watch|save\n");
     return 2;
 }
