@@ -1,0 +1,297 @@
+"""The board's one serial line, console and download port together as on the module: QEMU's UART at
+one end, the operator's at the other (run-board's own terminal, or a host pseudo-terminal that a
+terminal program opens), and sx in the operator's place while run-board sends a file.
+
+The runner relays the line's bytes. With a line speed set, a byte arrives no sooner than the time
+it takes on the wire (8N1: ten bits a byte), in each direction. The speeds that the two ends set
+are not compared: QEMU's UART takes the guest's divisor against a clock other than the one the
+guest's device tree gives, so the speed it reports is not the one the board set."""
+import contextlib
+import os
+import pty
+import select
+import socket
+import subprocess
+import sys
+import time
+
+from boardbuild import say
+
+# What one direction of the relay holds before it reads more from its source: a whole XMODEM block
+QUEUE_LIMIT = 4096
+# The receiver's replies on the line: once sx has gone, what the board printed after the last of
+# them is the board's own text again, and the operator sees it
+XMODEM_REPLIES = b"\x06\x15\x18"
+RECEIVER_PROMPT = b"Change the baud rate to 115200 bps and hit the <ENTER> key"
+# What the board says on the console when it waits for the operator's key on the download port, and
+# the key: a carriage return starts the transfer, a line feed ends it
+PORT_PROMPTS = ((RECEIVER_PROMPT, b"\r"),
+                (b"Waiting for the <Enter> key to be hit before the download can start", b"\r"),
+                (b"Change the baud rate back to 9600 bps, hit the <ENTER> key", b"\n"),
+                (b"Waiting for the <ENTER> key to be hit...", b"\n"))
+# An operator switches the terminal's speed before hitting the key
+OPERATOR_DELAY = 1.0
+
+
+class OperatorKeys:
+    """The operator's keys on the download port: the board asks for them on the console, and asks
+    again with a reminder when one was lost; each is typed a moment after the board asked."""
+
+    def __init__(self):
+        self.seen, self.due = b"", []
+
+    def watch(self, data):
+        self.seen = (self.seen + data)[-300:]
+        for prompt, key in PORT_PROMPTS:
+            found = self.seen.find(prompt)
+            if found >= 0:
+                self.due.append((time.monotonic() + OPERATOR_DELAY, key))
+                self.seen = self.seen[found + len(prompt):]
+
+    def keys_due(self):
+        now = time.monotonic()
+        due = [key for at, key in self.due if at <= now]
+        self.due = [(at, key) for at, key in self.due if at > now]
+        return due
+
+
+class Pacer:
+    """One direction of the line: bytes wait in a queue and leave once the wire has carried them."""
+
+    def __init__(self, speed):
+        self.byte_time = 10 / speed if speed else 0.0
+        self.queue = bytearray()
+        # When the wire has carried the byte at the head of the queue
+        self.carried_at = 0.0
+
+    def put(self, data):
+        if not self.queue:
+            self.carried_at = max(self.carried_at, time.monotonic()) + self.byte_time
+        self.queue += data
+
+    def has_room(self):
+        return len(self.queue) < QUEUE_LIMIT
+
+    def wait(self):
+        """Seconds until the next byte has arrived; None with nothing on the wire."""
+        if not self.queue:
+            return None
+        return max(0.0, self.carried_at - time.monotonic())
+
+    def arrived(self):
+        """Takes the bytes that the wire has carried by now off the queue."""
+        now = time.monotonic()
+        if not self.queue or now < self.carried_at:
+            return b""
+        count = len(self.queue)
+        if self.byte_time:
+            count = min(count, 1 + int((now - self.carried_at) / self.byte_time))
+        data = bytes(self.queue[:count])
+        del self.queue[:count]
+        self.carried_at += count * self.byte_time
+        return data
+
+
+def write_all(fd, data):
+    view = memoryview(data)
+    while view:
+        try:
+            written = os.write(fd, view)
+        except BlockingIOError:
+            select.select([], [fd], [], 1)
+            continue
+        view = view[written:]
+
+
+class StdioEnd:
+    """The operator at run-board's own standard input and output."""
+
+    def __init__(self):
+        self.input = None if sys.stdin.closed else sys.stdin.fileno()
+
+    def readers(self):
+        return [self.input] if self.input is not None else []
+
+    def read(self):
+        data = os.read(self.input, 4096)
+        if not data:
+            self.input = None
+        return data
+
+    def write(self, data):
+        sys.stdout.buffer.write(data)
+        sys.stdout.flush()
+
+    def gone(self):
+        return False
+
+
+class PtyEnd:
+    """A host pseudo-terminal that a terminal program opens as it would the module's serial adapter."""
+
+    def __init__(self):
+        self.master, slave = pty.openpty()
+        self.path = os.ttyname(slave)
+        # Until a program opens the line, nobody listens on it; the master hangs up until then
+        os.close(slave)
+        os.set_blocking(self.master, False)
+        self.attached = False
+
+    def hung_up(self):
+        poller = select.poll()
+        poller.register(self.master, select.POLLIN)
+        return any(event & select.POLLHUP for _, event in poller.poll(0))
+
+    def wait_for_program(self, deadline):
+        """True once a program holds the line open; False when the deadline passed first."""
+        while self.hung_up():
+            if time.monotonic() >= deadline:
+                return False
+            time.sleep(0.1)
+        self.attached = True
+        return True
+
+    def readers(self):
+        return [self.master]
+
+    def read(self):
+        try:
+            return os.read(self.master, 4096)
+        except (BlockingIOError, OSError):
+            return b""
+
+    def write(self, data):
+        with contextlib.suppress(OSError):
+            write_all(self.master, data)
+
+    def gone(self):
+        return self.attached and self.hung_up()
+
+
+class Sender:
+    """sx -k in the operator's place on the line, with a copy of what the board said to it."""
+
+    def __init__(self, path):
+        self.relay_end, sender_end = socket.socketpair()
+        self.process = subprocess.Popen(["sx", "-k", path], stdin=sender_end, stdout=sender_end,
+                                        stderr=subprocess.DEVNULL)
+        sender_end.close()
+        self.relay_end.setblocking(False)
+        self.heard = bytearray()
+        self.ended = False
+
+    def fileno(self):
+        return self.relay_end.fileno()
+
+    def read(self):
+        try:
+            data = self.relay_end.recv(4096)
+        except BlockingIOError:
+            return b""
+        except OSError:
+            data = b""
+        if not data:
+            self.ended = True
+        return data
+
+    def write(self, data):
+        self.heard += data
+        with contextlib.suppress(OSError):
+            self.relay_end.sendall(data)
+
+    def close(self):
+        """sx's exit status, and what the board printed after its last reply to sx."""
+        self.relay_end.close()
+        status = self.process.wait()
+        last_reply = max(self.heard.rfind(byte) for byte in XMODEM_REPLIES)
+        return status, bytes(self.heard[last_reply + 1:])
+
+
+class Line:
+    """The relay: QEMU's UART on one pseudo-terminal, the operator's END on the other side. With a
+    file to SEND, run-board stands in for the operator: it types the keys that the board asks for
+    around the transfer, and sx sends the file once the receiver asks for it with a 'C'."""
+
+    def __init__(self, end, speed=None, send=None):
+        self.board, self.board_slave = pty.openpty()
+        os.set_blocking(self.board, False)
+        self.end, self.send = end, send
+        self.operator = OperatorKeys() if send else None
+        self.to_operator, self.to_board = Pacer(speed), Pacer(speed)
+        self.sender, self.seen, self.asking = None, b"", False
+
+    def device(self):
+        """What QEMU opens as the UART's far side."""
+        return os.ttyname(self.board_slave)
+
+    def pump(self, wait):
+        """Relays for up to WAIT seconds, or less when a byte is due."""
+        readers = []
+        if self.to_operator.has_room():
+            readers.append(self.board)
+        if self.to_board.has_room():
+            readers += self.end.readers()
+            if self.sender:
+                readers.append(self.sender)
+        waits = [w for w in (self.to_operator.wait(), self.to_board.wait()) if w is not None]
+        ready, _, _ = select.select(readers, [], [], min([wait, *waits]))
+        if self.board in ready:
+            try:
+                self.to_operator.put(os.read(self.board, 4096))
+            except (BlockingIOError, OSError):
+                pass
+        for end in self.end.readers():
+            if end in ready:
+                self.to_board.put(self.end.read())
+        if self.sender and self.sender in ready:
+            self.to_board.put(self.sender.read())
+        self.deliver()
+
+    def deliver(self):
+        arrived = self.to_board.arrived()
+        if arrived:
+            write_all(self.board, arrived)
+        arrived = self.to_operator.arrived()
+        if self.sender:
+            if arrived:
+                self.sender.write(arrived)
+            if self.sender.ended:
+                self.end_sending()
+        elif arrived:
+            self.end.write(arrived)
+            self.watch(arrived)
+        if self.operator:
+            for key in self.operator.keys_due():
+                self.to_board.put(key)
+
+    def watch(self, data):
+        if not self.operator:
+            return
+        self.operator.watch(data)
+        if not self.send:
+            return
+        self.seen = (self.seen + data)[-200:]
+        if not self.asking and RECEIVER_PROMPT in self.seen:
+            self.asking, self.seen = True, self.seen[self.seen.find(RECEIVER_PROMPT) + len(RECEIVER_PROMPT):]
+        if self.asking and b"C" in self.seen:
+            say(f"sending {self.send} with sx -k")
+            self.sender, self.send = Sender(self.send), None
+
+    def end_sending(self):
+        status, board_text = self.sender.close()
+        self.sender = None
+        say(f"sx ended with status {status}")
+        self.end.write(board_text)
+        self.watch(board_text)
+
+    def drain(self):
+        """Delivers what is still on the wire, at the line's speed."""
+        while self.to_operator.queue or self.to_board.queue:
+            self.pump(0.05)
+
+    def close(self):
+        if self.sender:
+            self.sender.process.kill()
+            self.sender.close()
+        os.close(self.board)
+        os.close(self.board_slave)
