@@ -25,6 +25,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import boardbuild  # noqa: E402
 import scenario_records as records  # noqa: E402
+from terminal import CTRL_C, Picocom, TerminalError  # noqa: E402
 
 RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
 BOOT_START = "board: starting /bin/launcher"
@@ -560,6 +561,174 @@ def rescue_download_on_one_line(board):
     expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
 
 
+# The technician's road, as README's rescue download section gives it: picocom on the board's line
+# (a host pty, paced at the field's 115200 bit/s), started at the console's 9600 bit/s.
+
+LINE_SPEED = 115200
+# What the line carries of payload in a second at that speed, with room for a loaded machine
+TRANSFER_RATE = 8 * 1024
+# The download's application: 100 KB of filler make it about nine seconds on the line
+DOWNLOAD_FILLER = 100000
+
+
+def transfer_bound(download):
+    return BOOT_TIMEOUT + os.path.getsize(download) // TRANSFER_RATE
+
+
+@contextlib.contextmanager
+def technician(board, slot, boots, download):
+    """run-board with the line on a pty; picocom attached as the technician starts it."""
+    link = os.path.join(board.workdir, "line")
+    seconds = BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
+    with board.runner(slot, boots, "--pty", link, "--line-speed", str(LINE_SPEED), seconds=seconds) as runner:
+        while not os.path.exists(link):
+            if runner.process.poll() is not None or time.monotonic() > runner.deadline:
+                raise Failure("run-board gave no line to open")
+            time.sleep(0.2)
+        picocom = Picocom(link, os.path.join(board.workdir, "screen.log"), board.workdir)
+        try:
+            yield runner, picocom
+        finally:
+            picocom.close()
+
+
+def start_download(picocom):
+    """X, then switch the terminal to 115200 bit/s and hit Enter."""
+    picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+    picocom.type(b"x")
+    picocom.wait_for("Change the baud rate to 115200 bps and hit the <ENTER> key", BOOT_TIMEOUT)
+    picocom.set_speed(115200)
+    picocom.type(b"\r")
+    picocom.wait_for("Init serial done", BOOT_TIMEOUT)
+
+
+def end_download(picocom, seconds):
+    """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter."""
+    picocom.wait_for("Change the baud rate back to 9600 bps, hit the <ENTER> key", seconds)
+    picocom.set_speed(9600)
+    picocom.type(b"\r")
+
+
+def download_and_install(picocom, download, slot):
+    start_download(picocom)
+    picocom.send(download)
+    picocom.wait_for("Transfer complete", transfer_bound(download))
+    end_download(picocom, BOOT_TIMEOUT)
+    picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
+    picocom.type(f"{slot}\r".encode())
+    picocom.wait_for(f"Image{slot} updated succeeded", BOOT_TIMEOUT)
+
+
+def technician_board(board):
+    """Rescue mode on a board with an application in slot 1; a download holding a new application."""
+    application = big_application(board, "demo application from the download", DOWNLOAD_FILLER)
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, application)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    return application, download
+
+
+def expect_booted(picocom, slot, text):
+    """E at the menu boots the slot, and its application runs."""
+    picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+    picocom.type(b"e")
+    picocom.wait_for(f"Booting image '{slot}'", BOOT_TIMEOUT)
+    picocom.wait_for(f"{APP}: {text}", BOOT_TIMEOUT)
+
+
+@scenario
+def technician_downloads_with_picocom(board):
+    application, download = technician_board(board)
+    with technician(board, 1, 2, download) as (runner, picocom):
+        download_and_install(picocom, download, 2)
+        picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+        picocom.type(b"r")
+        # The next boot starts the new application from slot 2
+        picocom.wait_for("board: reboot", BOOT_TIMEOUT)
+        expect_booted(picocom, 2, "demo application from the download")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_equal("slot byte", board.slot_byte(), 2)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+
+
+@scenario
+def technician_quits_transfer_then_retries(board):
+    """Ctrl-C in picocom mid-transfer ends sx; the receiver gives up, the menu comes back with nothing
+    written, and the download done again installs."""
+    application, download = technician_board(board)
+    slot2_before = board.flash_bytes(0x00800000, len(application))
+    with technician(board, 1, 1, download) as (runner, picocom):
+        start_download(picocom)
+        picocom.send(download)
+        picocom.wait_for("/ 8k", BOOT_TIMEOUT)
+        picocom.type(CTRL_C)
+        picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
+        # Three silent rounds of five seconds, each followed by the two-second drain
+        end_download(picocom, BOOT_TIMEOUT)
+        picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+        expect_equal("slot 2 after the transfer given up", board.flash_bytes(0x00800000, len(application)),
+                     slot2_before)
+        download_and_install(picocom, download, 2)
+        expect_booted(picocom, 2, "demo application from the download")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_equal("slot byte", board.slot_byte(), 2)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+
+
+@scenario
+def technician_sends_before_asked(board):
+    """The send started before the switch to 115200 and the Enter: sx waits for a receiver that
+    waits for the Enter; Ctrl-C ends sx, and the download done as README says installs."""
+    application, download = technician_board(board)
+    with technician(board, 1, 1, download) as (runner, picocom):
+        picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+        picocom.type(b"x")
+        picocom.wait_for("Change the baud rate to 115200 bps and hit the <ENTER> key", BOOT_TIMEOUT)
+        picocom.send(download)
+        picocom.wait_for("Give your local XMODEM receive command now.", BOOT_TIMEOUT)
+        time.sleep(5)
+        picocom.type(CTRL_C)
+        picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
+        picocom.set_speed(115200)
+        picocom.type(b"\r")
+        picocom.wait_for("Init serial done", BOOT_TIMEOUT)
+        picocom.send(download)
+        picocom.wait_for("Transfer complete", transfer_bound(download))
+        end_download(picocom, BOOT_TIMEOUT)
+        picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
+        picocom.type(b"1\r")
+        picocom.wait_for("Image1 updated succeeded", BOOT_TIMEOUT)
+        expect_booted(picocom, 1, "demo application from the download")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_equal("slot byte", board.slot_byte(), 1)
+    expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
+
+
+@scenario
+def keys_typed_during_transfer(board):
+    """Keys typed on the line while sx sends go out between its bytes: the receiver refuses the blocks
+    they spoil, sx sends them again, and the download arrives whole."""
+    application, download = technician_board(board)
+    with board.runner(1, 1, "--one-line", "--send", download, "--line-speed", str(LINE_SPEED),
+                      seconds=BOOT_TIMEOUT + 2 * transfer_bound(download)) as runner:
+        position = runner.wait_for("Option? : ", 0)
+        runner.type(b"x")
+        position = runner.wait_for("Init serial done", position)
+        for keys in (b"2\r", b"x", b"\r\n1"):
+            time.sleep(2)
+            runner.type(keys)
+        position = runner.wait_for("(hit return to just boot image): ", position)
+        runner.type(b"2\r")
+        position = runner.wait_for("Image2 updated succeeded", position)
+        runner.wait_for("Option? : ", position)
+        runner.type(b"e")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_equal("last boot", boots_of(runner.console.text)[-1][-5:],
+                 launched(2, "demo application from the download"))
+    expect_equal("slot byte", board.slot_byte(), 2)
+    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+
+
 # Device faults set up with the kernel's own means: a small tmpfs, a flash chip that refuses to
 # change, an EEPROM that is not at its address, device nodes that are not there.
 
@@ -702,7 +871,7 @@ def run_scenario(name, launcher, probe, cpu, logs, keep):
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=logs)
     try:
         SCENARIOS[name](Board(workdir, launcher, probe, cpu))
-    except Failure as failure:
+    except (Failure, TerminalError) as failure:
         print(f"FAILED {name}: {failure}\nlogs kept in {workdir}", file=sys.stderr)
         return 1
     if keep:
