@@ -3,9 +3,11 @@ one end, the operator's at the other (run-board's own terminal, or a host pseudo
 terminal program opens), and sx in the operator's place while run-board sends a file.
 
 The runner relays the line's bytes. With a line speed set, a byte arrives no sooner than the time
-it takes on the wire (8N1: ten bits a byte), in each direction. The speeds that the two ends set
-are not compared: QEMU's UART takes the guest's divisor against a clock other than the one the
-guest's device tree gives, so the speed it reports is not the one the board set."""
+it takes on the wire (8N1: ten bits a byte), in each direction. On a pseudo-terminal the two ends'
+own speeds count as on a real line: QEMU sets the speed of the board's UART on its side (see
+devicetree.py for the UART clock that makes it the board's speed), the terminal program its own on
+the other; while they differ, every byte arrives as a UART reads a character sent at
+another speed, as a framing error, which Linux reads as a NUL byte."""
 import contextlib
 import os
 import pty
@@ -13,6 +15,7 @@ import select
 import socket
 import subprocess
 import sys
+import termios
 import time
 
 from boardbuild import say
@@ -22,6 +25,9 @@ QUEUE_LIMIT = 4096
 # The receiver's replies on the line: once sx has gone, what the board printed after the last of
 # them is the board's own text again, and the operator sees it
 XMODEM_REPLIES = b"\x06\x15\x18"
+FRAMING_ERROR = b"\0"
+# Bytes that left the board's UART just before it changed speed may reach the relay a moment after
+SPEED_CHANGE_GRACE = 0.05
 RECEIVER_PROMPT = b"Change the baud rate to 115200 bps and hit the <ENTER> key"
 # What the board says on the console when it waits for the operator's key on the download port, and
 # the key: a carriage return starts the transfer, a line feed ends it
@@ -92,6 +98,21 @@ class Pacer:
         return data
 
 
+def line_speed(fd):
+    """The speed set on a pseudo-terminal's slave (a termios B-constant), read through its master."""
+    try:
+        return termios.tcgetattr(fd)[5]
+    except termios.error:
+        return None
+
+
+def across(data, sent_at, read_at):
+    """DATA as a receiver set to READ_AT reads it from a sender set to SENT_AT (None: not modelled)."""
+    if data and None not in (sent_at, read_at) and sent_at != read_at:
+        return FRAMING_ERROR * len(data)
+    return data
+
+
 def write_all(fd, data):
     view = memoryview(data)
     while view:
@@ -105,6 +126,8 @@ def write_all(fd, data):
 
 class StdioEnd:
     """The operator at run-board's own standard input and output."""
+
+    speed = None
 
     def __init__(self):
         self.input = None if sys.stdin.closed else sys.stdin.fileno()
@@ -136,6 +159,10 @@ class PtyEnd:
         os.close(slave)
         os.set_blocking(self.master, False)
         self.attached = False
+
+    @property
+    def speed(self):
+        return line_speed(self.master)
 
     def hung_up(self):
         poller = select.poll()
@@ -172,6 +199,7 @@ class Sender:
     """sx -k in the operator's place on the line, with a copy of what the board said to it."""
 
     def __init__(self, path):
+        self.path = path
         self.relay_end, sender_end = socket.socketpair()
         self.process = subprocess.Popen(["sx", "-k", path], stdin=sender_end, stdout=sender_end,
                                         stderr=subprocess.DEVNULL)
@@ -179,6 +207,8 @@ class Sender:
         self.relay_end.setblocking(False)
         self.heard = bytearray()
         self.ended = False
+        # The transfer's time runs from sx's first byte (its first block) to its end
+        self.first_byte_at = None
 
     def fileno(self):
         return self.relay_end.fileno()
@@ -192,6 +222,8 @@ class Sender:
             data = b""
         if not data:
             self.ended = True
+        elif self.first_byte_at is None:
+            self.first_byte_at = time.monotonic()
         return data
 
     def write(self, data):
@@ -200,11 +232,17 @@ class Sender:
             self.relay_end.sendall(data)
 
     def close(self):
-        """sx's exit status, and what the board printed after its last reply to sx."""
+        """Reports how sx ended; gives what the board printed after its last reply to sx."""
         self.relay_end.close()
         status = self.process.wait()
+        report = f"sx ended with status {status}"
+        if status == 0 and self.first_byte_at is not None:
+            seconds = time.monotonic() - self.first_byte_at
+            size = os.path.getsize(self.path)
+            report += f": {size} bytes in {seconds:.2f} s from its first block ({size / seconds:.0f} bytes/s)"
+        say(report)
         last_reply = max(self.heard.rfind(byte) for byte in XMODEM_REPLIES)
-        return status, bytes(self.heard[last_reply + 1:])
+        return bytes(self.heard[last_reply + 1:])
 
 
 class Line:
@@ -219,10 +257,20 @@ class Line:
         self.operator = OperatorKeys() if send else None
         self.to_operator, self.to_board = Pacer(speed), Pacer(speed)
         self.sender, self.seen, self.asking = None, b"", False
+        self.board_speed, self.earlier_board_speed, self.board_speed_since = None, None, 0.0
 
     def device(self):
         """What QEMU opens as the UART's far side."""
         return os.ttyname(self.board_slave)
+
+    def sending_speed(self):
+        """The board UART's speed for the bytes that reach the relay now."""
+        speed, now = line_speed(self.board), time.monotonic()
+        if speed != self.board_speed:
+            self.earlier_board_speed, self.board_speed, self.board_speed_since = self.board_speed, speed, now
+        if now - self.board_speed_since < SPEED_CHANGE_GRACE and self.earlier_board_speed is not None:
+            return self.earlier_board_speed
+        return speed
 
     def pump(self, wait):
         """Relays for up to WAIT seconds, or less when a byte is due."""
@@ -235,14 +283,15 @@ class Line:
                 readers.append(self.sender)
         waits = [w for w in (self.to_operator.wait(), self.to_board.wait()) if w is not None]
         ready, _, _ = select.select(readers, [], [], min([wait, *waits]))
+        board_speed = self.sending_speed()
         if self.board in ready:
             try:
-                self.to_operator.put(os.read(self.board, 4096))
+                self.to_operator.put(across(os.read(self.board, 4096), board_speed, self.end.speed))
             except (BlockingIOError, OSError):
                 pass
         for end in self.end.readers():
             if end in ready:
-                self.to_board.put(self.end.read())
+                self.to_board.put(across(self.end.read(), self.end.speed, board_speed))
         if self.sender and self.sender in ready:
             self.to_board.put(self.sender.read())
         self.deliver()
@@ -278,9 +327,8 @@ class Line:
             self.sender, self.send = Sender(self.send), None
 
     def end_sending(self):
-        status, board_text = self.sender.close()
+        board_text = self.sender.close()
         self.sender = None
-        say(f"sx ended with status {status}")
         self.end.write(board_text)
         self.watch(board_text)
 

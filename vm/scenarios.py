@@ -592,11 +592,13 @@ def technician(board, slot, boots, download):
             picocom.close()
 
 
-def start_download(picocom):
-    """X, then switch the terminal to 115200 bit/s and hit Enter."""
-    picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+def start_download(picocom, at_menu=False):
+    """X at the menu, then switch the terminal to 115200 bit/s and hit Enter."""
+    if not at_menu:
+        picocom.wait_for("Option? : ", BOOT_TIMEOUT)
     picocom.type(b"x")
-    picocom.wait_for("Change the baud rate to 115200 bps and hit the <ENTER> key", BOOT_TIMEOUT)
+    picocom.wait_for("before initiating the download.", BOOT_TIMEOUT)
+    time.sleep(KEY_DELAY)
     picocom.set_speed(115200)
     picocom.type(b"\r")
     picocom.wait_for("Init serial done", BOOT_TIMEOUT)
@@ -605,12 +607,13 @@ def start_download(picocom):
 def end_download(picocom, seconds):
     """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter."""
     picocom.wait_for("Change the baud rate back to 9600 bps, hit the <ENTER> key", seconds)
+    time.sleep(KEY_DELAY)
     picocom.set_speed(9600)
     picocom.type(b"\r")
 
 
-def download_and_install(picocom, download, slot):
-    start_download(picocom)
+def download_and_install(picocom, download, slot, at_menu=False):
+    start_download(picocom, at_menu)
     picocom.send(download)
     picocom.wait_for("Transfer complete", transfer_bound(download))
     end_download(picocom, BOOT_TIMEOUT)
@@ -668,7 +671,7 @@ def technician_quits_transfer_then_retries(board):
         picocom.wait_for("Option? : ", BOOT_TIMEOUT)
         expect_equal("slot 2 after the transfer given up", board.flash_bytes(0x00800000, len(application)),
                      slot2_before)
-        download_and_install(picocom, download, 2)
+        download_and_install(picocom, download, 2, at_menu=True)
         expect_booted(picocom, 2, "demo application from the download")
         expect_equal("runner exit status", runner.finish(), 0)
     expect_equal("slot byte", board.slot_byte(), 2)

@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""Rescue downloads on the virtual board's one line paced at 115200 bit/s: the real kernel's UART
+and the static launcher's receiver at one end, lrzsz's sx -k at the other, relayed by run-board.
+
+For each size, a root file system record of exactly that many bytes is sent from the rescue menu;
+run-board times sx from its first block to its end. The figure is the payload rate against the
+line's payload limit at 115200 bit/s 8N1: 11520 bytes/s x 1024 / 1029 (each 1 KiB block carries
+five bytes of framing). The install that follows is not timed.
+
+Usage: line-speed.py [--sizes MIB ...] [--launcher PATH] [--mgmt-probe PATH] [--logs DIR]"""
+import argparse
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+# The board's modules are read from the checkout, which stays free of byte-code caches
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import boardbuild  # noqa: E402
+import scenario_records as records  # noqa: E402
+import scenarios  # noqa: E402
+
+LINE_SPEED = 115200
+PAYLOAD_LIMIT = LINE_SPEED / 10 * 1024 / 1029
+RECORD_HEADER = 16
+TRANSFER = re.compile(rb"sx ended with status 0: (\d+) bytes in ([\d.]+) s from its first block")
+
+
+def download_of(board, size):
+    """A root file system record of exactly SIZE bytes, so that every block is full."""
+    payload = bytes(i * 131 % 251 for i in range(size - RECORD_HEADER))
+    path = os.path.join(board.workdir, "download.bin")
+    records.write(path, records.record("rootfs", payload, 0x22))
+    return path
+
+
+def measure(board, size):
+    """Seconds that sx took to send SIZE bytes."""
+    download = download_of(board, size)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    seconds = scenarios.BOOT_TIMEOUT + 2 * size / PAYLOAD_LIMIT
+    with board.runner(1, 1, "--one-line", "--send", download, "--line-speed", str(LINE_SPEED),
+                      seconds=seconds) as runner:
+        runner.wait_for("Option? : ", 0)
+        runner.type(b"x")
+        runner.wait_for("Extracting images", 0)
+        with open(os.path.join(board.workdir, "run-board.log"), "rb") as log:
+            found = TRANSFER.search(log.read())
+    if not found or int(found[1]) != size:
+        raise scenarios.Failure("run-board did not report the transfer")
+    return float(found[2])
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(prog="line-speed.py", description=__doc__.split("\n\n")[0])
+    parser.add_argument("--sizes", type=int, nargs="+", default=[1], metavar="MIB")
+    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
+    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
+    parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR")
+    args = parser.parse_args(argv)
+    print(f"| download | sx's time | payload rate | share of {PAYLOAD_LIMIT:.0f} bytes/s |")
+    print("|---|---|---|---|")
+    for mib in args.sizes:
+        workdir = tempfile.mkdtemp(prefix=f"vm-line-speed-{mib}MiB-", dir=args.logs)
+        try:
+            seconds = measure(scenarios.Board(workdir, args.launcher, args.mgmt_probe, "e500mc"), mib << 20)
+        except scenarios.Failure as failure:
+            print(f"line-speed: {mib} MiB: {failure}; logs kept in {workdir}", file=sys.stderr)
+            return 1
+        shutil.rmtree(workdir, ignore_errors=True)
+        rate = (mib << 20) / seconds
+        minutes, rest = divmod(seconds, 60)
+        print(f"| {mib} MiB | {int(minutes)} min {rest:04.1f} s | {rate:.0f} bytes/s | {100 * rate / PAYLOAD_LIMIT:.1f} % |",
+              flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
