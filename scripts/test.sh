@@ -111,7 +111,8 @@ sdk_build() {
             cmake -S . -B build/sdk -G Ninja -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=powerpc \
             -DCMAKE_FIND_ROOT_PATH="$sysroot" -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
             -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
-            -DLAUNCHER_TESTS=OFF -DLAUNCHER_BENCH=OFF -DLAUNCHER_STATIC=$([[ $linkage == static ]] && echo ON || echo OFF)
+            -DLAUNCHER_TESTS=OFF -DLAUNCHER_BENCH=OFF -DLAUNCHER_INSTALL_BOOTDIR=/bin \
+            -DLAUNCHER_STATIC=$([[ $linkage == static ]] && echo ON || echo OFF)
         grep -qx "I2C_LIBRARY:FILEPATH=$sysroot/usr/lib/libi2c.a" build/sdk/CMakeCache.txt ||
             { echo "sdk: libi2c was not taken from the sysroot" >&2; return 1; }
         cmake --build build/sdk -j2
@@ -121,6 +122,15 @@ sdk_build() {
         check_installed "build/sdk-root-$linkage" "${linkage}ally" bin/launcher
         check_launcher_version "build/sdk-root-$linkage/bin/launcher"
     done
+    # Checked with a directory under build/, so that a failing refusal writes nowhere else
+    step "sdk: an install of the board's files without DESTDIR is refused"
+    rm -rf build/sdk-no-destdir
+    cmake build/sdk -DLAUNCHER_INSTALL_BOOTDIR="$root/build/sdk-no-destdir/bin" >/dev/null
+    if cmake --install build/sdk --prefix /usr || [[ -e build/sdk-no-destdir ]]; then
+        echo "sdk: the install without DESTDIR went ahead" >&2
+        return 1
+    fi
+    echo "sdk: the install without DESTDIR stopped with the error above, as it should"
 }
 
 step "installing build and test dependencies"
