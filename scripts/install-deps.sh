@@ -5,16 +5,16 @@
 # target takes, and lrzsz, whose sx is the real XMODEM sender that the interoperability tests run
 # against the receiver; valgrind, whose memcheck runs every test of the valgrind preset; clang-14 with
 # its runtime libraries (libFuzzer and the sanitizers) for the fuzz targets; the xz, tar and gzip that
-# imgtool runs to make application archives; and for the virtual board (vm/), QEMU's PowerPC system
-# emulator, Debian's kernel source with what building it takes, and python3 for the board's runner and
-# scenario driver. Runs as root (or through sudo where there is one).
+# imgtool runs to make application archives; file, which checks what the installs put in place; and
+# for the virtual board (vm/), QEMU's PowerPC system emulator, Debian's kernel source with what
+# building it takes, and python3 for the board's runner and scenario driver. Runs as root (or through sudo where there is one).
 set -euo pipefail
 
 packages=(
     cmake ninja-build make g++
     libgtest-dev libgmock-dev googletest libbenchmark-dev libi2c-dev zlib1g-dev
     g++-powerpc-linux-gnu qemu-user-static
-    dpkg-dev xz-utils tar gzip
+    dpkg-dev xz-utils tar gzip file
     lrzsz
     valgrind
     clang-14 libclang-rt-14-dev

@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is needed, then configures, builds and runs every test
 # for the host (debug build, then AddressSanitizer and UndefinedBehaviorSanitizer), runs each fuzz
-# target for a short bounded time, runs the tests for the PowerPC target under qemu-ppc-static, then
-# the scenarios on the virtual board (the ppc launcher booting under QEMU's PowerPC system emulation),
-# and last every host test under valgrind's memcheck. Between them, "bench" builds the benchmarks in
+# target for a short bounded time, runs the tests for the PowerPC target under qemu-ppc-static and
+# checks its staged install, builds and installs the launcher the way a root file system build does
+# ("sdk": the cross compiler and a sysroot given from outside, no preset, no toolchain file), then the
+# scenarios on the virtual board (the installed ppc launcher booting under QEMU's PowerPC system
+# emulation), and last every host test under valgrind's memcheck. Between them, "bench" builds the benchmarks in
 # the optimised release preset and runs each program a few iterations, without thresholds, so that
 # they keep building and running. Stops at the first step that fails.
 #
-# Usage: scripts/test.sh [preset...]     (default: dev bench asan fuzz ppc vm valgrind)
+# Usage: scripts/test.sh [preset...]     (default: dev bench asan fuzz ppc sdk vm valgrind)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan fuzz ppc vm valgrind)
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan fuzz ppc sdk vm valgrind)
 
 # Long enough for each fuzz target to get through its seeds and mutate them for a while; the long
 # runs happen outside the test command.
@@ -60,6 +62,77 @@ check_static_ppc() {
     echo "$program: static 32-bit big-endian PowerPC executable"
 }
 
+# What an install put under ROOT: exactly the files named, each a 32-bit big-endian PowerPC program
+# linked as asked (statically or dynamically, the words of file(1)).
+check_installed() {
+    local root=$1 linkage=$2 name description
+    shift 2
+    local found expected
+    found=$(cd "$root" && find . ! -type d | sort)
+    expected=$(printf './%s\n' "$@" | sort)
+    if [[ $found != "$expected" ]]; then
+        printf '%s holds:\n%s\nexpected:\n%s\n' "$root" "$found" "$expected" >&2
+        return 1
+    fi
+    for name in "$@"; do
+        description=$(file -b "$root/$name")
+        if [[ $description != "ELF 32-bit MSB "* || $description != *", PowerPC"* ||
+            $description != *", $linkage linked"* ]]; then
+            echo "$root/$name: not a $linkage linked 32-bit big-endian PowerPC program: $description" >&2
+            return 1
+        fi
+        echo "$root/$name: $description"
+    done
+}
+
+# The launcher takes no arguments; its version is a string in the binary.
+check_launcher_version() {
+    # grep reads to the end (no -q), so that strings is not cut off by a closed pipe
+    strings "$1" | grep -x 'launcher version 1.0.0' >/dev/null ||
+        { echo "$1: no 'launcher version 1.0.0' in it" >&2; return 1; }
+    echo "$1: launcher version 1.0.0"
+}
+
+# The launcher as a root file system build makes it: the cross compiler, its flags and the sysroot
+# come from the environment and the command line as an SDK gives them, with no preset and no
+# toolchain file of ours; libi2c is found in the sysroot. Then installed with DESTDIR, statically
+# linked and again dynamically.
+sdk_build() {
+    local sysroot=$root/build/sdk-sysroot linkage
+    step "sdk: a sysroot holding libi2c"
+    scripts/stage-libi2c.sh
+    rm -rf "$sysroot"
+    mkdir -p "$sysroot/usr"
+    cp -r build/ppc-stage/lib build/ppc-stage/include "$sysroot/usr/"
+    for linkage in static dynamic; do
+        step "sdk: configure and build, $linkage launcher"
+        CC=powerpc-linux-gnu-gcc CXX=powerpc-linux-gnu-g++ CFLAGS="-O2 --sysroot=$sysroot" \
+            CXXFLAGS="-O2 --sysroot=$sysroot" LDFLAGS="--sysroot=$sysroot" \
+            cmake -S . -B build/sdk -G Ninja -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=powerpc \
+            -DCMAKE_FIND_ROOT_PATH="$sysroot" -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
+            -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
+            -DLAUNCHER_TESTS=OFF -DLAUNCHER_BENCH=OFF -DLAUNCHER_INSTALL_BOOTDIR=/bin \
+            -DLAUNCHER_STATIC=$([[ $linkage == static ]] && echo ON || echo OFF)
+        grep -qx "I2C_LIBRARY:FILEPATH=$sysroot/usr/lib/libi2c.a" build/sdk/CMakeCache.txt ||
+            { echo "sdk: libi2c was not taken from the sysroot" >&2; return 1; }
+        cmake --build build/sdk -j2
+        step "sdk: staged install, $linkage launcher"
+        rm -rf "build/sdk-root-$linkage"
+        DESTDIR=$root/build/sdk-root-$linkage cmake --install build/sdk --prefix /usr
+        check_installed "build/sdk-root-$linkage" "${linkage}ally" bin/launcher
+        check_launcher_version "build/sdk-root-$linkage/bin/launcher"
+    done
+    # Checked with a directory under build/, so that a failing refusal writes nowhere else
+    step "sdk: an install of the board's files without DESTDIR is refused"
+    rm -rf build/sdk-no-destdir
+    cmake build/sdk -DLAUNCHER_INSTALL_BOOTDIR="$root/build/sdk-no-destdir/bin" >/dev/null
+    if cmake --install build/sdk --prefix /usr || [[ -e build/sdk-no-destdir ]]; then
+        echo "sdk: the install without DESTDIR went ahead" >&2
+        return 1
+    fi
+    echo "sdk: the install without DESTDIR stopped with the error above, as it should"
+}
+
 step "installing build and test dependencies"
 scripts/install-deps.sh
 
@@ -92,6 +165,10 @@ for preset in "${presets[@]}"; do
         ctest --preset vm
         continue
     fi
+    if [[ $preset == sdk ]]; then
+        sdk_build
+        continue
+    fi
     if [[ $preset == fuzz ]]; then
         step "fuzz: build and run each target for $FUZZ_SECONDS s"
         scripts/fuzz.sh "$FUZZ_SECONDS"
@@ -111,6 +188,11 @@ for preset in "${presets[@]}"; do
         step "ppc: checking that launcher and the board's mgmt_probe are static PowerPC programs"
         check_static_ppc build/ppc/src/launcher
         check_static_ppc build/ppc/vm/mgmt_probe
+        step "ppc: staged install: the board's files alone"
+        rm -rf build/ppc-root
+        DESTDIR=$root/build/ppc-root cmake --install build/ppc --prefix /usr
+        check_installed build/ppc-root statically bin/launcher
+        check_launcher_version build/ppc-root/bin/launcher
     fi
 
     step "$preset: test"

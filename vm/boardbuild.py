@@ -1,6 +1,7 @@
-"""The virtual board's build steps: the ppc launcher, the kernel and busybox (cached outside the
-checkout by vm/build-kernel.sh and vm/build-busybox.sh), the board's demo programs and the initramfs.
-Each step says on standard error what it is doing."""
+"""The virtual board's build steps: the ppc launcher installed into a staging root as an integrator's
+root file system build installs it, the kernel and busybox (cached outside the checkout by
+vm/build-kernel.sh and vm/build-busybox.sh), the board's demo programs and the initramfs. Each step
+says on standard error what it is doing."""
 import gzip
 import os
 import shutil
@@ -10,8 +11,10 @@ import sys
 VM = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(VM)
 BUILD = os.path.join(ROOT, "build", "vm")
-DEFAULT_LAUNCHER = os.path.join(ROOT, "build", "ppc", "src", "launcher")
-DEFAULT_MGMT_PROBE = os.path.join(ROOT, "build", "ppc", "vm", "mgmt_probe")
+# The ppc preset's board files and the virtual board's test program, installed with the prefix /usr
+STAGE = os.path.join(BUILD, "stage")
+DEFAULT_LAUNCHER = os.path.join(STAGE, "bin", "launcher")
+DEFAULT_MGMT_PROBE = os.path.join(STAGE, "bin", "mgmt-probe")
 IMGTOOL = os.path.join(ROOT, "build", "dev", "tools", "imgtool", "imgtool")
 CROSS = "powerpc-linux-gnu-"
 SYSROOT_LIB = "/usr/powerpc-linux-gnu/lib"
@@ -26,22 +29,56 @@ def run(command, **kwargs):
     subprocess.run(command, check=True, **kwargs)
 
 
-def project_programs(launcher_path=None, probe_path=None):
-    """The board's programs built from the project: the static ppc launcher and the management link
-    probe. A path given is taken as it is; the others are brought up to date in the ppc preset."""
+def staged_root():
+    """Builds the ppc preset's launcher and management link probe and installs them into STAGE, as a
+    root file system build does: DESTDIR, the prefix /usr, the components board and board-test."""
+    # Built every time (incrementally, so at once when nothing changed): a program left over from an
+    # older checkout must not be what the board runs.
+    say("building the ppc launcher and mgmt_probe (scripts/stage-libi2c.sh, cmake --preset ppc)")
+    run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
+    if not os.path.isfile(os.path.join(ROOT, "build", "ppc", "CMakeCache.txt")):
+        run(["cmake", "--preset", "ppc"], cwd=ROOT, stdout=sys.stderr)
+    run(["cmake", "--build", "--preset", "ppc", "--target", "launcher", "mgmt_probe", "-j", "2"],
+        cwd=ROOT, stdout=sys.stderr)
+    say(f"installing them into {STAGE} (cmake --install build/ppc --prefix /usr, DESTDIR)")
+    # A fresh root swapped in whole: nothing left from an older install, and a board booting
+    # meanwhile reads whole files
+    fresh = f"{STAGE}.{os.getpid()}.part"
+    shutil.rmtree(fresh, ignore_errors=True)
+    for component in ("board", "board-test"):
+        run(["cmake", "--install", os.path.join(ROOT, "build", "ppc"), "--prefix", "/usr", "--component", component],
+            cwd=ROOT, stdout=sys.stderr, env={**os.environ, "DESTDIR": fresh})
+    old = f"{STAGE}.{os.getpid()}.old"
+    if os.path.isdir(STAGE):
+        os.replace(STAGE, old)
+    os.replace(fresh, STAGE)
+    shutil.rmtree(old, ignore_errors=True)
+    return STAGE
+
+
+def staged_files(stage):
+    """The files of a staging root by their names in the board's root file system."""
+    files = {}
+    for directory, _, names in os.walk(stage):
+        for name in names:
+            path = os.path.join(directory, name)
+            files[os.path.relpath(path, stage)] = path
+    return files
+
+
+def project_files(launcher_path=None, probe_path=None):
+    """The board's files from the project, by their names in the root file system: those of a fresh
+    staged install, or the launcher and the management link probe given, which are taken as they
+    are (a campaign may boot an older launcher)."""
     for path in (launcher_path, probe_path):
         if path and not os.path.isfile(path):
             raise SystemExit(f"vm: no program at {path}")
-    targets = [target for target, path in (("launcher", launcher_path), ("mgmt_probe", probe_path)) if not path]
-    if targets:
-        # Built every time (incrementally, so at once when nothing changed): a program left over from
-        # an older checkout must not be what the board runs.
-        say(f"building the ppc {' and '.join(targets)} (scripts/stage-libi2c.sh, cmake --preset ppc)")
-        run([os.path.join(ROOT, "scripts", "stage-libi2c.sh")], cwd=ROOT, stdout=sys.stderr)
-        if not os.path.isfile(os.path.join(ROOT, "build", "ppc", "CMakeCache.txt")):
-            run(["cmake", "--preset", "ppc"], cwd=ROOT, stdout=sys.stderr)
-        run(["cmake", "--build", "--preset", "ppc", "--target", *targets, "-j", "2"], cwd=ROOT, stdout=sys.stderr)
-    return launcher_path or DEFAULT_LAUNCHER, probe_path or DEFAULT_MGMT_PROBE
+    files = staged_files(staged_root()) if not (launcher_path and probe_path) else {}
+    if launcher_path:
+        files["bin/launcher"] = launcher_path
+    if probe_path:
+        files["bin/mgmt-probe"] = probe_path
+    return files
 
 
 def imgtool():
@@ -142,21 +179,28 @@ class Cpio:
         return bytes(self.data)
 
 
-def initramfs(cpu, launcher_path, probe_path, kernel_dir, busybox_dir):
+def initramfs(cpu, project, kernel_dir, busybox_dir):
     """The board's root file system: busybox, the board's scripts and programs, the cross sysroot's
-    loader and libc for the dynamic programs, i2c-stub for this kernel, the launcher and the
-    management link probe."""
+    loader and libc for the dynamic programs, i2c-stub for this kernel, and the project's files (the
+    launcher and the management link probe)."""
     say(f"making the initramfs for {cpu}")
     board = os.path.join(VM, "board")
-    own = {"bin/launcher": launcher_path, "bin/mgmt-probe": probe_path, "init": os.path.join(board, "init"),
+    own = {"init": os.path.join(board, "init"),
            "bin/board-state": os.path.join(board, "board-state"), "bin/lzma": os.path.join(board, "lzma"),
            "sbin/reboot": os.path.join(board, "reboot"), "sbin/poweroff": os.path.join(board, "poweroff"),
            "lib/ld.so.1": os.path.join(SYSROOT_LIB, "ld.so.1"),
            "lib/libc.so.6": os.path.join(SYSROOT_LIB, "libc.so.6"),
            "lib/modules/i2c-stub.ko": os.path.join(kernel_dir, "i2c-stub.ko")}
     own.update(board_programs())
+    own.update(project)
     archive = Cpio()
-    for name in ("bin", "sbin", "usr", "usr/bin", "usr/sbin", "lib", "lib/modules", "dev", "proc", "sys", "tmp"):
+    directories = {"bin", "sbin", "usr", "usr/bin", "usr/sbin", "lib", "lib/modules", "dev", "proc", "sys", "tmp"}
+    for name in own:
+        parent = os.path.dirname(name)
+        while parent:
+            directories.add(parent)
+            parent = os.path.dirname(parent)
+    for name in sorted(directories):
         archive.directory(name)
     archive.device("dev/console", 5, 1)
     archive.file("bin/busybox", os.path.join(busybox_dir, "busybox"))
@@ -185,7 +229,7 @@ def board(cpu, launcher_path=None, probe_path=None):
     for tool in (CROSS + "gcc", "qemu-system-ppc"):
         if not shutil.which(tool):
             raise SystemExit(f"vm: {tool} is missing (run scripts/install-deps.sh)")
-    launcher_path, probe_path = project_programs(launcher_path, probe_path)
+    project = project_files(launcher_path, probe_path)
     kernel_dir = kernel(cpu)
     busybox_dir = busybox()
-    return os.path.join(kernel_dir, "vmlinux"), initramfs(cpu, launcher_path, probe_path, kernel_dir, busybox_dir)
+    return os.path.join(kernel_dir, "vmlinux"), initramfs(cpu, project, kernel_dir, busybox_dir)

@@ -305,6 +305,14 @@ TEST(Usage, EveryCommandHasHelp)
     }
 }
 
+TEST(Usage, VersionIsTheProjectVersion)
+{
+    const ToolRun r = imgtool({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "imgtool 1.0.0\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(Env, RefusesAFileOfAnotherSize)
 {
     TempDir dir;

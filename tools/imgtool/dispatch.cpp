@@ -27,7 +27,7 @@ void print_help(std::ostream& out)
     for (const Command& command : kCommands)
         out << "  " << pad(command.name, 7) << command.summary << '\n';
     out << "\n"
-           "'imgtool COMMAND --help' describes a command.\n"
+           "'imgtool COMMAND --help' describes a command; 'imgtool --version' prints the version.\n"
            "Exit status: 0 for success, 1 for a failure or a damaged input, 2 for a usage error.\n";
 }
 
@@ -43,6 +43,10 @@ int imgtool_main(int argc, const char* const* argv, std::ostream& out, std::ostr
     const std::string name = argv[1];
     if (name == "--help" || name == "-h") {
         print_help(out);
+        return EXIT_OK;
+    }
+    if (name == "--version") {
+        out << "imgtool " LAUNCHER_VERSION "\n";
         return EXIT_OK;
     }
     const Args args(argv + 2, argv + argc);
