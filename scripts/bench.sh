@@ -2,8 +2,9 @@
 # The performance figures of README's Performance section: builds the benchmarks in the optimised
 # release preset and runs them, the CRC and the flash roads with several repetitions (medians
 # reported), the XMODEM figures once (the line efficiency is on virtual time, the sx transfer takes
-# most of a minute); last the boot time on the virtual board (vm/boot-time.py, 5 boots of each kind),
-# when the board can be built here.
+# most of a minute); last, when the board can be built here, the boot time on the virtual board
+# (vm/boot-time.py, 5 boots of each kind) and a 1 MiB rescue download on its line paced at 115200
+# bit/s (vm/line-speed.py, about two minutes).
 #
 # Usage: scripts/bench.sh [repetitions]     (default: 9)
 set -euo pipefail
@@ -26,6 +27,7 @@ board_builds() {
 }
 if board_builds; then
     vm/boot-time.py
+    vm/line-speed.py --sizes 1
 else
-    echo "bench: boot time on the virtual board skipped: the board cannot be built on this machine"
+    echo "bench: the virtual board's boot time and line speed skipped: the board cannot be built on this machine"
 fi

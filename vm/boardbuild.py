@@ -13,8 +13,6 @@ ROOT = os.path.dirname(VM)
 BUILD = os.path.join(ROOT, "build", "vm")
 # The ppc preset's board files and the virtual board's test program, installed with the prefix /usr
 STAGE = os.path.join(BUILD, "stage")
-DEFAULT_LAUNCHER = os.path.join(STAGE, "bin", "launcher")
-DEFAULT_MGMT_PROBE = os.path.join(STAGE, "bin", "mgmt-probe")
 IMGTOOL = os.path.join(ROOT, "build", "dev", "tools", "imgtool", "imgtool")
 CROSS = "powerpc-linux-gnu-"
 SYSROOT_LIB = "/usr/powerpc-linux-gnu/lib"

@@ -121,8 +121,9 @@ def report(record_size, boots, cpu, total, timed_total, parts):
 def main(argv):
     parser = argparse.ArgumentParser(prog="boot-time.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("--boots", type=int, default=5, metavar="N", help="boots of each kind (default 5)")
-    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
-    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
+    parser.add_argument("--launcher", help="the ppc launcher to boot (default: the ppc preset's, installed "
+                        "into a staging root, built when missing)")
+    parser.add_argument("--mgmt-probe", help="the ppc management link probe (default: as the launcher)")
     parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
                         help="where the flash and the boots' logs are kept (removed when all boots succeed)")

@@ -56,8 +56,9 @@ def measure(board, size):
 def main(argv):
     parser = argparse.ArgumentParser(prog="line-speed.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("--sizes", type=int, nargs="+", default=[1], metavar="MIB")
-    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
-    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
+    parser.add_argument("--launcher", help="the ppc launcher to boot (default: the ppc preset's, installed "
+                        "into a staging root, built when missing)")
+    parser.add_argument("--mgmt-probe", help="the ppc management link probe (default: as the launcher)")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR")
     args = parser.parse_args(argv)
     print(f"| download | sx's time | payload rate | share of {PAYLOAD_LIMIT:.0f} bytes/s |")

@@ -210,8 +210,9 @@ def main(argv):
     parser.add_argument("--series", action="append", choices=tuple(SERIES), help="slot installed into "
                         "(repeatable; default both)")
     parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
-    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
-    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
+    parser.add_argument("--launcher", help="the ppc launcher to boot (default: the ppc preset's, installed "
+                        "into a staging root, built when missing)")
+    parser.add_argument("--mgmt-probe", help="the ppc management link probe (default: as the launcher)")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
                         help="where the campaign keeps its boards (removed when it passes)")
     args = parser.parse_args(argv)

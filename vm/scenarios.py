@@ -248,8 +248,10 @@ class Board:
         """The runner on a fresh EEPROM holding SLOT, or on the board's EEPROM as it is when SLOT is None."""
         seconds = seconds or BOOT_TIMEOUT * boots
         eeprom = ["--eeprom", self.eeprom] if slot is None else ["--slot", str(slot)]
+        programs = [word for option, path in (("--launcher", self.launcher), ("--mgmt-probe", self.probe)) if path
+                    for word in (option, path)]
         command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--flash-backend", self.flash_backend,
-                   *eeprom, "--workdir", self.workdir, "--launcher", self.launcher, "--mgmt-probe", self.probe,
+                   *eeprom, "--workdir", self.workdir, *programs,
                    "--boots", str(boots), "--timeout", str(HARD_BOUND * seconds), *options]
         runner = Runner(command, self.workdir, seconds)
         try:
@@ -888,8 +890,9 @@ def run_scenario(name, launcher, probe, cpu, logs, keep):
 def main(argv):
     parser = argparse.ArgumentParser(prog="scenarios.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("name", nargs="?", choices=sorted(SCENARIOS))
-    parser.add_argument("--launcher", default=boardbuild.DEFAULT_LAUNCHER)
-    parser.add_argument("--mgmt-probe", default=boardbuild.DEFAULT_MGMT_PROBE)
+    parser.add_argument("--launcher", help="the ppc launcher to boot (default: the ppc preset's, installed "
+                        "into a staging root, built when missing)")
+    parser.add_argument("--mgmt-probe", help="the ppc management link probe (default: as the launcher)")
     parser.add_argument("--cpu", choices=boardbuild.CPUS, default="e500mc")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR",
                         help="where each scenario keeps its flash, state and logs (removed when it passes)")
