@@ -683,7 +683,8 @@ def technician_quits_transfer_then_retries(board):
 @scenario
 def technician_sends_before_asked(board):
     """The send started before the switch to 115200 and the Enter: sx waits for a receiver that
-    waits for the Enter; Ctrl-C ends sx, and the download done as README says installs."""
+    waits for the Enter; Ctrl-C ends sx, and the download done as README says installs. Then the
+    technician quits picocom."""
     application, download = technician_board(board)
     with technician(board, 1, 1, download) as (runner, picocom):
         picocom.wait_for("Option? : ", BOOT_TIMEOUT)
@@ -703,8 +704,13 @@ def technician_sends_before_asked(board):
         picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
         picocom.type(b"1\r")
         picocom.wait_for("Image1 updated succeeded", BOOT_TIMEOUT)
-        expect_booted(picocom, 1, "demo application from the download")
+        # Quitting picocom closes the line: run-board stops the board and ends
+        picocom.wait_for("Option? : ", BOOT_TIMEOUT)
+        picocom.quit()
         expect_equal("runner exit status", runner.finish(), 0)
+    with open(os.path.join(board.workdir, "run-board.log")) as log:
+        if "the terminal program closed the board's line" not in log.read():
+            raise Failure("run-board did not end with the terminal program")
     expect_equal("slot byte", board.slot_byte(), 1)
     expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
 
