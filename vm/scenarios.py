@@ -633,6 +633,13 @@ def technician_board(board):
     return application, download
 
 
+def expect_installed(board, slot, application):
+    """The slot byte names SLOT, which holds APPLICATION."""
+    expect_equal("slot byte", board.slot_byte(), slot)
+    expect_equal(f"slot {slot}", board.flash_bytes({1: 0x00000000, 2: 0x00800000}[slot], len(application)),
+                 application)
+
+
 def expect_booted(picocom, slot, text):
     """E at the menu boots the slot, and its application runs."""
     picocom.wait_for("Option? : ", BOOT_TIMEOUT)
@@ -652,8 +659,7 @@ def technician_downloads_with_picocom(board):
         picocom.wait_for("board: reboot", BOOT_TIMEOUT)
         expect_booted(picocom, 2, "demo application from the download")
         expect_equal("runner exit status", runner.finish(), 0)
-    expect_equal("slot byte", board.slot_byte(), 2)
-    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+    expect_installed(board, 2, application)
 
 
 @scenario
@@ -676,8 +682,7 @@ def technician_quits_transfer_then_retries(board):
         download_and_install(picocom, download, 2, at_menu=True)
         expect_booted(picocom, 2, "demo application from the download")
         expect_equal("runner exit status", runner.finish(), 0)
-    expect_equal("slot byte", board.slot_byte(), 2)
-    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+    expect_installed(board, 2, application)
 
 
 @scenario
@@ -711,8 +716,7 @@ def technician_sends_before_asked(board):
     with open(os.path.join(board.workdir, "run-board.log")) as log:
         if "the terminal program closed the board's line" not in log.read():
             raise Failure("run-board did not end with the terminal program")
-    expect_equal("slot byte", board.slot_byte(), 1)
-    expect_equal("slot 1", board.flash_bytes(0x00000000, len(application)), application)
+    expect_installed(board, 1, application)
 
 
 @scenario
@@ -736,8 +740,7 @@ def keys_typed_during_transfer(board):
         expect_equal("runner exit status", runner.finish(), 0)
     expect_equal("last boot", boots_of(runner.console.text)[-1][-5:],
                  launched(2, "demo application from the download"))
-    expect_equal("slot byte", board.slot_byte(), 2)
-    expect_equal("slot 2", board.flash_bytes(0x00800000, len(application)), application)
+    expect_installed(board, 2, application)
 
 
 # Device faults set up with the kernel's own means: a small tmpfs, a flash chip that refuses to
