@@ -15,7 +15,7 @@
 
 #include "fuzz_support.h"
 #include "platform/os.h"
-#include "tests/xmodem/sender.h"
+#include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/launch.h"
-#include "launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::string booting(int slot) { return "out:Booting image '" + std::to_string(sl
 void put_slot(sim::Board& board, int slot, Slot kind)
 {
     std::vector<uint8_t> record =
-        make_record(kind == Slot::BadMagic ? kMagicKernel : kMagicApplication, payload_of(slot));
+        record_bytes(kind == Slot::BadMagic ? kMagicKernel : kMagicApplication, payload_of(slot));
     if (kind == Slot::BadCrc)
         record.back() ^= 0x01;
     if (kind != Slot::Erased)
@@ -121,23 +121,23 @@ const Lines kDiagnostics = {"out:install diags image\n", "sh:mkdir -p /tmp/home/
 const Lines kToSlot2 = {booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2)};
 
 const BootCase kBootCases[] = {
-    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicDiagnostics, "diag")); },
+    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicDiagnostics, "diag")); },
      Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag"},
     {"DiagnosticsInSlot2",
      [](sim::Board& b) {
          b.i2c.eeprom()[1] = 2;
-         b.flash.load(kSlot2Base, make_record(kMagicDiagnostics, "diag"));
+         b.flash.load(kSlot2Base, record_bytes(kMagicDiagnostics, "diag"));
      },
      Lines{booting(2)} + kUnpackAndDecompress + kDiagnostics, "diag"},
-    {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicApplication, "")); },
+    {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, "")); },
      Lines{booting(1)} + kLaunch, ""},
-    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicApplication, kLargest)); },
+    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kLargest)); },
      Lines{booting(1)} + kLaunch, kLargest},
     // The record read stops half way and fails.  The unread half of a fresh buffer holds zeros,
     // the same as the record's own, so only the failed read tells that it was not read.
     {"RecordReadShort",
      [](sim::Board& b) {
-         b.flash.load(kSlot1Base, make_record(kMagicApplication, kMostlyZeros));
+         b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kMostlyZeros));
          put_slot(b, 2, Slot::Good);
          b.flash.faults.push_back({sim::FlashOp::Read, 3, std::nullopt, true});
      },
@@ -178,7 +178,7 @@ const BootCase kBootCases[] = {
     {"DebuggerFromOtherSlot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
-         b.flash.load(kSlot2Base, make_record(kMagicApplication, "gdb!"));
+         b.flash.load(kSlot2Base, record_bytes(kMagicApplication, "gdb!"));
          load_env(b, {"gdb=on"});
          b.shell.on("gunzip /tmp/gdb.gz", [](sim::Board& board, const std::string&) {
              board.write_file("/tmp/gdb", "");

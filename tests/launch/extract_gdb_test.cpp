@@ -4,7 +4,7 @@
 
 #include "flash/flash.h"
 #include "launch/launch.h"
-#include "launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ TEST_P(DebuggerCopy, WritesThePayloadAndDecompressesIt)
     const CopyCase& c = GetParam();
     const std::string payload = debugger_payload();
     sim::Board board;
-    board.flash.load(c.other_base, make_record(c.magic, payload));
+    board.flash.load(c.other_base, record_bytes(c.magic, payload));
 
     sim::Run r = extract(board, c.booted);
 
@@ -71,14 +71,14 @@ struct RefusalCase {
     bool opened = true;
 };
 
-void put_debugger(sim::Board& board) { board.flash.load(kSlot2Base, make_record(kMagicApplication, "gdb!")); }
+void put_debugger(sim::Board& board) { board.flash.load(kSlot2Base, record_bytes(kMagicApplication, "gdb!")); }
 
 const char kExtracting[] = "Extracting GDB from image slot 2\n";
 const std::string kFound = std::string(kExtracting) + "Found GDB image 2 of length = 4.\n";
 
 const RefusalCase kRefusals[] = {
     {"ErasedSlot", [](sim::Board&) {}, kExtracting, "Image has invalid header 0xffffffff\n"},
-    {"WrongMagic", [](sim::Board& b) { b.flash.load(kSlot2Base, make_record(kMagicRootFs, "x")); },
+    {"WrongMagic", [](sim::Board& b) { b.flash.load(kSlot2Base, record_bytes(kMagicRootFs, "x")); },
      kExtracting, "Image has invalid header 0x44a414e\n"},
     {"LengthBeyondSlot", [](sim::Board& b) { put_header(b, kSlot2Base, 0x007FFFF1); }, kExtracting,
      "GDB image length 8388593 does not fit its slot.\n"},
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Records, DebuggerRefusal, testing::ValuesIn(kRefusals),
 TEST(DebuggerCopy, EmptyPayloadIsStillDecompressed)
 {
     sim::Board board;
-    board.flash.load(kSlot2Base, make_record(kMagicApplication, ""));
+    board.flash.load(kSlot2Base, record_bytes(kMagicApplication, ""));
     sim::Run r = extract(board, 1);
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(board.read_file("/tmp/gdb.gz"), "");

@@ -9,8 +9,8 @@
 #include "launch/launch.h"
 #include "rescue/rescue.h"
 #include "sim/board.h"
-#include "tests/launch/launch_support.h"
-#include "tests/xmodem/sender.h"
+#include "tests/support/launch_support.h"
+#include "tests/support/sender.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ sim::Run rescue(sim::Board& board)
 
 TEST(RescueDownload, InstallsTheReceivedRecordsAndShowsTheMenuAgain)
 {
-    const std::vector<uint8_t> kernel = make_record(kMagicKernel, std::string(3000, 'k'));
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, std::string(3000, 'k'));
     sim::Board board;
     board.serial.peer = sender_of(kernel);
     board.console.keys("xe");
@@ -100,7 +100,7 @@ TEST(RescueDownload, AnInterruptDuringTheDownloadIsForgottenAfterIt)
 // selects that slot, and the boot that follows starts it.
 TEST(RescueDownload, ABootInstallsADownloadedApplicationAndStartsIt)
 {
-    const std::vector<uint8_t> application = make_record(kMagicApplication, "downloaded archive");
+    const std::vector<uint8_t> application = record_bytes(kMagicApplication, "downloaded archive");
     sim::Board board;
     load_env(board, {"diagnostics=rescue"});
     board.serial.peer = sender_of(application);
@@ -129,7 +129,7 @@ TEST(RescueDownload, TheWholeRoadOpensEachDeviceAsItsUseNeedsAndClosesOnlyWhatIt
     using ::testing::Not;
     sim::Board board;
     load_env(board, {"diagnostics=rescue"});
-    board.serial.peer = sender_of(make_record(kMagicApplication, "downloaded archive"));
+    board.serial.peer = sender_of(record_bytes(kMagicApplication, "downloaded archive"));
     board.console.keys("x2\ne");
     unpack_compatible_image(board);
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "imgtool_support.h"
+#include "tests/support/imgtool_support.h"
 
 using namespace std::string_literals;
 

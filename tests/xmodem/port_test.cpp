@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/os.h"
-#include "sender.h"
+#include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "sender.h"
+#include "tests/support/sender.h"
 
 namespace {
 

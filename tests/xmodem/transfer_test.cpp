@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <utility>
 
-#include "sender.h"
+#include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "flash_board.h"
+#include "tests/support/flash_board.h"
 
 namespace {
 

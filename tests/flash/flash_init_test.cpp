@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "flash/mtd.h"
-#include "flash_board.h"
+#include "tests/support/flash_board.h"
 
 namespace {
 
