@@ -38,5 +38,7 @@ struct FlashArea {
 
 std::span<const FlashArea> flash_areas();
 bool area_holds(const FlashArea& area, uint32_t magic);
+// Whether the rescue installer writes records of this magic into flash, and so checks their CRC.
+bool is_installed_type(uint32_t magic);
 // "application or diagnostics", "kernel", ...
 std::string held_types(const FlashArea& area);
