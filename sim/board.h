@@ -144,6 +144,9 @@ struct ConsoleInput {
 class Console {
 public:
     bool is_tty = true;                   // false: the terminal settings calls fail with ENOTTY
+    // The program starts without standard input: descriptor 0 is free, and the first device it
+    // opens gets it, as Linux gives out the lowest free descriptor.
+    bool input_closed = false;
     // Standard output fully buffered, as when the console is a pipe or a file: output that is not
     // flushed before a shell command or an exec then shows after it, or is lost.
     bool output_is_pipe = false;
@@ -239,6 +242,7 @@ private:
 class Serial {
 public:
     bool missing = false;                 // "/dev/ttyS0" does not open
+    bool settings_read_fails = false;     // tcgetattr on the port fails with EIO; setting them works
     std::shared_ptr<SerialPeer> peer;     // nothing: the line stays silent
     // Real device to pass the port through to (a pty of an interop test); the clock then runs in
     // real time for sleeps.

@@ -133,6 +133,22 @@ TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
               (Lines{"open:/dev/ttyS0", "open:/tmp/image", "close:/dev/ttyS0", "close:/tmp/image"}));
 }
 
+// A port whose settings cannot be read is left in the download's settings, not given zeros.
+TEST(TerminalSettings, SettingsThatCouldNotBeReadAreNotPutBack)
+{
+    auto peer = operator_ready();
+    peer->on(0x43, {0x04}).on(0x15, {0x04});
+    operator_done(*peer);
+
+    sim::Board board;
+    board.serial.settings_read_fails = true;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 0);
+    const Lines tty = r.steps({sim::Event::Kind::Tty});
+    EXPECT_EQ(Lines(tty.begin() + 4, tty.end()), (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush", "tty:/dev/ttyS0 flow"}));
+}
+
 TEST(TerminalSettings, DownloadSettingsAreRaw8N1AndKeepTheRest)
 {
     sim::Board board;
