@@ -290,7 +290,9 @@ enum class End {
 };
 
 struct Event {
-    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Sync, Note };
+    // Key: a key the program read from the console.  What it wrote to the console before that read
+    // shows before it only if it had left the program's buffer by then, as on a terminal.
+    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Sync, Note, Key };
     Kind kind;
     uint64_t at_us;
     std::string text;
@@ -322,8 +324,9 @@ struct Run {
     // The events as "kind:text" lines ("out:...", "err:...", "sh:...", "sleep:<us>", "exec:<path>",
     // "exit:<status>", "powercut", "open:<path>", "close:<path>" ("close:fd <n>" for a descriptor
     // the program did not open), "access:<path>", "tty:...",
-    // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "sync", "note:..."), adjacent output of one
-    // stream, adjacent serial bytes of one direction and adjacent sleeps merged.
+    // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "sync", "note:...", "key:<keys>"), adjacent
+    // output of one stream, adjacent keys, adjacent serial bytes of one direction and adjacent sleeps
+    // merged.
     std::vector<std::string> steps() const;
     // Only the steps of the given kinds, in order, output of one stream merged again where the
     // steps left out stood between its pieces.

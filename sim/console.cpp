@@ -67,6 +67,7 @@ ssize_t console_read(void* buf, size_t count) {
         }
         if (count == 0) return 0;
         *static_cast<uint8_t*>(buf) = entry.key;
+        record(Event::Kind::Key, buf, 1);
         return 1;
     }
     return 0;
