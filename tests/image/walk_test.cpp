@@ -41,6 +41,8 @@ const EndCase kEnds[] = {
     {"DiagnosticsCutShort", text_of(record_bytes(kMagicDiagnostics, "diagnostics")).substr(0, 20), ""},
     {"ShortPaddingAfterRecord", boot_record() + std::string(15, '\x1A'), kBootWritten},
     {"BlockOfPaddingAfterRecord", boot_record() + std::string(1023, '\x1A'), kBootWritten},
+    // A record of no payload is a whole record of 16 bytes, and the walk goes on behind it.
+    {"EmptyRecordThenRecord", text_of(record_bytes(kMagicDiagnostics, "")) + boot_record(), kBootWritten},
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
