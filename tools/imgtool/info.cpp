@@ -118,8 +118,8 @@ bool show_area(InputFile& file, const FlashArea& area, std::ostream& out)
 bool show_environment(InputFile& file, std::ostream& out)
 {
     out << "  " << pad("environment", 12) << hex32(FLASH_ENV_BASE) << "  ";
-    std::vector<uint8_t> block(ENV_BLOCK_SIZE);
-    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), ENV_BLOCK_SIZE)) {
+    std::vector<uint8_t> block(FLASH_ENV_SIZE);
+    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), FLASH_ENV_SIZE)) {
         out << "read failed\n";
         return false;
     }
@@ -149,12 +149,8 @@ bool walk_flash_image(InputFile& file, std::ostream& out)
 int run_info(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto mistake = parse_args(args, {}, parsed))
-        return report_usage(io, "info", *mistake);
-    if (parsed.help) {
-        print_help(io.out);
-        return EXIT_OK;
-    }
+    if (auto status = parse_command("info", args, {}, print_help, io, parsed))
+        return *status;
     if (parsed.operands.empty())
         return report_usage(io, "info", "expected at least one FILE");
 

@@ -7,8 +7,8 @@
 
 #include "flash/flash_layout.h"
 
-// The board's one flash device; the boot-loader environment block is its last 128 KiB.
-constexpr uint32_t FLASH_IMAGE_SIZE = 0x04000000;
+// The board's one flash device, which the boot-loader environment block ends.
+constexpr uint32_t FLASH_IMAGE_SIZE = FLASH_ENV_BASE + FLASH_ENV_SIZE;
 
 struct RecordType {
     const char* name;
