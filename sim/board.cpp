@@ -323,8 +323,6 @@ std::vector<uint8_t> Flash::bytes(uint32_t offset, uint32_t length) const {
     return {array_ + offset, array_ + offset + length};
 }
 
-void Flash::erase_all() { std::memset(array_, 0xFF, kArraySize); }
-
 FlashCounters Flash::counters() const { return state_->flash_counters; }
 
 uint8_t* I2c::eeprom() { return state_->eeprom; }

@@ -67,7 +67,6 @@ public:
     uint8_t* data();
     void load(uint32_t offset, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> bytes(uint32_t offset, uint32_t length) const;
-    void erase_all();
     // Counters of the last run.
     FlashCounters counters() const;
 
@@ -190,22 +189,6 @@ public:
     virtual ~SerialPeer() = default;
     virtual void receive(uint8_t byte, uint64_t now_us) = 0;   // the board sent a byte
     virtual std::optional<uint8_t> send(uint64_t now_us) = 0; // the next byte for the board, if any now
-};
-
-// A peer that sends fixed bytes at fixed times and keeps what it received.
-class ScriptedPeer : public SerialPeer {
-public:
-    ScriptedPeer& at(uint64_t time_us, const std::vector<uint8_t>& bytes);
-    void receive(uint8_t byte, uint64_t now_us) override;
-    std::optional<uint8_t> send(uint64_t now_us) override;
-
-private:
-    struct Timed {
-        uint64_t time_us;
-        uint8_t byte;
-    };
-    std::vector<Timed> script_;
-    size_t next_ = 0;
 };
 
 // A peer that answers the board.  Its steps happen in order: each sends its bytes once the board
