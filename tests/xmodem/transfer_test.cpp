@@ -117,6 +117,13 @@ const DeliveryCase kDeliveries[] = {
      },
      {"tx:43", "tx:06", "tx:15", "tx:06"}},
     {"BlockNumbersRunThrough255BackToZero", 0, three_hundred_blocks(), nullptr, {}},
+    // What came behind an accepted block is dropped before its ACK: a copy of the block sent at once
+    // is not taken for a repeat.
+    {"BytesBehindAnAcceptedBlockAreDropped", 0, {pattern(128, 1), pattern(128, 2)},
+     [](sim::ReactivePeer& p) {
+         p.on(0x43, concat({frame(1, pattern(128, 1)), frame(1, pattern(128, 1))})).on(0x06, frame(2, pattern(128, 2)));
+     },
+     {"tx:43", "tx:06", "tx:06", "tx:15", "tx:06"}},
 };
 
 class Delivery : public testing::TestWithParam<DeliveryCase> {};
@@ -189,6 +196,9 @@ const EndCase kEnds[] = {
      {"tx:43", "tx:06", "tx:15", "tx:15", "tx:15", "tx:06"},
      {2000000, 0, 0},
      "Init serial\nInit serial done\nEOT\nEOT\nAll done\n"},
+    // What came with the EOT is dropped before the NAK: only the answer to the NAK confirms it.
+    {"EotWithNoiseBehindIt", {pattern(128, 1)}, {{0x06, {0x04, 0x5A}}, {0x15, {0x04}}},
+     {"tx:43", "tx:06", "tx:15", "tx:06"}, {0}, kDoneErr},
 };
 
 std::vector<uint64_t> gaps_from_first_nak(const sim::Run& r)
