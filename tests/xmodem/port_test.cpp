@@ -11,6 +11,15 @@
 
 namespace {
 
+// The operator ready, a sender that ends at once (EOT, EOT) and the operator's line feed after it.
+std::shared_ptr<sim::ReactivePeer> empty_transfer()
+{
+    auto peer = operator_ready();
+    peer->on(0x43, {0x04}).on(0x15, {0x04});
+    operator_done(*peer);
+    return peer;
+}
+
 const std::string kStartReminder =
     "\r\n    ... Waiting for the <Enter> key to be hit before the download can start...\r\n";
 const std::string kEndReminder = "\r\n    ... Waiting for the <ENTER> key to be hit...\r\n";
@@ -103,13 +112,9 @@ INSTANTIATE_TEST_SUITE_P(Timings, OperatorKeys, testing::ValuesIn(kOperators),
 
 TEST(OperatorKeys, InstructionsShowBeforeTheWaitAlsoOnABufferedConsole)
 {
-    auto peer = operator_ready();
-    peer->on(0x43, {0x04}).on(0x15, {0x04});
-    operator_done(*peer);
-
     sim::Board board;
     board.console.output_is_pipe = true;
-    sim::Run r = receive(board, peer);
+    sim::Run r = receive(board, empty_transfer());
 
     EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::SerialRx}),
               (Lines{"out:" + kSwitchTo115200, "rx:0d", "rx:04", "rx:04", "out:" + kSwitchBackTo9600, "rx:0a"}));
@@ -117,12 +122,8 @@ TEST(OperatorKeys, InstructionsShowBeforeTheWaitAlsoOnABufferedConsole)
 
 TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
 {
-    auto peer = operator_ready();
-    peer->on(0x43, {0x04}).on(0x15, {0x04});
-    operator_done(*peer);
-
     sim::Board board;
-    sim::Run r = receive(board, peer);
+    sim::Run r = receive(board, empty_transfer());
 
     EXPECT_EQ(r.steps({sim::Event::Kind::Tty}),
               (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush",
@@ -136,13 +137,9 @@ TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
 // A port whose settings cannot be read is left in the download's settings, not given zeros.
 TEST(TerminalSettings, SettingsThatCouldNotBeReadAreNotPutBack)
 {
-    auto peer = operator_ready();
-    peer->on(0x43, {0x04}).on(0x15, {0x04});
-    operator_done(*peer);
-
     sim::Board board;
     board.serial.settings_read_fails = true;
-    sim::Run r = receive(board, peer);
+    sim::Run r = receive(board, empty_transfer());
 
     EXPECT_EQ(r.value, 0);
     const Lines tty = r.steps({sim::Event::Kind::Tty});
