@@ -10,8 +10,7 @@
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 
-// -1: not open (never opened, the open failed, or closed again), else the open descriptor, which
-// may be 0 when the launcher was started without standard input.
+// -1: not open (never opened, the open failed, or closed again), else the open descriptor.
 static std::array<int, I2C_BUS_COUNT> i2c_file = [] {
     std::array<int, I2C_BUS_COUNT> closed;
     closed.fill(-1);
