@@ -91,7 +91,6 @@ public:
     bool cpld_read_fails = false;
     bool cpld_write_fails = false;
     uint32_t fail_transfer_nth = 0;       // the nth EEPROM transfer of a run fails (1-based; 0: none)
-    bool short_plain_read = false;        // a plain read on the bus returns one byte less
     // The power goes off right after the nth EEPROM write of a run has been stored (1-based; 0: never).
     uint32_t power_cut_after_write = 0;
 
