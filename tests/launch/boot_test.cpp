@@ -121,6 +121,18 @@ const Lines kDiagnostics = {"out:install diags image\n", "sh:mkdir -p /tmp/home/
                             "sh:mv /tmp/mpdiag.elf.strip /tmp/home/bin/mp.elf.strip", "exec:/bin/backtrace"};
 const Lines kToSlot2 = {booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2)};
 
+// A length that cannot fit the slot is refused from its header alone, before any buffer for it is
+// obtained or filled.
+BootCase oversize(const char* name, uint32_t len)
+{
+    return {name,
+            [len](sim::Board& b) {
+                put_header(b, kSlot1Base, len);
+                put_slot(b, 2, Slot::Good);
+            },
+            kToSlot2 + kLaunch, payload_of(2), 4096};
+}
+
 const BootCase kBootCases[] = {
     {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicDiagnostics, "diag")); },
      Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag"},
@@ -200,26 +212,9 @@ const BootCase kBootCases[] = {
      Lines{booting(1)} + kUnpackAndDecompress +
          Lines{"sh:/bin/gdbserver 10.1.2.3:2345 /tmp/home/bin/mp.elf.strip\n"} + kReset,
      payload_of(1)},
-    // A length that cannot fit the slot is refused from its header alone, before any buffer for it
-    // is obtained or filled.
-    {"LengthBeyondTheSlot",
-     [](sim::Board& b) {
-         put_header(b, kSlot1Base, 0x007FFFF1);
-         put_slot(b, 2, Slot::Good);
-     },
-     kToSlot2 + kLaunch, payload_of(2), 4096},
-    {"LengthThatWrapsTheTotal",
-     [](sim::Board& b) {
-         put_header(b, kSlot1Base, 0xFFFFFFF0);
-         put_slot(b, 2, Slot::Good);
-     },
-     kToSlot2 + kLaunch, payload_of(2), 4096},
-    {"LargestLength",
-     [](sim::Board& b) {
-         put_header(b, kSlot1Base, 0xFFFFFFFF);
-         put_slot(b, 2, Slot::Good);
-     },
-     kToSlot2 + kLaunch, payload_of(2), 4096},
+    oversize("LengthBeyondTheSlot", 0x007FFFF1),
+    oversize("LengthThatWrapsTheTotal", 0xFFFFFFF0),
+    oversize("LargestLength", 0xFFFFFFFF),
     // A slot whose record cannot be held in memory cannot be checked: it is passed over as one
     // that failed its check.
     {"NoMemoryForSlot1",
