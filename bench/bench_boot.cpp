@@ -33,7 +33,7 @@
 #include "launch/launch.h"
 #include "platform/os.h"
 #include "sim/board.h"
-#include "tests/launch/launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ void report(benchmark::State& state, const Totals& totals, double record_kib) {
 
 void BM_boot_path(benchmark::State& state) {
     sim::Board board;
-    const std::vector<uint8_t> record = make_record(kMagicApplication, payload_of(kSlotRecordBytes - 16, 1));
+    const std::vector<uint8_t> record = record_bytes(kMagicApplication, payload_of(kSlotRecordBytes - 16, 1));
     board.flash.load(kSlot1Base, record);
     board.i2c.eeprom()[1] = 1;
     // The unpacking is where the launcher's own work on the slot ends.
@@ -210,7 +210,7 @@ void BM_boot_path(benchmark::State& state) {
 
 void BM_gdb_extraction(benchmark::State& state) {
     sim::Board board;
-    board.flash.load(kSlot2Base, make_record(kMagicApplication, payload_of(kGdbPayloadBytes, 2)));
+    board.flash.load(kSlot2Base, record_bytes(kMagicApplication, payload_of(kGdbPayloadBytes, 2)));
     const std::string copy = board.host_path("/tmp/reference.gz");
     const uint8_t* image = board.flash.data();
     auto launcher = [] {
@@ -245,10 +245,10 @@ void BM_gdb_extraction(benchmark::State& state) {
 // Boot code, kernel, root file system and an application for slot 1: 11 MiB in all.
 std::vector<std::vector<uint8_t>> download_records() {
     return {
-        make_record(kMagicBootCode, payload_of((256u << 10) - 16, 3)),
-        make_record(kMagicKernel, payload_of((1u << 20) - 16, 4)),
-        make_record(kMagicRootFs, payload_of((4u << 20) - 16, 5)),
-        make_record(kMagicApplication, payload_of((5u << 20) + (768u << 10) - 16, 6)),
+        record_bytes(kMagicBootCode, payload_of((256u << 10) - 16, 3)),
+        record_bytes(kMagicKernel, payload_of((1u << 20) - 16, 4)),
+        record_bytes(kMagicRootFs, payload_of((4u << 20) - 16, 5)),
+        record_bytes(kMagicApplication, payload_of((5u << 20) + (768u << 10) - 16, 6)),
     };
 }
 

@@ -17,8 +17,8 @@
 #include <benchmark/benchmark.h>
 
 #include "sim/board.h"
-#include "tests/interop/sx_terminal.h"
-#include "tests/xmodem/sender.h"
+#include "tests/support/sx_terminal.h"
+#include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {

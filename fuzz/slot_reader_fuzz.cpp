@@ -11,8 +11,8 @@
 #include "fuzz_support.h"
 #include "i2c/i2c.h"
 #include "launch/launch.h"
-#include "tests/crc/crc_bitwise.h"
-#include "tests/launch/launch_support.h"
+#include "tests/support/crc_bitwise.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "fuzz_support.h"
 #include "platform/os.h"
-#include "tests/xmodem/sender.h"
+#include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {
@@ -25,25 +25,6 @@ constexpr int kSenderGaveUp = 77;
 constexpr uint64_t kSecond = 1'000'000;
 // The receiver is never silent this long but while it waits for the operator.
 constexpr uint64_t kOperatorWait = 12 * kSecond;
-
-uint16_t crc16(const std::string& data)
-{
-    uint16_t crc = 0;
-    for (unsigned char b : data) {
-        crc ^= static_cast<uint16_t>(b << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-    return crc;
-}
-
-std::string frame(uint8_t header, uint8_t number, std::string data)
-{
-    data.resize(header == kSoh ? 128 : 1024, '\x1a');
-    const uint16_t crc = crc16(data);
-    return std::string{static_cast<char>(header), static_cast<char>(number), static_cast<char>(255 - number)} + data +
-           static_cast<char>(crc >> 8) + static_cast<char>(crc & 0xFF);
-}
 
 struct Step {
     int trigger;  // the receiver's byte that fires the step; -1: fires after the step before
@@ -129,7 +110,7 @@ std::vector<Step> steps_from(fuzz::Input& in)
         Step step{kTriggers[control & 3], kDelays[(control >> 2) & 7], {}};
         if (control & 0x20) {
             const uint8_t number = in.byte();
-            step.bytes = frame((control & 0x40) ? kSoh : kStx, number, in.bytes(length));
+            step.bytes = as_text(frame(number, padded(in.bytes(length), (control & 0x40) ? 128 : 1024)));
         } else {
             step.bytes = in.bytes(length);
         }
@@ -156,7 +137,7 @@ std::map<uint8_t, std::set<std::string>> blocks_sent(const std::vector<Step>& st
         if (static_cast<uint8_t>(wire[at + 2]) != 255 - number)
             continue;
         const std::string data = wire.substr(at + 3, size);
-        const uint16_t crc = crc16(data);
+        const uint16_t crc = crc16_bitwise(Bytes(data.begin(), data.end()));
         if (static_cast<uint8_t>(wire[at + 3 + size]) == crc >> 8 && static_cast<uint8_t>(wire[at + 4 + size]) == (crc & 0xFF))
             blocks[number].insert(data);
     }

@@ -32,7 +32,7 @@ void* map_shared(size_t size) {
 
 bool mergeable(Event::Kind kind) {
     return kind == Event::Kind::Out || kind == Event::Kind::Err || kind == Event::Kind::SerialTx ||
-           kind == Event::Kind::SerialRx;
+           kind == Event::Kind::SerialRx || kind == Event::Kind::Key;
 }
 
 EventRecord* record_at(SharedState& s, uint32_t offset) { return reinterpret_cast<EventRecord*>(s.log + offset); }
@@ -92,6 +92,7 @@ std::string render(const Event& e) {
     case K::Cpld: return "cpld:" + e.text;
     case K::Sync: return "sync";
     case K::Note: return "note:" + e.text;
+    case K::Key: return "key:" + e.text;
     }
     return "?";
 }
@@ -321,8 +322,6 @@ std::vector<uint8_t> Flash::bytes(uint32_t offset, uint32_t length) const {
     if (uint64_t{offset} + length > kArraySize) throw std::out_of_range("sim: read past the flash");
     return {array_ + offset, array_ + offset + length};
 }
-
-void Flash::erase_all() { std::memset(array_, 0xFF, kArraySize); }
 
 FlashCounters Flash::counters() const { return state_->flash_counters; }
 

@@ -67,7 +67,6 @@ public:
     uint8_t* data();
     void load(uint32_t offset, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> bytes(uint32_t offset, uint32_t length) const;
-    void erase_all();
     // Counters of the last run.
     FlashCounters counters() const;
 
@@ -92,7 +91,6 @@ public:
     bool cpld_read_fails = false;
     bool cpld_write_fails = false;
     uint32_t fail_transfer_nth = 0;       // the nth EEPROM transfer of a run fails (1-based; 0: none)
-    bool short_plain_read = false;        // a plain read on the bus returns one byte less
     // The power goes off right after the nth EEPROM write of a run has been stored (1-based; 0: never).
     uint32_t power_cut_after_write = 0;
 
@@ -144,6 +142,9 @@ struct ConsoleInput {
 class Console {
 public:
     bool is_tty = true;                   // false: the terminal settings calls fail with ENOTTY
+    // The program starts without standard input: descriptor 0 is free, and the first device it
+    // opens gets it, as Linux gives out the lowest free descriptor.
+    bool input_closed = false;
     // Standard output fully buffered, as when the console is a pipe or a file: output that is not
     // flushed before a shell command or an exec then shows after it, or is lost.
     bool output_is_pipe = false;
@@ -189,22 +190,6 @@ public:
     virtual std::optional<uint8_t> send(uint64_t now_us) = 0; // the next byte for the board, if any now
 };
 
-// A peer that sends fixed bytes at fixed times and keeps what it received.
-class ScriptedPeer : public SerialPeer {
-public:
-    ScriptedPeer& at(uint64_t time_us, const std::vector<uint8_t>& bytes);
-    void receive(uint8_t byte, uint64_t now_us) override;
-    std::optional<uint8_t> send(uint64_t now_us) override;
-
-private:
-    struct Timed {
-        uint64_t time_us;
-        uint8_t byte;
-    };
-    std::vector<Timed> script_;
-    size_t next_ = 0;
-};
-
 // A peer that answers the board.  Its steps happen in order: each sends its bytes once the board
 // has sent the step's trigger byte (bytes the board sends that are not the trigger are passed
 // over), or, for a step without a trigger, as soon as the step before it has happened; a step's
@@ -239,6 +224,7 @@ private:
 class Serial {
 public:
     bool missing = false;                 // "/dev/ttyS0" does not open
+    bool settings_read_fails = false;     // tcgetattr on the port fails with EIO; setting them works
     std::shared_ptr<SerialPeer> peer;     // nothing: the line stays silent
     // Real device to pass the port through to (a pty of an interop test); the clock then runs in
     // real time for sleeps.
@@ -286,7 +272,9 @@ enum class End {
 };
 
 struct Event {
-    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Sync, Note };
+    // Key: a key the program read from the console.  What it wrote to the console before that read
+    // shows before it only if it had left the program's buffer by then, as on a terminal.
+    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Sync, Note, Key };
     Kind kind;
     uint64_t at_us;
     std::string text;
@@ -318,8 +306,9 @@ struct Run {
     // The events as "kind:text" lines ("out:...", "err:...", "sh:...", "sleep:<us>", "exec:<path>",
     // "exit:<status>", "powercut", "open:<path>", "close:<path>" ("close:fd <n>" for a descriptor
     // the program did not open), "access:<path>", "tty:...",
-    // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "sync", "note:..."), adjacent output of one
-    // stream, adjacent serial bytes of one direction and adjacent sleeps merged.
+    // "tx:<hex>", "rx:<hex>", "i2c:...", "cpld:<reg>=<hex>", "sync", "note:...", "key:<keys>"), adjacent
+    // output of one stream, adjacent keys, adjacent serial bytes of one direction and adjacent sleeps
+    // merged.
     std::vector<std::string> steps() const;
     // Only the steps of the given kinds, in order, output of one stream merged again where the
     // steps left out stood between its pieces.

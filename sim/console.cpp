@@ -52,7 +52,7 @@ bool read_restarts_after_interrupt() {
 }  // namespace
 
 ssize_t console_read(void* buf, size_t count) {
-    if (sys().standard_closed[0]) return fail(EBADF);
+    if (sys().standard_closed[0] || board().console.input_closed) return fail(EBADF);
     std::vector<ConsoleInput>& input = board().console.input;
     while (sys().console_next < input.size()) {
         ConsoleInput entry = input[sys().console_next++];
@@ -67,6 +67,7 @@ ssize_t console_read(void* buf, size_t count) {
         }
         if (count == 0) return 0;
         *static_cast<uint8_t*>(buf) = entry.key;
+        record(Event::Kind::Key, buf, 1);
         return 1;
     }
     return 0;

@@ -49,6 +49,9 @@ void touch_in_pieces(uint64_t start, uint64_t length, Touch touch) {
     }
 }
 
+// The device ends where it says it does, within the emulated array.
+uint64_t device_size() { return std::min<uint64_t>(board().flash.reported_size, Flash::kArraySize); }
+
 void maybe_power_cut(uint32_t count, uint32_t cut_after) {
     if (cut_after != 0 && count == cut_after) {
         record(Event::Kind::PowerCut, "");
@@ -62,7 +65,7 @@ ssize_t flash_transfer(FlashOp op, void* buf, size_t count, off_t offset) {
     FlashCounters& c = state().flash_counters;
     uint32_t n = op == FlashOp::Read ? ++c.reads : ++c.writes;
     if (offset < 0) return fail(EINVAL);
-    uint64_t size = Flash::kArraySize;
+    uint64_t size = device_size();
     uint64_t start = static_cast<uint64_t>(offset);
     uint64_t length = start >= size ? 0 : std::min<uint64_t>(count, size - start);
     if (op == FlashOp::Write && count > 0 && length == 0) return fail(ENOSPC);
@@ -111,7 +114,7 @@ int flash_ioctl(const Handle& h, unsigned long request, void* arg) {
         // Erases go by the erase size the device reports, as the driver checks them.
         uint64_t unit = std::has_single_bit(flash.reported_erase_size) ? flash.reported_erase_size : Flash::kBlockSize;
         bool aligned = start % unit == 0 && length % unit == 0;
-        if (!aligned || length == 0 || start + length > Flash::kArraySize) return fail(EINVAL);
+        if (!aligned || length == 0 || start + length > device_size()) return fail(EINVAL);
         bool ignored = false;
         if (fault_hits(FlashOp::Erase, n, start, length, &ignored)) return fail(EIO);
         touch_in_pieces(start, length, [](uint8_t* to, uint64_t, uint64_t n) { std::memset(to, 0xFF, n); });

@@ -59,11 +59,10 @@ ssize_t bus_write(Handle& bus, const void* buf, size_t count) {
 
 ssize_t bus_read(Handle& bus, void* buf, size_t count) {
     if (!eeprom_answers(bus)) return -1;
-    size_t delivered = board().i2c.short_plain_read && count > 0 ? count - 1 : count;
     auto* bytes = static_cast<uint8_t*>(buf);
-    for (size_t i = 0; i < delivered; ++i) bytes[i] = state().eeprom[(bus.position++) & 0xFF];
-    record_formatted(Event::Kind::I2c, "0x54 read %d of %d", static_cast<int>(delivered), static_cast<int>(count));
-    return static_cast<ssize_t>(delivered);
+    for (size_t i = 0; i < count; ++i) bytes[i] = state().eeprom[(bus.position++) & 0xFF];
+    record(Event::Kind::I2c, "0x54 read " + std::to_string(count));
+    return static_cast<ssize_t>(count);
 }
 
 ssize_t cpld_transfer(Handle& h, void* buf, size_t count, bool writing) {

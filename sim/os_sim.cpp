@@ -83,8 +83,12 @@ Handle* handle(int fd) {
     return it == sys().handles.end() ? nullptr : &it->second;
 }
 
+bool input_descriptor_free() {
+    return (sys().standard_closed[0] || board().console.input_closed) && handle(0) == nullptr;
+}
+
 int open_node(Node node, const std::string& path, int flags) {
-    int fd = sys().next_fd++;
+    int fd = input_descriptor_free() ? 0 : sys().next_fd++;
     sys().handles[fd] = Handle{node, path, flags};
     record_open(path, flags);
     return fd;
@@ -163,7 +167,7 @@ int close(int fd) {
 }
 
 ssize_t read(int fd, void* buf, size_t count) {
-    if (fd == 0) return console_read(buf, count);
+    if (fd == 0 && handle(0) == nullptr) return console_read(buf, count);
     if (Handle* h = handle(fd)) {
         if (!readable(h->flags)) return fail(EBADF);
         switch (h->node) {
@@ -298,6 +302,7 @@ int tcgetattr(int fd, termios* settings) {
     std::string name;
     termios* t = terminal(fd, &name);
     if (t == nullptr) return fail(ENOTTY);
+    if (t == &sys().serial && board().serial.settings_read_fails) return fail(EIO);
     *settings = *t;
     return 0;
 }

@@ -1,24 +1,9 @@
-// Far ends of the serial port for the tests: a fixed script on virtual time, and a peer that
-// answers what the board sends.
+// The far end of the serial port for the tests: a peer that answers what the board sends.
 #include <algorithm>
 
 #include "sim/board.h"
 
 namespace sim {
-
-ScriptedPeer& ScriptedPeer::at(uint64_t time_us, const std::vector<uint8_t>& bytes) {
-    for (uint8_t b : bytes) script_.push_back({time_us, b});
-    std::stable_sort(script_.begin() + static_cast<std::ptrdiff_t>(next_), script_.end(),
-                     [](const Timed& a, const Timed& b) { return a.time_us < b.time_us; });
-    return *this;
-}
-
-void ScriptedPeer::receive(uint8_t, uint64_t) {}
-
-std::optional<uint8_t> ScriptedPeer::send(uint64_t now_us) {
-    if (next_ >= script_.size() || script_[next_].time_us > now_us) return std::nullopt;
-    return script_[next_++].byte;
-}
 
 ReactivePeer& ReactivePeer::on(uint8_t trigger, const std::vector<uint8_t>& bytes, uint64_t delay_us) {
     steps_.push_back({trigger, bytes, delay_us});

@@ -30,6 +30,10 @@ constexpr uint32_t FLASH_KERNEL_LIMIT = 0x00100000;
 constexpr uint32_t FLASH_BOOTCODE_BASE = 0x03F00000;
 constexpr uint32_t FLASH_BOOTCODE_LIMIT = 0x00040000;
 constexpr uint32_t FLASH_ENV_BASE = 0x03FE0000;
+// The boot loader's environment block, the last 128 KiB of the flash: a CRC word, then its text.
+constexpr uint32_t FLASH_ENV_SIZE = 0x00020000;
+// The launcher takes its boot options from this much of the text only.
+constexpr uint32_t ENV_TEXT_SIZE = 512;
 
 // The base of image slot 2 for 2, of slot 1 for any other number.
 inline uint32_t slot_base(int slot) { return slot == 2 ? FLASH_SLOT2_BASE : FLASH_SLOT1_BASE; }

@@ -4,19 +4,24 @@
 
 #include "platform/os.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 
-// 0: not opened (or closed again), -1: the open failed, else the open descriptor.
-static int i2c_file[I2C_BUS_COUNT];
+// -1: not open (never opened, the open failed, or closed again), else the open descriptor.
+static std::array<int, I2C_BUS_COUNT> i2c_file = [] {
+    std::array<int, I2C_BUS_COUNT> closed;
+    closed.fill(-1);
+    return closed;
+}();
 
 int i2c_bus_fd(int bus)
 {
     if (bus < 0 || bus >= I2C_BUS_COUNT)
         return -1;
-    return i2c_file[bus] > 0 ? i2c_file[bus] : -1;
+    return i2c_file[bus];
 }
 
 int api_i2c_init()
@@ -36,9 +41,9 @@ int api_i2c_init()
 int api_i2c_close()
 {
     for (int& fd : i2c_file) {
-        if (fd > 0) {
+        if (fd >= 0) {
             os::close(fd);
-            fd = 0;
+            fd = -1;
         }
     }
     return 0;

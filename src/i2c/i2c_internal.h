@@ -15,7 +15,8 @@ constexpr unsigned VPD_EEPROM_ADDR = 0x54;
 constexpr uint16_t VPD_SLOT_OFFSET = 1;
 
 // The open descriptor of the bus, or -1 when there is none: a bus outside the table, never
-// opened, failed to open or closed again.  Never 0, so an I2C request can never land on stdin.
+// opened, failed to open or closed again.  It may be 0: a launcher started without standard
+// input gets 0 for the first device it opens.
 int i2c_bus_fd(int bus);
 
 // Sets (on nonzero) or clears the EEPROM access gate: 0, or -1 after printing what failed.

@@ -26,8 +26,6 @@ inline bool fits_slot(uint32_t len) { return len <= FLASH_SLOT_SIZE - IMAGE_HEAD
 // bits set), so it is refused by its magic instead of being judged on stale memory.
 ImageHeader read_slot_header(uint32_t base);
 
-// The text area of the boot loader's environment block, after its CRC word.
-constexpr uint32_t ENV_TEXT_SIZE = 512;
 // Takes the boot options from the text area (NUL-separated variables); an option the text does
 // not name keeps its value.
 void parse_env_text(const uint8_t (&block)[ENV_TEXT_SIZE]);

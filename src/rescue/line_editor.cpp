@@ -167,10 +167,7 @@ void handle_escaped_key(LineEditor& ed, uint8_t key)
         ed.escape = EscapeState::ControlSequence;
         return;
     }
-    if (key == BS || key == DEL) {
-        delete_left(ed);
-        return;
-    }
+    // ESC BS and ESC DEL delete to the left, as BS and DEL alone do.
     handle_normal_key(ed, key);
 }
 

@@ -7,8 +7,9 @@
 
 namespace {
 
-// The port's settings as the download found them; put back when it ends.
+// The port's settings as the download found them; put back when it ends, if they could be read.
 termios oldtty;
+bool oldtty_read = false;
 
 constexpr char SERIAL_PORT[] = "/dev/ttyS0";
 constexpr uint8_t CARRIAGE_RETURN = 13;
@@ -70,7 +71,7 @@ int init_serial()
 
     os::tcdrain(port);
     os::tcflush(port, TCIOFLUSH);
-    os::tcgetattr(port, &oldtty);
+    oldtty_read = os::tcgetattr(port, &oldtty) == 0;
     termios raw = download_settings(oldtty);
     os::tcsetattr(port, TCSADRAIN, &raw);
     os::tcflow(port, TCOON);
@@ -89,7 +90,9 @@ void reset_serial(int port)
     // (a pty), discarding the output could still drop the final ACK.
     os::tcdrain(port);
     os::tcflush(port, TCIFLUSH);
-    os::tcsetattr(port, TCSADRAIN, &oldtty);
+    // Settings never read are no settings to go back to: zeros would hang the line up (speed 0).
+    if (oldtty_read)
+        os::tcsetattr(port, TCSADRAIN, &oldtty);
     os::tcflow(port, TCOON);
 
     wait_for_operator(port, is_enter, "\r\n    ... Waiting for the <ENTER> key to be hit...\r");

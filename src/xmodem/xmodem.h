@@ -11,7 +11,8 @@ int32_t Xmodem1K(const char* path);
 // Opens the port, switches it to raw 8N1 at 115200 bit/s and waits for the operator's carriage
 // return; the descriptor, or -1 when the port cannot be opened.
 int init_serial();
-// Puts the port's saved settings back and waits for the operator's line feed; does not close it.
+// Puts back the port's settings as init_serial found them, if it could read them, and waits for the
+// operator's Enter (carriage return or line feed); does not close the port.
 void reset_serial(int fd);
 
 // CRC-16 of each single byte for the polynomial 0x1021, most significant bit first.

@@ -68,6 +68,21 @@ TEST(Gate, FailuresAreReportedAndTheTransferStillRuns)
     }
 }
 
+// Started without standard input, the launcher gets descriptor 0 for the bus: a bus all the same.
+TEST(Slot, IsReadAndTheBusClosedWhenTheBusIsDescriptorZero)
+{
+    Board board;
+    board.console.input_closed = true;
+    board.i2c.eeprom()[1] = 2;
+    sim::Run r = board.run([] {
+        const int slot = get_slot();
+        api_i2c_close();
+        return slot;
+    });
+    EXPECT_EQ(r.value, 2);
+    EXPECT_EQ(r.steps({sim::Event::Kind::Close}).back(), "close:/dev/i2c-0");
+}
+
 TEST(Slot, ReadsTheByteAtOffsetOneBetweenGateChanges)
 {
     Board board;

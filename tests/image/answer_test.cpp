@@ -1,7 +1,7 @@
 // The operator's answer to an application record: install into a slot, boot at once, or no answer.
 #include <gtest/gtest.h>
 
-#include "installer_support.h"
+#include "tests/support/installer_support.h"
 #include "launch/launch.h"
 #include "platform/os.h"
 
@@ -33,7 +33,7 @@ class SlotAnswer : public testing::TestWithParam<SlotCase> {};
 TEST_P(SlotAnswer, InstallsIntoThatSlotAndSelectsIt)
 {
     const SlotCase& c = GetParam();
-    const std::vector<uint8_t> record = make_record(kMagicApplication, "application");
+    const std::vector<uint8_t> record = record_bytes(kMagicApplication, "application");
     sim::Board board;
     put_download(board, {record});
     board.console.keys(c.keys);
@@ -42,8 +42,11 @@ TEST_P(SlotAnswer, InstallsIntoThatSlotAndSelectsIt)
 
     const char slot = static_cast<char>('0' + c.slot_byte);
     EXPECT_EQ(r.value, 1);
-    EXPECT_EQ(r.out, kExtracting + kApplicationPrompt + "\nInstalling image as image" + slot + "...\n.\nImage" +
-                         slot + " updated succeeded\n");
+    // The prompt is on the console before the answer is read, each dot as its sector is written.
+    EXPECT_EQ(r.steps({Kind::Out, Kind::Key}),
+              (Lines{"out:" + kExtracting + kApplicationPrompt, "key:" + std::string(c.keys),
+                     "out:\nInstalling image as image" + std::string(1, slot) + "...\n.\nImage" + slot +
+                         " updated succeeded\n"}));
     EXPECT_EQ(flash_text(board, c.base, record.size()), text_of(record));
     EXPECT_TRUE(erased(board, c.other_base, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], c.slot_byte);
@@ -82,8 +85,8 @@ const std::string kNotSelected = "Image2 written but not selected: the slot byte
 // that the install did not take, while the records after it are installed all the same.
 TEST_P(SlotByteFailure, SaysSoInstallsTheRestAndFailsTheInstall)
 {
-    const std::vector<uint8_t> record = make_record(kMagicApplication, "application");
-    const std::vector<uint8_t> kernel = make_record(kMagicKernel, "kernel " + patterned(2000));
+    const std::vector<uint8_t> record = record_bytes(kMagicApplication, "application");
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + patterned(2000));
     sim::Board board;
     put_download(board, {record, kernel});
     board.console.keys("2\n");
@@ -110,8 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Devices, SlotByteFailure, testing::ValuesIn(kSlotByteFa
 TEST(UnselectedSlot, ALaterApplicationBootedAtOnceStillStarts)
 {
     sim::Board board;
-    put_download(board, {make_record(kMagicApplication, "first application"),
-                         make_record(kMagicApplication, "second application")});
+    put_download(board, {record_bytes(kMagicApplication, "first application"),
+                         record_bytes(kMagicApplication, "second application")});
     board.console.keys("2\n\n");
     board.i2c.fail_transfer_nth = 1;
     unpack_compatible_image(board);
@@ -136,7 +139,7 @@ class BootAnswer : public testing::TestWithParam<NamedKeys> {};
 TEST_P(BootAnswer, UnpacksThePayloadAndLaunchesItWithoutTouchingFlash)
 {
     sim::Board board;
-    put_download(board, {make_record(kMagicApplication, "application"), make_record(kMagicBootCode, "boot loader")});
+    put_download(board, {record_bytes(kMagicApplication, "application"), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys(GetParam().second);
     board.i2c.eeprom()[1] = 1;
     unpack_compatible_image(board);
@@ -189,7 +192,7 @@ class ArchiveFailure : public testing::TestWithParam<ArchiveFailureCase> {};
 TEST_P(ArchiveFailure, StopsTheWalkWithTheErrorNumber)
 {
     sim::Board board;
-    put_download(board, {make_record(kMagicApplication, "application"), make_record(kMagicBootCode, "boot loader")});
+    put_download(board, {record_bytes(kMagicApplication, "application"), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys("\n");
     GetParam().setup(board);
 
@@ -222,9 +225,9 @@ class NoAnswer : public testing::TestWithParam<bool> {};
 TEST_P(NoAnswer, SkipsTheRecord)
 {
     const bool interrupted = GetParam();
-    const std::vector<uint8_t> boot = make_record(kMagicBootCode, "boot loader");
+    const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, "boot loader");
     sim::Board board;
-    put_download(board, {make_record(kMagicApplication, "application"), boot});
+    put_download(board, {record_bytes(kMagicApplication, "application"), boot});
     if (interrupted)
         board.console.interrupt().keys("2\n");
 
@@ -244,9 +247,9 @@ INSTANTIATE_TEST_SUITE_P(Console, NoAnswer, testing::Bool(),
 // Had the tail of the first line been left, its '1' would have installed the second record.
 TEST(LongAnswer, DropsTheRestOfItsLine)
 {
-    const std::vector<uint8_t> first = make_record(kMagicApplication, "first application");
+    const std::vector<uint8_t> first = record_bytes(kMagicApplication, "first application");
     sim::Board board;
-    put_download(board, {first, make_record(kMagicApplication, "second application")});
+    put_download(board, {first, record_bytes(kMagicApplication, "second application")});
     board.console.keys("2" + std::string(30, 'x') + "1\n");
 
     sim::Run r = install(board);
@@ -262,7 +265,7 @@ TEST(LongAnswer, DropsTheRestOfItsLine)
 TEST(LongAnswer, KeysTypedAfterTheLineStayForTheMenu)
 {
     sim::Board board;
-    put_download(board, {make_record(kMagicApplication, "application")});
+    put_download(board, {record_bytes(kMagicApplication, "application")});
     board.console.keys("2\nE");
 
     sim::Run r = board.run([] {

@@ -3,16 +3,16 @@
 #include <gtest/gtest.h>
 #include <optional>
 
-#include "installer_support.h"
+#include "tests/support/installer_support.h"
 
 namespace {
 
 TEST(Installer, WritesEveryRecordAtItsAreaAndSelectsTheSlot)
 {
-    const std::vector<uint8_t> boot = make_record(kMagicBootCode, patterned(1000));
-    const std::vector<uint8_t> kernel = make_record(kMagicKernel, "kernel " + patterned(2000));
-    const std::vector<uint8_t> rootfs = make_record(kMagicRootFs, "root file system " + patterned(3000));
-    const std::vector<uint8_t> application = make_record(kMagicApplication, "application " + patterned(4000));
+    const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, patterned(1000));
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + patterned(2000));
+    const std::vector<uint8_t> rootfs = record_bytes(kMagicRootFs, "root file system " + patterned(3000));
+    const std::vector<uint8_t> application = record_bytes(kMagicApplication, "application " + patterned(4000));
     sim::Board board;
     put_download(board, {boot, kernel, rootfs, application});
     board.console.keys("2\n");
@@ -68,7 +68,7 @@ class SizeLimit : public testing::TestWithParam<LimitCase> {};
 TEST_P(SizeLimit, PassesAtTheLimitAndRefusesOneBytePast)
 {
     const LimitCase& c = GetParam();
-    const std::vector<uint8_t> record = make_record(c.magic, patterned(c.len));
+    const std::vector<uint8_t> record = record_bytes(c.magic, patterned(c.len));
     sim::Board board;
     put_download(board, {record});
     board.console.keys(c.keys);
@@ -90,7 +90,7 @@ TEST(SizeLimit, ApplicationBootedAtOnceHasNone)
 {
     const std::string payload = patterned(0x007FFFF1);
     sim::Board board;
-    put_download(board, {make_record(kMagicApplication, payload)});
+    put_download(board, {record_bytes(kMagicApplication, payload)});
     board.console.keys("\n");
     unpack_compatible_image(board);
 
@@ -128,7 +128,7 @@ class CrcMismatch : public testing::TestWithParam<CrcCase> {};
 TEST_P(CrcMismatch, VoidsTheDownloadWithTheComputedCrc)
 {
     sim::Board board;
-    put_download(board, {corrupted(make_record(GetParam().magic, GetParam().payload))});
+    put_download(board, {corrupted(record_bytes(GetParam().magic, GetParam().payload))});
     board.console.keys("2\n");
 
     sim::Run r = install(board);
@@ -144,10 +144,10 @@ INSTANTIATE_TEST_SUITE_P(Types, CrcMismatch, testing::ValuesIn(kCrcCases),
 
 TEST(CrcMismatch, InTheSecondRecordKeepsTheFirstAndStops)
 {
-    const std::vector<uint8_t> boot = make_record(kMagicBootCode, "boot loader");
+    const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, "boot loader");
     sim::Board board;
     put_download(board,
-                 {boot, corrupted(make_record(kMagicKernel, "kernel")), make_record(kMagicRootFs, "root file system")});
+                 {boot, corrupted(record_bytes(kMagicKernel, "kernel")), record_bytes(kMagicRootFs, "root file system")});
 
     sim::Run r = install(board);
 
@@ -196,7 +196,7 @@ TEST_P(FlashWriteFailure, StopsWithoutSuccessOrSlotChange)
 {
     const WriteFailureCase& c = GetParam();
     sim::Board board;
-    put_download(board, {make_record(c.magic, patterned(0x30000)), make_record(kMagicBootCode, "boot loader")});
+    put_download(board, {record_bytes(c.magic, patterned(0x30000)), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys(c.keys);
     board.flash.faults.push_back(c.fault);
     board.i2c.eeprom()[1] = 0x05;
@@ -233,9 +233,9 @@ class AllocationFailure : public testing::TestWithParam<AllocationFailureCase> {
 TEST_P(AllocationFailure, StopsTheWalkWithoutSuccessOrSlotChange)
 {
     const AllocationFailureCase& c = GetParam();
-    const std::vector<uint8_t> kernel = make_record(kMagicKernel, patterned(0x10000));
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, patterned(0x10000));
     sim::Board board;
-    put_download(board, {kernel, make_record(kMagicApplication, "application")});
+    put_download(board, {kernel, record_bytes(kMagicApplication, "application")});
     board.console.keys("2\n");
     board.memory.fail_nth = c.fail_nth;
     board.i2c.eeprom()[1] = 0x01;

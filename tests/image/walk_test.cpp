@@ -1,7 +1,7 @@
 // The walk through a download: records passed over, where it ends, and files it cannot use.
 #include <gtest/gtest.h>
 
-#include "installer_support.h"
+#include "tests/support/installer_support.h"
 
 namespace {
 
@@ -10,10 +10,10 @@ const std::string kBootWritten = "**** BOOT CODE ****\n.\n";
 // Neither is checked, so a wrong CRC does not stop the walk either.
 TEST(Walk, PassesOverDiagnosticsAndType5Records)
 {
-    const std::vector<uint8_t> boot = make_record(kMagicBootCode, "boot loader");
+    const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, "boot loader");
     sim::Board board;
-    put_download(board, {corrupted(make_record(kMagicDiagnostics, "diagnostics")),
-                         corrupted(make_record(kMagicType5, "five")), boot});
+    put_download(board, {corrupted(record_bytes(kMagicDiagnostics, "diagnostics")),
+                         corrupted(record_bytes(kMagicType5, "five")), boot});
 
     sim::Run r = install(board);
 
@@ -29,18 +29,20 @@ struct EndCase {
     std::string shown;
 };
 
-std::string boot_record() { return text_of(make_record(kMagicBootCode, "boot loader")); }
+std::string boot_record() { return text_of(record_bytes(kMagicBootCode, "boot loader")); }
 
 const EndCase kEnds[] = {
     {"EmptyFile", "", ""},
     {"FewerThan16Bytes", boot_record().substr(0, 15), ""},
-    {"UnknownMagic", text_of(make_record(0x074A414E, "seven")) + boot_record(), ""},
-    {"MagicInWrongByteOrder", text_of(make_record(0x4E414A02, "boot loader")) + boot_record(), ""},
+    {"UnknownMagic", text_of(record_bytes(0x074A414E, "seven")) + boot_record(), ""},
+    {"MagicInWrongByteOrder", text_of(record_bytes(0x4E414A02, "boot loader")) + boot_record(), ""},
     {"OnlyDiagnostics",
-     text_of(make_record(kMagicDiagnostics, "diagnostics")) + text_of(make_record(kMagicDiagnostics, "more")), ""},
-    {"DiagnosticsCutShort", text_of(make_record(kMagicDiagnostics, "diagnostics")).substr(0, 20), ""},
+     text_of(record_bytes(kMagicDiagnostics, "diagnostics")) + text_of(record_bytes(kMagicDiagnostics, "more")), ""},
+    {"DiagnosticsCutShort", text_of(record_bytes(kMagicDiagnostics, "diagnostics")).substr(0, 20), ""},
     {"ShortPaddingAfterRecord", boot_record() + std::string(15, '\x1A'), kBootWritten},
     {"BlockOfPaddingAfterRecord", boot_record() + std::string(1023, '\x1A'), kBootWritten},
+    // A record of no payload is a whole record of 16 bytes, and the walk goes on behind it.
+    {"EmptyRecordThenRecord", text_of(record_bytes(kMagicDiagnostics, "")) + boot_record(), kBootWritten},
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
@@ -109,7 +111,7 @@ const RefusalCase kRefusals[] = {
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x3a359e0f, voiding download\n"},
     {"BootCodeCutShortMatchingWhatArrived", kCutBootCodeMatchingWhatArrived,
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x3a359e0f, voiding download\n"},
-    {"ApplicationCutShort", text_of(make_record(kMagicApplication, "application")).substr(0, 21),
+    {"ApplicationCutShort", text_of(record_bytes(kMagicApplication, "application")).substr(0, 21),
      "**** APPLICATION ****\nBad crc for APPLICATION: 0x52444af8, voiding download\n"},
 };
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sim/board.h"
-#include "sx_terminal.h"
+#include "tests/support/sx_terminal.h"
 #include "xmodem/xmodem.h"
 
 namespace {

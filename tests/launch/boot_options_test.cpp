@@ -4,7 +4,7 @@
 
 #include "flash/flash.h"
 #include "launch/launch.h"
-#include "launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 

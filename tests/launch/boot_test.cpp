@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/launch.h"
-#include "launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::string booting(int slot) { return "out:Booting image '" + std::to_string(sl
 void put_slot(sim::Board& board, int slot, Slot kind)
 {
     std::vector<uint8_t> record =
-        make_record(kind == Slot::BadMagic ? kMagicKernel : kMagicApplication, payload_of(slot));
+        record_bytes(kind == Slot::BadMagic ? kMagicKernel : kMagicApplication, payload_of(slot));
     if (kind == Slot::BadCrc)
         record.back() ^= 0x01;
     if (kind != Slot::Erased)
@@ -112,6 +112,7 @@ struct BootCase {
     std::function<void(sim::Board&)> setup;
     Lines expected;
     std::optional<std::string> archive;
+    uint64_t flash_bytes_read_below = UINT64_MAX;
 };
 
 const std::string kLargest(0x007FFFF0, 'L');
@@ -120,24 +121,36 @@ const Lines kDiagnostics = {"out:install diags image\n", "sh:mkdir -p /tmp/home/
                             "sh:mv /tmp/mpdiag.elf.strip /tmp/home/bin/mp.elf.strip", "exec:/bin/backtrace"};
 const Lines kToSlot2 = {booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2)};
 
+// A length that cannot fit the slot is refused from its header alone, before any buffer for it is
+// obtained or filled.
+BootCase oversize(const char* name, uint32_t len)
+{
+    return {name,
+            [len](sim::Board& b) {
+                put_header(b, kSlot1Base, len);
+                put_slot(b, 2, Slot::Good);
+            },
+            kToSlot2 + kLaunch, payload_of(2), 4096};
+}
+
 const BootCase kBootCases[] = {
-    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicDiagnostics, "diag")); },
+    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicDiagnostics, "diag")); },
      Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag"},
     {"DiagnosticsInSlot2",
      [](sim::Board& b) {
          b.i2c.eeprom()[1] = 2;
-         b.flash.load(kSlot2Base, make_record(kMagicDiagnostics, "diag"));
+         b.flash.load(kSlot2Base, record_bytes(kMagicDiagnostics, "diag"));
      },
      Lines{booting(2)} + kUnpackAndDecompress + kDiagnostics, "diag"},
-    {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicApplication, "")); },
+    {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, "")); },
      Lines{booting(1)} + kLaunch, ""},
-    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, make_record(kMagicApplication, kLargest)); },
+    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kLargest)); },
      Lines{booting(1)} + kLaunch, kLargest},
     // The record read stops half way and fails.  The unread half of a fresh buffer holds zeros,
     // the same as the record's own, so only the failed read tells that it was not read.
     {"RecordReadShort",
      [](sim::Board& b) {
-         b.flash.load(kSlot1Base, make_record(kMagicApplication, kMostlyZeros));
+         b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kMostlyZeros));
          put_slot(b, 2, Slot::Good);
          b.flash.faults.push_back({sim::FlashOp::Read, 3, std::nullopt, true});
      },
@@ -178,7 +191,7 @@ const BootCase kBootCases[] = {
     {"DebuggerFromOtherSlot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
-         b.flash.load(kSlot2Base, make_record(kMagicApplication, "gdb!"));
+         b.flash.load(kSlot2Base, record_bytes(kMagicApplication, "gdb!"));
          load_env(b, {"gdb=on"});
          b.shell.on("gunzip /tmp/gdb.gz", [](sim::Board& board, const std::string&) {
              board.write_file("/tmp/gdb", "");
@@ -199,6 +212,25 @@ const BootCase kBootCases[] = {
      Lines{booting(1)} + kUnpackAndDecompress +
          Lines{"sh:/bin/gdbserver 10.1.2.3:2345 /tmp/home/bin/mp.elf.strip\n"} + kReset,
      payload_of(1)},
+    oversize("LengthBeyondTheSlot", 0x007FFFF1),
+    oversize("LengthThatWrapsTheTotal", 0xFFFFFFF0),
+    oversize("LargestLength", 0xFFFFFFFF),
+    // A slot whose record cannot be held in memory cannot be checked: it is passed over as one
+    // that failed its check.
+    {"NoMemoryForSlot1",
+     [](sim::Board& b) {
+         put_slot(b, 1, Slot::Good);
+         put_slot(b, 2, Slot::Good);
+         b.memory.fail_nth = 1;
+     },
+     kToSlot2 + kLaunch, payload_of(2)},
+    {"NoMemoryForEitherSlot",
+     [](sim::Board& b) {
+         put_slot(b, 1, Slot::Good);
+         put_slot(b, 2, Slot::Good);
+         b.memory.fail_from_size = 1;
+     },
+     kToSlot2 + Lines{final_refusal(Slot::BadCrc)} + kReset, ""},
     {"RescueBeforeBoot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
@@ -212,7 +244,7 @@ void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }
 
 class BootCases : public testing::TestWithParam<BootCase> {};
 
-TEST_P(BootCases, BootsAsExpected)
+TEST_P(BootCases, FollowsTheRecordsToTheirLaunchOrReset)
 {
     const BootCase& c = GetParam();
     sim::Board board;
@@ -223,62 +255,10 @@ TEST_P(BootCases, BootsAsExpected)
 
     EXPECT_EQ(r.steps(kConsoleAndCommands), c.expected);
     EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), c.archive);
+    EXPECT_LT(board.flash.counters().bytes_read, c.flash_bytes_read_below);
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, BootCases, testing::ValuesIn(kBootCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A length that cannot fit the slot is refused from its header alone, before any buffer for it
-// is obtained or filled.
-class OversizeRecord : public testing::TestWithParam<uint32_t> {};
-
-TEST_P(OversizeRecord, IsRefusedAsCrcMismatch)
-{
-    sim::Board board;
-    put_header(board, kSlot1Base, GetParam());
-    put_slot(board, 2, Slot::Good);
-    unpack_compatible_image(board);
-
-    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
-
-    EXPECT_EQ(r.steps(kConsoleAndCommands), kToSlot2 + kLaunch);
-    EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), payload_of(2));
-    EXPECT_LT(board.flash.counters().bytes_read, 4096u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, OversizeRecord,
-                         testing::Values(0x007FFFF1u, 0xFFFFFFF0u, 0xFFFFFFFFu));
-
-// A slot whose record cannot be held in memory cannot be checked: it is passed over as one that
-// failed its check.
-TEST(BootWithoutMemory, ASlotThatCannotBeHeldFallsBackToTheOther)
-{
-    sim::Board board;
-    put_slot(board, 1, Slot::Good);
-    put_slot(board, 2, Slot::Good);
-    unpack_compatible_image(board);
-    board.memory.fail_nth = 1;
-
-    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
-
-    const Lines expected = Lines{booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2)} + kLaunch;
-    EXPECT_EQ(r.steps(kConsoleAndCommands), expected);
-    EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), payload_of(2));
-}
-
-TEST(BootWithoutMemory, NoSlotThatCanBeHeldResetsTheBoard)
-{
-    sim::Board board;
-    put_slot(board, 1, Slot::Good);
-    put_slot(board, 2, Slot::Good);
-    board.memory.fail_from_size = 1;
-
-    sim::Run r = board.run([] { return launcher_main(0, nullptr); });
-
-    const Lines expected = Lines{booting(1), "err:Image1 CRC failed, trying Image2 now.\n", booting(2),
-                                 "err:Both image1 and image2 failed.\n"} + kReset;
-    EXPECT_EQ(r.steps(kConsoleAndCommands), expected);
-    EXPECT_EQ(r.end, sim::End::Exited);
-}
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include "flash/flash.h"
 #include "launch/launch.h"
-#include "launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 
@@ -33,52 +33,56 @@ struct CopyCase {
     int booted;
     uint32_t other_base;
     uint32_t magic;
+    std::string payload;
+    const char* length;
+    uint32_t reads;  // the header, then the payload in 64 KiB pieces
 };
 
-void PrintTo(const CopyCase& c, std::ostream* os) { *os << "booted slot " << c.booted; }
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << "booted slot " << c.booted << ", " << c.length << " bytes"; }
 
 class DebuggerCopy : public testing::TestWithParam<CopyCase> {};
 
 TEST_P(DebuggerCopy, WritesThePayloadAndDecompressesIt)
 {
     const CopyCase& c = GetParam();
-    const std::string payload = debugger_payload();
     sim::Board board;
-    board.flash.load(c.other_base, make_record(c.magic, payload));
+    board.flash.load(c.other_base, record_bytes(c.magic, c.payload));
 
     sim::Run r = extract(board, c.booted);
 
     std::string other = std::to_string(3 - c.booted);
     EXPECT_EQ(r.value, 1);
-    EXPECT_EQ(r.out, "Extracting GDB from image slot " + other + "\nFound GDB image " + other +
-                         " of length = 200003.\ndecompressing GDB....\n");
+    EXPECT_EQ(r.out, "Extracting GDB from image slot " + other + "\nFound GDB image " + other + " of length = " +
+                         c.length + ".\ndecompressing GDB....\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.commands, (Lines{"gunzip /tmp/gdb.gz", "chmod +x /tmp/gdb"}));
-    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), payload);
-    // The header, then the payload in 64 KiB pieces.
-    EXPECT_EQ(board.flash.counters().reads, 1u + 4u);
+    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), c.payload);
+    EXPECT_EQ(board.flash.counters().reads, c.reads);
 }
 
 INSTANTIATE_TEST_SUITE_P(Slots, DebuggerCopy,
-                         testing::Values(CopyCase{1, kSlot2Base, kMagicApplication},
-                                         CopyCase{2, kSlot1Base, kMagicDiagnostics}));
+                         testing::Values(CopyCase{1, kSlot2Base, kMagicApplication, debugger_payload(), "200003", 5},
+                                         CopyCase{2, kSlot1Base, kMagicDiagnostics, debugger_payload(), "200003", 5},
+                                         CopyCase{1, kSlot2Base, kMagicApplication, "", "0", 1}));
 
 struct RefusalCase {
     const char* name;
     std::function<void(sim::Board&)> setup;
     std::string out;
     std::string err;
-    bool opened = true;
+    Lines opens_and_closes = {"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"};
+    std::optional<std::string> left = "";  // in /tmp/gdb.gz
+    int booted = 1;
 };
 
-void put_debugger(sim::Board& board) { board.flash.load(kSlot2Base, make_record(kMagicApplication, "gdb!")); }
+void put_debugger(sim::Board& board) { board.flash.load(kSlot2Base, record_bytes(kMagicApplication, "gdb!")); }
 
 const char kExtracting[] = "Extracting GDB from image slot 2\n";
 const std::string kFound = std::string(kExtracting) + "Found GDB image 2 of length = 4.\n";
 
 const RefusalCase kRefusals[] = {
     {"ErasedSlot", [](sim::Board&) {}, kExtracting, "Image has invalid header 0xffffffff\n"},
-    {"WrongMagic", [](sim::Board& b) { b.flash.load(kSlot2Base, make_record(kMagicRootFs, "x")); },
+    {"WrongMagic", [](sim::Board& b) { b.flash.load(kSlot2Base, record_bytes(kMagicRootFs, "x")); },
      kExtracting, "Image has invalid header 0x44a414e\n"},
     {"LengthBeyondSlot", [](sim::Board& b) { put_header(b, kSlot2Base, 0x007FFFF1); }, kExtracting,
      "GDB image length 8388593 does not fit its slot.\n"},
@@ -101,7 +105,16 @@ const RefusalCase kRefusals[] = {
          put_debugger(b);
          b.files.open_fails = {"/tmp/gdb.gz"};
      },
-     kExtracting, "Failed to open GDB output file.\n", false},
+     kExtracting, "Failed to open GDB output file.\n", Lines{"open:/dev/mtd0"}, std::nullopt},
+    // The last of the data may only reach the file system when the file is closed: a close that
+    // fails leaves a debugger that cannot be trusted, and nothing is decompressed.
+    {"OutputCloseFails",
+     [](sim::Board& b) {
+         put_debugger(b);
+         b.files.close_fails = {"/tmp/gdb.gz"};
+     },
+     kFound, "Failed to write GDB output file.\n", {"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"}, "gdb!"},
+    {"NoSlotToCopyFrom", [](sim::Board&) {}, "", "", Lines{"open:/dev/mtd0"}, std::nullopt, 3},
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -114,50 +127,17 @@ TEST_P(DebuggerRefusal, LeavesNoDebuggerAndClosesTheFile)
     sim::Board board;
     c.setup(board);
 
-    sim::Run r = extract(board, 1);
+    sim::Run r = extract(board, c.booted);
 
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.commands, Lines{});
-    EXPECT_EQ(r.steps({sim::Event::Kind::Open, sim::Event::Kind::Close}),
-              (c.opened ? Lines{"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"} : Lines{"open:/dev/mtd0"}));
-    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), c.opened ? std::optional<std::string>("") : std::nullopt);
+    EXPECT_EQ(r.steps({sim::Event::Kind::Open, sim::Event::Kind::Close}), c.opens_and_closes);
+    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), c.left);
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, DebuggerRefusal, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(DebuggerCopy, EmptyPayloadIsStillDecompressed)
-{
-    sim::Board board;
-    board.flash.load(kSlot2Base, make_record(kMagicApplication, ""));
-    sim::Run r = extract(board, 1);
-    EXPECT_EQ(r.value, 1);
-    EXPECT_EQ(board.read_file("/tmp/gdb.gz"), "");
-    EXPECT_EQ(r.commands, (Lines{"gunzip /tmp/gdb.gz", "chmod +x /tmp/gdb"}));
-}
-
-TEST(DebuggerCopy, NoSlotToCopyFrom)
-{
-    sim::Board board;
-    sim::Run r = extract(board, 3);
-    EXPECT_EQ(r.value, 0);
-    EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Open}), Lines{"open:/dev/mtd0"});
-}
-
-// The last of the data may only reach the file system when the file is closed: a close that
-// fails leaves a debugger that cannot be trusted, and nothing is decompressed.
-TEST(DebuggerCopy, AFailingCloseOfTheOutputIsAFailure)
-{
-    sim::Board board;
-    put_debugger(board);
-    board.files.close_fails = {"/tmp/gdb.gz"};
-    sim::Run r = extract(board, 1);
-    EXPECT_EQ(r.value, 0);
-    EXPECT_EQ(r.out, kFound);
-    EXPECT_EQ(r.err, "Failed to write GDB output file.\n");
-    EXPECT_EQ(r.commands, Lines{});
-}
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include "i2c/i2c.h"
 #include "launch/launch.h"
-#include "launch_support.h"
+#include "tests/support/launch_support.h"
 #include "platform/os.h"
 
 namespace {

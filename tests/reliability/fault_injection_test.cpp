@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "install_scenario.h"
+#include "tests/support/install_scenario.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ void expect_failed_install(const sim::Run& r, sim::Board& board, const reliabili
 
 class FaultWalk : public testing::TestWithParam<int> {};
 
-TEST_P(FaultWalk, EveryOperationOfTheInstallFailingInTurn)
+TEST_P(FaultWalk, NoFailingOperationClaimsSuccessOrLeavesABoardThatCannotStart)
 {
     const int slot = GetParam();
     sim::Board board;

@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "install_scenario.h"
+#include "tests/support/install_scenario.h"
 
 namespace {
 

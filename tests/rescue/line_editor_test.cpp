@@ -68,6 +68,7 @@ const EditCase kEdits[] = {
     {"FullLineStillEdits", 4, "abcd\x02\x7f" "d\r", "abc\a" "\b" "\b" "\0" "c \b\b" "dc\b" "\n"s, "adc"},
     {"SizeOne", 1, "ab\r", "\a\a\n", ""},
     {"CtrlCKeepsText", 8, "ab\x03" "cd\r", "ab <break>\n", "ab"},
+    {"SpaceInserted", 8, " a b\r", " a b\n", " a b"},
     {"HighByteInserted", 8, "a\xe9\r", "a\xe9\n", "a\xe9"},
     {"UnknownControlBytesRing", 8, "a\x05\x00\x1c\tb\r"s, "a\a\a\a\ab\n", "ab"},
     {"EndOfInputEndsLine", 8, "ab", "ab\n", "ab"},

@@ -6,7 +6,7 @@
 #include "launch/launch.h"
 #include "rescue/rescue.h"
 #include "sim/board.h"
-#include "tests/launch/launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 

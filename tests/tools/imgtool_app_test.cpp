@@ -5,7 +5,7 @@
 #include <optional>
 #include <gtest/gtest.h>
 
-#include "imgtool_support.h"
+#include "tests/support/imgtool_support.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // A flash image made by imgtool, booted by the launcher on the simulated board.
 #include <gtest/gtest.h>
 
-#include "imgtool_support.h"
+#include "tests/support/imgtool_support.h"
 #include "launch/launch.h"
-#include "tests/launch/launch_support.h"
+#include "tests/support/launch_support.h"
 
 namespace {
 

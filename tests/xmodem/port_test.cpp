@@ -6,10 +6,19 @@
 #include <utility>
 
 #include "platform/os.h"
-#include "sender.h"
+#include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
 namespace {
+
+// The operator ready, a sender that ends at once (EOT, EOT) and the operator's line feed after it.
+std::shared_ptr<sim::ReactivePeer> empty_transfer()
+{
+    auto peer = operator_ready();
+    peer->on(0x43, {0x04}).on(0x15, {0x04});
+    operator_done(*peer);
+    return peer;
+}
 
 const std::string kStartReminder =
     "\r\n    ... Waiting for the <Enter> key to be hit before the download can start...\r\n";
@@ -103,13 +112,9 @@ INSTANTIATE_TEST_SUITE_P(Timings, OperatorKeys, testing::ValuesIn(kOperators),
 
 TEST(OperatorKeys, InstructionsShowBeforeTheWaitAlsoOnABufferedConsole)
 {
-    auto peer = operator_ready();
-    peer->on(0x43, {0x04}).on(0x15, {0x04});
-    operator_done(*peer);
-
     sim::Board board;
     board.console.output_is_pipe = true;
-    sim::Run r = receive(board, peer);
+    sim::Run r = receive(board, empty_transfer());
 
     EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::SerialRx}),
               (Lines{"out:" + kSwitchTo115200, "rx:0d", "rx:04", "rx:04", "out:" + kSwitchBackTo9600, "rx:0a"}));
@@ -117,12 +122,8 @@ TEST(OperatorKeys, InstructionsShowBeforeTheWaitAlsoOnABufferedConsole)
 
 TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
 {
-    auto peer = operator_ready();
-    peer->on(0x43, {0x04}).on(0x15, {0x04});
-    operator_done(*peer);
-
     sim::Board board;
-    sim::Run r = receive(board, peer);
+    sim::Run r = receive(board, empty_transfer());
 
     EXPECT_EQ(r.steps({sim::Event::Kind::Tty}),
               (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush",
@@ -131,6 +132,18 @@ TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
                      "tty:/dev/ttyS0 icanon=1 echo=1 isig=1 vmin=1 vtime=0 speed=9600", "tty:/dev/ttyS0 flow"}));
     EXPECT_EQ(r.steps({sim::Event::Kind::Open, sim::Event::Kind::Close}),
               (Lines{"open:/dev/ttyS0", "open:/tmp/image", "close:/dev/ttyS0", "close:/tmp/image"}));
+}
+
+// A port whose settings cannot be read is left in the download's settings, not given zeros.
+TEST(TerminalSettings, SettingsThatCouldNotBeReadAreNotPutBack)
+{
+    sim::Board board;
+    board.serial.settings_read_fails = true;
+    sim::Run r = receive(board, empty_transfer());
+
+    EXPECT_EQ(r.value, 0);
+    const Lines tty = r.steps({sim::Event::Kind::Tty});
+    EXPECT_EQ(Lines(tty.begin() + 4, tty.end()), (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush", "tty:/dev/ttyS0 flow"}));
 }
 
 TEST(TerminalSettings, DownloadSettingsAreRaw8N1AndKeepTheRest)

@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"--no-marker", false, false},
-    {"--name", true, false},
-    {"-o", true, false},
+    {.name = "--name", .takes_value = true},
+    {.name = "-o", .takes_value = true},
+    {.name = "--no-marker"},
 };
 
 void print_help(std::ostream& out)
@@ -112,12 +112,8 @@ std::optional<std::string> lay_out_tree(const std::string& binary, const std::op
 int run_app(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto mistake = parse_args(args, kOptions, parsed))
-        return report_usage(io, "app", *mistake);
-    if (parsed.help) {
-        print_help(io.out);
-        return EXIT_OK;
-    }
+    if (auto status = parse_command("app", args, kOptions, print_help, io, parsed))
+        return *status;
     if (parsed.operands.size() != 1)
         return report_usage(io, "app", "expected one BINARY");
     if (!parsed.has("-o"))

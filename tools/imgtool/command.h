@@ -29,8 +29,8 @@ int run_app(const Args& args, Streams io);
 
 struct OptionSpec {
     const char* name;
-    bool takes_value;
-    bool repeatable;
+    bool takes_value = false;
+    bool repeatable = false;
 };
 
 struct ParsedArgs {
@@ -46,6 +46,11 @@ struct ParsedArgs {
 // Splits args into options of specs (and --help, which every command takes) and operands; "--"
 // ends the options.  Gives the message of the first mistake.
 std::optional<std::string> parse_args(const Args& args, std::span<const OptionSpec> specs, ParsedArgs& parsed);
+
+// The prologue of every command: parses args into parsed and gives the exit status when the command
+// ends there, after a usage mistake or with its help printed on --help.
+std::optional<int> parse_command(const char* command, const Args& args, std::span<const OptionSpec> specs,
+                                 void (*print_help)(std::ostream&), Streams io, ParsedArgs& parsed);
 
 // Says "imgtool COMMAND: message" on standard error; gives status.
 int report_failure(Streams io, const char* command, const std::string& message, int status = EXIT_FAILED);

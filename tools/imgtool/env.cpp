@@ -23,12 +23,8 @@ void print_help(std::ostream& out)
 int run_env(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto mistake = parse_args(args, {}, parsed))
-        return report_usage(io, "env", *mistake);
-    if (parsed.help) {
-        print_help(io.out);
-        return EXIT_OK;
-    }
+    if (auto status = parse_command("env", args, {}, print_help, io, parsed))
+        return *status;
     if (parsed.operands.size() != 1)
         return report_usage(io, "env", "expected one FLASH.img");
 
@@ -38,8 +34,8 @@ int run_env(const Args& args, Streams io)
         return report_failure(io, "env", *failure);
     if (file.size != FLASH_IMAGE_SIZE)
         return report_failure(io, "env", path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)");
-    std::vector<uint8_t> block(ENV_BLOCK_SIZE);
-    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), ENV_BLOCK_SIZE))
+    std::vector<uint8_t> block(FLASH_ENV_SIZE);
+    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), FLASH_ENV_SIZE))
         return report_failure(io, "env", "cannot read " + path);
 
     const EnvContents env = decode_env_block(block.data());

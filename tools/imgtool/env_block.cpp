@@ -38,7 +38,7 @@ uint32_t env_text_size(const std::vector<std::string>& variables)
 
 void encode_env_block(const std::vector<std::string>& variables, uint8_t* block)
 {
-    std::fill(block, block + ENV_BLOCK_SIZE, 0);
+    std::fill(block, block + FLASH_ENV_SIZE, 0);
     uint8_t* data = block + 4;
     for (const std::string& variable : variables) {
         memcpy(data, variable.data(), variable.size());
@@ -50,7 +50,7 @@ void encode_env_block(const std::vector<std::string>& variables, uint8_t* block)
 EnvContents decode_env_block(const uint8_t* block)
 {
     const uint8_t* data = block + 4;
-    EnvContents contents{std::all_of(block, block + ENV_BLOCK_SIZE, [](uint8_t b) { return b == 0xFF; }),
+    EnvContents contents{std::all_of(block, block + FLASH_ENV_SIZE, [](uint8_t b) { return b == 0xFF; }),
                          get_be32(block), env_data_crc(data), {}, false};
     uint32_t at = 0;
     while (at < ENV_DATA_SIZE) {

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-constexpr uint32_t ENV_BLOCK_SIZE = 0x20000;
-constexpr uint32_t ENV_DATA_SIZE = ENV_BLOCK_SIZE - 4;
-// The launcher looks for its options in this much of the text only.
-constexpr uint32_t LAUNCHER_ENV_TEXT_SIZE = 512;
+#include "flash/flash_layout.h"
+
+constexpr uint32_t ENV_DATA_SIZE = FLASH_ENV_SIZE - 4;
 
 // The CRC word: the standard CRC-32 (final inversion included, as zlib computes it) of the data
 // area, stored most significant byte first, the board's own byte order.
@@ -20,7 +19,7 @@ uint32_t env_data_crc(const uint8_t* data);
 std::optional<std::string> check_env_variables(const std::vector<std::string>& variables);
 // The bytes the variables take in the data area, the closing empty string included.
 uint32_t env_text_size(const std::vector<std::string>& variables);
-// Fills the ENV_BLOCK_SIZE bytes of block; the variables have passed check_env_variables.
+// Fills the FLASH_ENV_SIZE bytes of block; the variables have passed check_env_variables.
 void encode_env_block(const std::vector<std::string>& variables, uint8_t* block);
 
 struct EnvContents {

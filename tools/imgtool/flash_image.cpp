@@ -12,8 +12,10 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"-o", true, false},      {"--slot1", true, false},  {"--slot2", true, false}, {"--rootfs", true, false},
-    {"--kernel", true, false}, {"--bootcode", true, false}, {"--env", true, true},
+    {.name = "-o", .takes_value = true},       {.name = "--slot1", .takes_value = true},
+    {.name = "--slot2", .takes_value = true},  {.name = "--rootfs", .takes_value = true},
+    {.name = "--kernel", .takes_value = true}, {.name = "--bootcode", .takes_value = true},
+    {.name = "--env", .takes_value = true, .repeatable = true},
 };
 
 void print_help(std::ostream& out)
@@ -84,12 +86,8 @@ bool write_image(const std::vector<uint8_t>& image, const std::string& path)
 int run_flash(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto mistake = parse_args(args, kOptions, parsed))
-        return report_usage(io, "flash", *mistake);
-    if (parsed.help) {
-        print_help(io.out);
-        return EXIT_OK;
-    }
+    if (auto status = parse_command("flash", args, kOptions, print_help, io, parsed))
+        return *status;
     if (!parsed.operands.empty())
         return report_usage(io, "flash", "unexpected argument '" + parsed.operands.front() + "'");
     if (!parsed.has("-o"))
@@ -106,9 +104,9 @@ int run_flash(const Args& args, Streams io)
             return report_failure(io, "flash", *failure);
     }
     encode_env_block(variables, image.data() + FLASH_ENV_BASE);
-    if (env_text_size(variables) > LAUNCHER_ENV_TEXT_SIZE)
+    if (env_text_size(variables) > ENV_TEXT_SIZE)
         io.err << "imgtool flash: warning: the environment text is " << env_text_size(variables)
-               << " bytes; the launcher reads its options from the first " << LAUNCHER_ENV_TEXT_SIZE << " only\n";
+               << " bytes; the launcher reads its options from the first " << ENV_TEXT_SIZE << " only\n";
 
     const std::string path = *parsed.value("-o");
     if (!write_image(image, path))

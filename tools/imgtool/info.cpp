@@ -17,7 +17,10 @@ void print_help(std::ostream& out)
            "\n"
            "A download file (or a slot dump) is walked record by record, as the rescue installer walks it,\n"
            "up to where the walk ends: the end of the file, stray bytes too few for a header, a header of\n"
-           "unknown magic (such as the transfer's filler), or a record cut short.\n"
+           "unknown magic (such as the transfer's filler), a record cut short, or a record of a type the\n"
+           "installer writes (application, bootcode, kernel, rootfs) whose CRC is bad: the installer stops\n"
+           "there, keeping what it wrote before. It passes over diagnostics and type5 records unchecked,\n"
+           "and so does the walk, marking a bad CRC.\n"
            "\n"
            "A 64 MiB flash image (exactly 0x04000000 bytes) is read area by area instead: slot 1 at\n"
            "0x00000000, slot 2 at 0x00800000, rootfs at 0x01000000, kernel at 0x01E00000 and bootcode at\n"
@@ -31,6 +34,7 @@ void print_help(std::ostream& out)
 struct WalkEnd {
     std::string reason;
     bool normal;  // a download may end so
+    std::string note = "";
 };
 
 // Where a walk through a download stops at offset, if it does.
@@ -65,10 +69,14 @@ bool walk_sequence(InputFile& file, std::ostream& out)
             end = WalkEnd{check.state == RecordState::CutShort ? "record cut short" : "read failed", false};
             break;
         }
+        if (check.state == RecordState::BadCrc && is_installed_type(check.header.magic)) {
+            end = WalkEnd{"bad CRC", false, " (the installer stops here; the records before it are installed)"};
+            break;
+        }
         intact += check.state == RecordState::Intact ? 1 : 0;
         offset += IMAGE_HEADER_SIZE + uint64_t{check.header.len};
     }
-    out << "  walk ended: " << end->reason << " at offset " << hex_offset(offset) << '\n';
+    out << "  walk ended: " << end->reason << " at offset " << hex_offset(offset) << end->note << '\n';
     if (records == 0)
         out << "  no records\n";
     return end->normal && records > 0 && intact == records;
@@ -110,8 +118,8 @@ bool show_area(InputFile& file, const FlashArea& area, std::ostream& out)
 bool show_environment(InputFile& file, std::ostream& out)
 {
     out << "  " << pad("environment", 12) << hex32(FLASH_ENV_BASE) << "  ";
-    std::vector<uint8_t> block(ENV_BLOCK_SIZE);
-    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), ENV_BLOCK_SIZE)) {
+    std::vector<uint8_t> block(FLASH_ENV_SIZE);
+    if (!read_bytes(file, FLASH_ENV_BASE, block.data(), FLASH_ENV_SIZE)) {
         out << "read failed\n";
         return false;
     }
@@ -141,12 +149,8 @@ bool walk_flash_image(InputFile& file, std::ostream& out)
 int run_info(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto mistake = parse_args(args, {}, parsed))
-        return report_usage(io, "info", *mistake);
-    if (parsed.help) {
-        print_help(io.out);
-        return EXIT_OK;
-    }
+    if (auto status = parse_command("info", args, {}, print_help, io, parsed))
+        return *status;
     if (parsed.operands.empty())
         return report_usage(io, "info", "expected at least one FILE");
 

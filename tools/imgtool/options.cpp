@@ -53,6 +53,17 @@ std::optional<std::string> parse_args(const Args& args, std::span<const OptionSp
     return std::nullopt;
 }
 
+std::optional<int> parse_command(const char* command, const Args& args, std::span<const OptionSpec> specs,
+                                 void (*print_help)(std::ostream&), Streams io, ParsedArgs& parsed)
+{
+    if (auto mistake = parse_args(args, specs, parsed))
+        return report_usage(io, command, *mistake);
+    if (!parsed.help)
+        return std::nullopt;
+    print_help(io.out);
+    return EXIT_OK;
+}
+
 int report_failure(Streams io, const char* command, const std::string& message, int status)
 {
     io.err << "imgtool " << command << ": " << message << '\n';

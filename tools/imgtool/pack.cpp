@@ -10,9 +10,9 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {"--type", true, false},
-    {"--id", true, false},
-    {"-o", true, false},
+    {.name = "--type", .takes_value = true},
+    {.name = "--id", .takes_value = true},
+    {.name = "-o", .takes_value = true},
 };
 
 void print_help(std::ostream& out)
@@ -52,12 +52,8 @@ bool write_record(InputFile& payload, const ImageHeader& header, const std::stri
 int run_pack(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto mistake = parse_args(args, kOptions, parsed))
-        return report_usage(io, "pack", *mistake);
-    if (parsed.help) {
-        print_help(io.out);
-        return EXIT_OK;
-    }
+    if (auto status = parse_command("pack", args, kOptions, print_help, io, parsed))
+        return *status;
     if (!parsed.has("--type"))
         return report_usage(io, "pack", "missing --type");
     const RecordType* type = record_type_named(*parsed.value("--type"));

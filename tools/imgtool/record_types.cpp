@@ -72,6 +72,15 @@ bool area_holds(const FlashArea& area, uint32_t magic)
     return magic == area.magic || (area.other_magic != 0 && magic == area.other_magic);
 }
 
+bool is_installed_type(uint32_t magic)
+{
+    for (const FlashArea& area : kAreas) {
+        if (magic == area.magic)
+            return true;
+    }
+    return false;
+}
+
 std::string held_types(const FlashArea& area)
 {
     std::string names = record_type_of(area.magic)->name;

@@ -7,8 +7,8 @@
 
 #include "flash/flash_layout.h"
 
-// The board's one flash device; the boot-loader environment block is its last 128 KiB.
-constexpr uint32_t FLASH_IMAGE_SIZE = 0x04000000;
+// The board's one flash device, which the boot-loader environment block ends.
+constexpr uint32_t FLASH_IMAGE_SIZE = FLASH_ENV_BASE + FLASH_ENV_SIZE;
 
 struct RecordType {
     const char* name;
@@ -38,5 +38,7 @@ struct FlashArea {
 
 std::span<const FlashArea> flash_areas();
 bool area_holds(const FlashArea& area, uint32_t magic);
+// Whether the rescue installer writes records of this magic into flash, and so checks their CRC.
+bool is_installed_type(uint32_t magic);
 // "application or diagnostics", "kernel", ...
 std::string held_types(const FlashArea& area);

@@ -10,7 +10,7 @@
 #include "i2c/i2c.h"
 #include "image/image.h"
 #include "sim/board.h"
-#include "tests/launch/launch_support.h"
+#include "launch_support.h"
 
 inline const std::string kExtracting = "\nExtracting images ... Do *NOT* power cycle the switch.\n";
 inline const std::string kPrompt = "Install image as image 1 or 2 (hit return to just boot image): ";

@@ -25,37 +25,6 @@ TEST(ImageHeader, EncodesToTheStoredBytes) {
     EXPECT_EQ(bytes, kStoredHeader);
 }
 
-// The map, the limits enforced when writing and the record types, as the boot loader and the
-// records already in the field have them.
-TEST(FlashMap, HoldsTheBoardsAreasLimitsAndMagics) {
-    struct Named {
-        const char* name;
-        uint32_t value;
-        uint32_t expected;
-    };
-    const Named kMap[] = {
-        {"FLASH_SLOT1_BASE", FLASH_SLOT1_BASE, 0x00000000},
-        {"FLASH_SLOT2_BASE", FLASH_SLOT2_BASE, 0x00800000},
-        {"FLASH_SLOT_SIZE", FLASH_SLOT_SIZE, 0x00800000},
-        {"FLASH_ROOTFS_BASE", FLASH_ROOTFS_BASE, 0x01000000},
-        {"FLASH_ROOTFS_LIMIT", FLASH_ROOTFS_LIMIT, 0x00B00000},
-        {"FLASH_KERNEL_BASE", FLASH_KERNEL_BASE, 0x01E00000},
-        {"FLASH_KERNEL_LIMIT", FLASH_KERNEL_LIMIT, 0x00100000},
-        {"FLASH_BOOTCODE_BASE", FLASH_BOOTCODE_BASE, 0x03F00000},
-        {"FLASH_BOOTCODE_LIMIT", FLASH_BOOTCODE_LIMIT, 0x00040000},
-        {"FLASH_ENV_BASE", FLASH_ENV_BASE, 0x03FE0000},
-        {"IMAGE_HEADER_SIZE", IMAGE_HEADER_SIZE, 16},
-        {"IMAGE_MAGIC_APPLICATION", IMAGE_MAGIC_APPLICATION, 0x014A414E},
-        {"IMAGE_MAGIC_BOOTCODE", IMAGE_MAGIC_BOOTCODE, 0x024A414E},
-        {"IMAGE_MAGIC_KERNEL", IMAGE_MAGIC_KERNEL, 0x034A414E},
-        {"IMAGE_MAGIC_ROOTFS", IMAGE_MAGIC_ROOTFS, 0x044A414E},
-        {"IMAGE_MAGIC_TYPE5", IMAGE_MAGIC_TYPE5, 0x054A414E},
-        {"IMAGE_MAGIC_DIAGNOSTICS", IMAGE_MAGIC_DIAGNOSTICS, 0x064A414E},
-    };
-    for (const Named& entry : kMap)
-        EXPECT_EQ(entry.value, entry.expected) << entry.name;
-}
-
 struct MagicCase {
     uint32_t magic;
     bool known;

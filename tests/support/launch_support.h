@@ -21,8 +21,8 @@ inline constexpr uint32_t kMagicDiagnostics = 0x064A414E;
 inline constexpr uint32_t kSlot1Base = 0x00000000;
 inline constexpr uint32_t kSlot2Base = 0x00800000;
 
-// A record with a correct CRC: the big-endian header followed by the payload.
-std::vector<uint8_t> make_record(uint32_t magic, const std::string& payload);
+// The tests' record (record.h) with id 0x00010203, as bytes for the flash array.
+std::vector<uint8_t> record_bytes(uint32_t magic, const std::string& payload);
 // An application header alone, at base, whatever its length says.
 void put_header(sim::Board& board, uint32_t base, uint32_t len);
 

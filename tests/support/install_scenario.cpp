@@ -7,7 +7,7 @@
 #include "i2c/i2c.h"
 #include "image/image.h"
 #include "launch/launch.h"
-#include "tests/image/installer_support.h"
+#include "installer_support.h"
 
 namespace reliability {
 
@@ -21,8 +21,8 @@ constexpr uint32_t kRootFsBase = 0x01000000;
 
 const std::vector<uint8_t>& old_application(int slot)
 {
-    static const std::vector<uint8_t> one = make_record(kMagicApplication, "old application of slot 1");
-    static const std::vector<uint8_t> two = make_record(kMagicApplication, "old application of slot 2");
+    static const std::vector<uint8_t> one = record_bytes(kMagicApplication, "old application of slot 1");
+    static const std::vector<uint8_t> two = record_bytes(kMagicApplication, "old application of slot 2");
     return slot == 1 ? one : two;
 }
 
@@ -65,11 +65,11 @@ std::string describe(const std::map<Started, uint32_t>& outcomes)
 }
 
 InstallScenario::InstallScenario(sim::Board& board, int slot)
-    : board_(board), slot_(slot), new_application_(make_record(kMagicApplication, patterned(kPayloadLength)))
+    : board_(board), slot_(slot), new_application_(record_bytes(kMagicApplication, patterned(kPayloadLength)))
 {
     board_.flash.reported_erase_size = kEraseSize;
-    put_download(board_, {make_record(kMagicKernel, patterned(kPayloadLength + 3)),
-                          make_record(kMagicRootFs, patterned(kPayloadLength + 5)), new_application_});
+    put_download(board_, {record_bytes(kMagicKernel, patterned(kPayloadLength + 3)),
+                          record_bytes(kMagicRootFs, patterned(kPayloadLength + 5)), new_application_});
     unpack_compatible_image(board_);
 }
 

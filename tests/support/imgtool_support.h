@@ -1,10 +1,10 @@
-// Running imgtool in-process on files in a test's own directory, and records built by the test
-// itself so that a wrong constant or CRC in the tool shows.
+// Running imgtool in-process on files in a test's own directory.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "record.h"
 
 struct ToolRun {
     int status;
@@ -31,11 +31,3 @@ public:
 private:
     std::string dir_;
 };
-
-// The word as four bytes, most significant first.
-std::string be32(uint32_t word);
-// A record as the board expects it: header words crc, len, magic, id, then the payload, with the
-// CRC computed by the tests' own bitwise routine.
-std::string make_record(uint32_t magic, const std::string& payload, uint32_t id = 0);
-// The standard CRC-32 (with its final inversion) of the bytes, by the same routine.
-uint32_t standard_crc32(const std::string& bytes);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "flash/mtd.h"
-#include "flash_board.h"
+#include "tests/support/flash_board.h"
 
 namespace {
 
@@ -25,18 +25,22 @@ TEST(FlashInit, ReadsTheGeometryOfThe64MiBDevice) {
     EXPECT_EQ(r.steps({sim::Event::Kind::Note}), std::vector<std::string>{"note:131072 17 67108864 1 67108864"});
 }
 
+// Twice the board's erase block, and the smallest erase size the module accepts: one write piece.
 TEST(FlashInit, SectorsFollowTheReportedEraseSize) {
-    sim::Board board;
-    board.flash.reported_erase_size = 2 * kSector;
-    preload(board, 0x800000, 0x800000 + 4 * kSector);
-    const std::vector<uint8_t> data(16, 0x5A);
-    const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, 0x800020, 16); });
-    EXPECT_EQ(r.value, 0);
-    EXPECT_EQ(r.out, ".\n");
-    EXPECT_EQ(board.flash.counters().writes, 2 * kSector / 1024);
-    EXPECT_EQ(flash_mismatch(board, 0x800000, 0x800000 + 4 * kSector, [](uint32_t a) {
-                  return a >= 0x800020 && a < 0x800030 ? 0x5A : pattern_at(a);
-              }), "");
+    for (const uint32_t erase_size : {2 * kSector, 1024u}) {
+        sim::Board board;
+        board.flash.reported_erase_size = erase_size;
+        preload(board, 0x800000, 0x800000 + 4 * kSector);
+        const std::vector<uint8_t> data(16, 0x5A);
+        const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, 0x800020, 16); });
+        EXPECT_EQ(r.value, 0) << erase_size;
+        EXPECT_EQ(r.out, ".\n") << erase_size;
+        EXPECT_EQ(board.flash.counters().writes, erase_size / 1024);
+        EXPECT_EQ(board.flash.counters().bytes_erased, erase_size);
+        EXPECT_EQ(flash_mismatch(board, 0x800000, 0x800000 + 4 * kSector, [](uint32_t a) {
+                      return a >= 0x800020 && a < 0x800030 ? 0x5A : pattern_at(a);
+                  }), "") << erase_size;
+    }
 }
 
 // A flash that the kernel offers only for reading (a read-only partition) is still read, so that

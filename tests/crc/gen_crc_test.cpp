@@ -1,12 +1,19 @@
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "crc/crc.h"
-#include "crc_reference.h"
+#include "tests/support/crc_reference.h"
 
 namespace {
+
+const uint8_t* bytes_of(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
+
+uint32_t crc_of(const std::string& text, uint32_t start) {
+    return gen_crc(bytes_of(text), static_cast<uint32_t>(text.size()), start);
+}
 
 std::vector<uint8_t> random_buffer(size_t size, uint32_t seed) {
     std::vector<uint8_t> buffer(size);
@@ -16,8 +23,42 @@ std::vector<uint8_t> random_buffer(size_t size, uint32_t seed) {
     return buffer;
 }
 
-// Lengths across the word, lane and block boundaries up to several KiB, starts at every offset in a
-// word and beyond, random start values.
+struct CheckValue {
+    std::string text;
+    uint32_t start;
+    uint32_t crc;
+};
+
+class GenCrcCheckValues : public testing::TestWithParam<CheckValue> {};
+void PrintTo(const CheckValue& c, std::ostream* os) { *os << '"' << c.text << "\" from " << std::hex << c.start; }
+
+TEST_P(GenCrcCheckValues, GivesTheKnownRegister) {
+    EXPECT_EQ(crc_of(GetParam().text, GetParam().start), GetParam().crc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Known, GenCrcCheckValues, testing::Values(
+    CheckValue{"123456789", 0xFFFFFFFF, 0x340BC6D9},
+    CheckValue{"abc", 0xFFFFFFFF, 0xCADBBE3D},
+    CheckValue{"", 0xFFFFFFFF, 0xFFFFFFFF},
+    CheckValue{"", 0x12345678, 0x12345678}));
+
+TEST(GenCrc, ContinuesOverASplitBufferAtAnyPoint) {
+    EXPECT_EQ(crc_of("56789", crc_of("1234", 0xFFFFFFFF)), 0x340BC6D9u);
+    const std::vector<uint8_t> buffer = random_buffer(3001, 7);
+    const uint32_t whole = gen_crc(buffer.data(), 3001, 0xFFFFFFFF);
+    for (uint32_t split = 0; split <= 3001; split += 37) {
+        const uint32_t head = gen_crc(buffer.data(), split, 0xFFFFFFFF);
+        ASSERT_EQ(gen_crc(buffer.data() + split, 3001 - split, head), whole) << "split at " << split;
+    }
+}
+
+TEST(Swapw, ReversesTheFourBytes) {
+    EXPECT_EQ(swapw(0x12345678), 0x78563412u);
+    EXPECT_EQ(swapw(0xFF000080), 0x800000FFu);
+}
+
+// Against an independent register: lengths across the word, lane and block boundaries up to several
+// KiB, starts at every offset in a word and beyond, random start values.
 TEST(GenCrcAgainstReference, EqualOnRandomLengthsAlignmentsAndStarts) {
     const std::vector<uint8_t> buffer = random_buffer(9000 + 64, 1);
     std::mt19937 random(20261207);

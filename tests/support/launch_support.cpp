@@ -1,26 +1,17 @@
 #include "launch_support.h"
 
-#include <algorithm>
+#include "record.h"
 
-#include "crc/crc.h"
-#include "flash/flash_layout.h"
-
-std::vector<uint8_t> make_record(uint32_t magic, const std::string& payload)
+std::vector<uint8_t> record_bytes(uint32_t magic, const std::string& payload)
 {
-    std::vector<uint8_t> record(16 + payload.size());
-    std::copy(payload.begin(), payload.end(), record.begin() + 16);
-    ImageHeader header{0, static_cast<uint32_t>(payload.size()), magic, 0x00010203};
-    encode_image_header(header, record.data());
-    header.crc = gen_crc(record.data() + 4, static_cast<uint32_t>(record.size() - 4), 0xFFFFFFFF);
-    encode_image_header(header, record.data());
-    return record;
+    const std::string record = make_record(magic, payload, 0x00010203);
+    return {record.begin(), record.end()};
 }
 
 void put_header(sim::Board& board, uint32_t base, uint32_t len)
 {
-    std::vector<uint8_t> bytes(16);
-    encode_image_header({0, len, kMagicApplication, 0}, bytes.data());
-    board.flash.load(base, bytes);
+    const std::string header = be32(0) + be32(len) + be32(kMagicApplication) + be32(0);
+    board.flash.load(base, {header.begin(), header.end()});
 }
 
 Lines operator+(Lines a, const Lines& b)

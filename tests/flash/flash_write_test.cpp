@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "flash_board.h"
+#include "tests/support/flash_board.h"
 
 namespace {
 
@@ -102,6 +102,17 @@ INSTANTIATE_TEST_SUITE_P(Faults, FlashWriteFailure, testing::Values(
     WriteFailure{"ShortFirstPiece", sim::FlashFault(sim::FlashOp::Write, 1, std::nullopt, true),
                  "Flash Write mtd write failed.\n\n", 0, 1}),
     [](const testing::TestParamInfo<WriteFailure>& info) { return std::string(info.param.name); });
+
+// The operator watches the dots to see that the board still works: at a power cut during the third
+// sector the console shows the dots of the two finished ones.
+TEST(FlashWriteProgress, EachDotShowsAsItsSectorIsDone) {
+    sim::Board board;
+    board.flash.power_cut_after_erase = 3;
+    const std::vector<uint8_t> data = write_data(3 * kSector);
+    const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, 0, 3 * kSector); });
+    EXPECT_EQ(r.end, sim::End::PowerCut);
+    EXPECT_EQ(r.out, "..");
+}
 
 struct EraseCase {
     const char* name;
