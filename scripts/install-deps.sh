@@ -7,7 +7,9 @@
 # its runtime libraries (libFuzzer and the sanitizers) for the fuzz targets; the xz, tar and gzip that
 # imgtool runs to make application archives; file, which checks what the installs put in place; and
 # for the virtual board (vm/), QEMU's PowerPC system emulator, Debian's kernel source with what
-# building it takes, and python3 for the board's runner and scenario driver. Runs as root (or through sudo where there is one).
+# building it takes, python3 for the board's runner and scenario driver, and picocom, the terminal
+# program that the technician's scenarios drive on the board's line. Runs as root (or through sudo
+# where there is one).
 set -euo pipefail
 
 packages=(
@@ -18,7 +20,7 @@ packages=(
     lrzsz
     valgrind
     clang-14 libclang-rt-14-dev
-    qemu-system-ppc linux-source-6.1 bc bison flex bzip2 python3
+    qemu-system-ppc linux-source-6.1 bc bison flex bzip2 python3 picocom
 )
 
 missing=()
