@@ -333,33 +333,21 @@ def with_bad_crc(record):
     return bytes([record[0] ^ 0xFF]) + record[1:]
 
 
-@scenario
-def boot_slot1(board):
-    two_slots(board)
-    status, boots = board.boot(slot=1)
-    expect_boots(status, boots, [launched(1, "demo application from slot 1")])
-    expect_equal("slot byte", board.slot_byte(), 1)
+def boots_the_named_slot(slot, cpu=None, one_line=False):
+    """A scenario: the slot byte names SLOT, whose application starts, and the byte stays; on CPU
+    when one is given."""
+    def scenario_function(board):
+        board.cpu = cpu or board.cpu
+        two_slots(board)
+        status, boots = board.boot(slot=slot, one_line=one_line)
+        expect_boots(status, boots, [launched(slot, f"demo application from slot {slot}")])
+        expect_equal("slot byte", board.slot_byte(), slot)
+    return scenario_function
 
 
-@scenario
-def boot_slot2(board):
-    two_slots(board)
-    status, boots = board.boot(slot=2)
-    expect_boots(status, boots, [launched(2, "demo application from slot 2")])
-    expect_equal("slot byte", board.slot_byte(), 2)
-
-
-@scenario
-def boot_on_one_line(board):
-    two_slots(board)
-    status, boots = board.boot(slot=1, one_line=True)
-    expect_boots(status, boots, [launched(1, "demo application from slot 1")])
-
-
-@scenario
-def boot_e500v2(board):
-    board.cpu = "e500v2"
-    boot_slot1(board)
+for name, slot, cpu, one_line in (("boot-slot1", 1, None, False), ("boot-slot2", 2, None, False),
+                                  ("boot-on-one-line", 1, None, True), ("boot-e500v2", 1, "e500v2", False)):
+    SCENARIOS[name] = boots_the_named_slot(slot, cpu, one_line)
 
 
 @scenario
