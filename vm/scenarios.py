@@ -589,27 +589,38 @@ def start_download(picocom, at_menu=False):
     picocom.type(b"x")
     picocom.wait_for("before initiating the download.", BOOT_TIMEOUT)
     time.sleep(KEY_DELAY)
+    switch_to_download_speed(picocom)
+
+
+def switch_to_download_speed(picocom):
     picocom.set_speed(115200)
     picocom.type(b"\r")
     picocom.wait_for("Init serial done", BOOT_TIMEOUT)
 
 
 def end_download(picocom, seconds):
-    """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter."""
-    picocom.wait_for("Change the baud rate back to 9600 bps, hit the <ENTER> key", seconds)
+    """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter. sx's last read takes
+    what the line has brought by then, which can be the start of the board's question, as it does
+    on the module's line: the end of the question is what shows for certain."""
+    picocom.wait_for("9600 bps, hit the <ENTER> key", seconds)
     time.sleep(KEY_DELAY)
     picocom.set_speed(9600)
     picocom.type(b"\r")
 
 
-def download_and_install(picocom, download, slot, at_menu=False):
-    start_download(picocom, at_menu)
+def send_and_install(picocom, download, slot):
+    """The file sent while the board asks for it, then the switch back and the slot's answer."""
     picocom.send(download)
     picocom.wait_for("Transfer complete", transfer_bound(download))
     end_download(picocom, BOOT_TIMEOUT)
     picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
     picocom.type(f"{slot}\r".encode())
     picocom.wait_for(f"Image{slot} updated succeeded", BOOT_TIMEOUT)
+
+
+def download_and_install(picocom, download, slot, at_menu=False):
+    start_download(picocom, at_menu)
+    send_and_install(picocom, download, slot)
 
 
 def technician_board(board):
@@ -688,15 +699,8 @@ def technician_sends_before_asked(board):
         time.sleep(5)
         picocom.type(CTRL_C)
         picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
-        picocom.set_speed(115200)
-        picocom.type(b"\r")
-        picocom.wait_for("Init serial done", BOOT_TIMEOUT)
-        picocom.send(download)
-        picocom.wait_for("Transfer complete", transfer_bound(download))
-        end_download(picocom, BOOT_TIMEOUT)
-        picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
-        picocom.type(b"1\r")
-        picocom.wait_for("Image1 updated succeeded", BOOT_TIMEOUT)
+        switch_to_download_speed(picocom)
+        send_and_install(picocom, download, 1)
         # Quitting picocom closes the line: run-board stops the board and ends
         picocom.wait_for("Option? : ", BOOT_TIMEOUT)
         picocom.quit()
