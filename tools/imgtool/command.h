@@ -26,6 +26,7 @@ int run_info(const Args& args, Streams io);
 int run_flash(const Args& args, Streams io);
 int run_env(const Args& args, Streams io);
 int run_app(const Args& args, Streams io);
+int run_send(const Args& args, Streams io);
 
 struct OptionSpec {
     const char* name;

@@ -15,6 +15,7 @@ const Command kCommands[] = {
     {"flash", "build a 64 MiB flash image from records and environment variables", run_flash},
     {"env", "print the boot-loader environment of a flash image", run_env},
     {"app", "make an application archive from an application binary", run_app},
+    {"send", "do a rescue download on boards over their serial lines", run_send},
 };
 
 void print_help(std::ostream& out)

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "imgtool/command.h"
+#include "imgtool/download_walk.h"
 #include "imgtool/env_block.h"
 #include "imgtool/record_file.h"
 #include "imgtool/record_types.h"
@@ -31,55 +32,16 @@ void print_help(std::ostream& out)
            "when a download file holds no record at all.\n";
 }
 
-struct WalkEnd {
-    std::string reason;
-    bool normal;  // a download may end so
-    std::string note = "";
-};
-
-// Where a walk through a download stops at offset, if it does.
-std::optional<WalkEnd> end_before_record(InputFile& file, uint64_t offset)
-{
-    const uint64_t left = file.size - offset;
-    if (left == 0)
-        return WalkEnd{"end of file", true};
-    if (left < IMAGE_HEADER_SIZE)
-        return WalkEnd{std::to_string(left) + " stray bytes", true};
-    uint8_t bytes[IMAGE_HEADER_SIZE];
-    if (!read_header_bytes(file, offset, bytes))
-        return WalkEnd{"read failed", false};
-    // Also how the filler of a download's last transfer block ends the walk.
-    const uint32_t magic = decode_image_header(bytes).magic;
-    if (!is_known_image_magic(magic))
-        return WalkEnd{"unknown magic " + hex32(magic), true};
-    return std::nullopt;
-}
-
 // A download file: records one after the other until something that is not one.
 bool walk_sequence(InputFile& file, std::ostream& out)
 {
-    uint64_t offset = 0;
-    unsigned records = 0, intact = 0;
-    std::optional<WalkEnd> end;
-    while (!(end = end_before_record(file, offset))) {
-        const RecordCheck check = check_record(file, offset);
-        out << "  " << hex_offset(offset) << "  " << describe_record(check) << '\n';
-        records++;
-        if (check.state == RecordState::CutShort || check.state == RecordState::Unreadable) {
-            end = WalkEnd{check.state == RecordState::CutShort ? "record cut short" : "read failed", false};
-            break;
-        }
-        if (check.state == RecordState::BadCrc && is_installed_type(check.header.magic)) {
-            end = WalkEnd{"bad CRC", false, " (the installer stops here; the records before it are installed)"};
-            break;
-        }
-        intact += check.state == RecordState::Intact ? 1 : 0;
-        offset += IMAGE_HEADER_SIZE + uint64_t{check.header.len};
-    }
-    out << "  walk ended: " << end->reason << " at offset " << hex_offset(offset) << end->note << '\n';
-    if (records == 0)
+    const DownloadWalk walk = walk_download(file);
+    for (const WalkedRecord& record : walk.records)
+        out << "  " << hex_offset(record.offset) << "  " << describe_record(record.check) << '\n';
+    out << "  walk ended: " << walk.end.reason << " at offset " << hex_offset(walk.end_offset) << walk.end.note << '\n';
+    if (walk.records.empty())
         out << "  no records\n";
-    return end->normal && records > 0 && intact == records;
+    return walk.intact();
 }
 
 // One flash area: erased, or one record of the area's type that fits it.

@@ -1,0 +1,241 @@
+// imgtool send: the technician's rescue download in one command, on every board line given at once.
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <thread>
+#include <unistd.h>
+#include <variant>
+
+#include "imgtool/command.h"
+#include "imgtool/download_walk.h"
+#include "imgtool/record_types.h"
+#include "imgtool/send_session.h"
+#include "imgtool/send_terminal.h"
+
+namespace {
+
+constexpr int EXIT_NO_BOARD = 3;
+
+const OptionSpec kOptions[] = {
+    {.name = "--line", .takes_value = true, .repeatable = true},
+    {.name = "--slot", .takes_value = true},
+    {.name = "--wait", .takes_value = true},
+    {.name = "--verify"},
+    {.name = "--log", .takes_value = true},
+    {.name = "--terminal"},
+};
+
+void print_help(std::ostream& out)
+{
+    out << "Usage: imgtool send --line DEV [--line DEV...] [--slot 1|2|boot] [--wait SECONDS] [--verify]\n"
+           "                    [--log FILE] [--terminal] DOWNLOAD\n"
+           "Does the whole rescue download over each board's serial line (console and download port on one\n"
+           "line): finds the board at its rescue menu, presses X, switches to the speed the board asks for,\n"
+           "sends DOWNLOAD with XMODEM-1K, switches back, answers the installer and follows it to the end.\n"
+           "DOWNLOAD is checked first, as imgtool info checks it: a file with no record, a record with a bad\n"
+           "CRC or too big for its flash area, or an application without --slot is refused before any line\n"
+           "is touched.\n"
+           "\n"
+           "  --line DEV      the board's serial line, e.g. /dev/ttyUSB0; repeat it to serve several boards\n"
+           "                  at once, each with its own progress line and a row in the table at the end\n"
+           "  --slot 1|2|boot where an application record goes: slot 1 or 2 (and the board boots that slot\n"
+           "                  from then on), or boot: run it once without writing it to flash\n"
+           "  --wait SECONDS  how long to wait for the rescue menu (default 60): time to power the board on.\n"
+           "                  A board already at its menu is woken with a y, which the menu shows again; the\n"
+           "                  board's recovery question is answered y\n"
+           "  --verify        after the install press R and watch the next boot: it must boot the slot just\n"
+           "                  written (E is pressed if the rescue menu comes back); the application's first\n"
+           "                  line is shown\n"
+           "  --log FILE      keep every board's console transcript with times in FILE (with several lines,\n"
+           "                  in FILE.<device name> each)\n"
+           "  --terminal      afterwards, stay as a plain terminal on the line (one line only); Ctrl-] ends it\n"
+           "\n"
+           "The board's console lines go to standard output as they come (prefixed with the line when there\n"
+           "are several); progress and the tool's own notes to standard error. Ctrl-C during the transfer\n"
+           "cancels it: the board gives it up within about 20 s, nothing is written, and the tool switches the\n"
+           "board back to its menu before it ends; Ctrl-C again leaves at once.\n"
+           "\n"
+           "Exit status: 0 when every board installed every record (and, with --verify, booted the new slot);\n"
+           "1 when a board reported a failure, gave the transfer up, or went away; 2 for bad usage or a bad\n"
+           "DOWNLOAD; 3 when no board answered on a line.\n";
+}
+
+struct Plan {
+    std::vector<PlannedRecord> records;
+    std::string description;
+};
+
+// The download's records as the board's installer will take them, or the reason the board would
+// refuse the file.
+std::variant<Plan, std::string> plan_download(InputFile& file, const std::string& path, const SendOptions& options)
+{
+    const DownloadWalk walk = walk_download(file);
+    if (walk.records.empty())
+        return path + " holds no image record (" + walk.end.reason + " at offset 0)";
+    Plan plan;
+    for (const WalkedRecord& record : walk.records) {
+        const RecordType* type = record_type_of(record.check.header.magic);
+        const std::string where = "the " + std::string(type->name) + " record at " + hex_offset(record.offset);
+        if (record.check.state == RecordState::CutShort)
+            return path + ": " + where + " is cut short";
+        if (record.check.state == RecordState::Unreadable)
+            return "cannot read " + path;
+        const bool installed = is_installed_type(record.check.header.magic);
+        if (installed && record.check.state == RecordState::BadCrc)
+            return path + ": " + where + " has a bad CRC (stored " + hex32(record.check.header.crc) + ", computed " +
+                   hex32(record.check.computed_crc) + "): the board would refuse it";
+        const bool is_application = record.check.header.magic == IMAGE_MAGIC_APPLICATION;
+        if (is_application && !options.slot.has_value() && !options.boot)
+            return path + " holds an application record: say where it goes with --slot 1, --slot 2 or --slot boot";
+        const bool booted = is_application && options.boot;
+        if (installed && !booted && record.check.header.len > max_payload(*type))
+            return path + ": " + where + " is too big for its flash area (" + limit_text(*type) + ")";
+        plan.records.push_back({type->name, installed});
+        std::string item = std::string(type->name) + " (" + std::to_string(record.check.header.len) + " bytes";
+        if (is_application)
+            item += booted ? ", booted at once" : ", slot " + std::to_string(*options.slot);
+        item += installed ? ")" : ", passed over by the board)";
+        plan.description += (plan.description.empty() ? "" : ", ") + item;
+    }
+    if (!walk.end.normal)
+        return path + ": " + walk.end.reason + " at offset " + hex_offset(walk.end_offset);
+    return plan;
+}
+
+std::optional<std::vector<uint8_t>> read_whole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail())
+        return std::nullopt;
+    return bytes;
+}
+
+void count_interrupt(int) { operator_interrupts.fetch_add(1); }
+
+// Ctrl-C while boards are served: counted, and the waits it interrupts end early.
+class InterruptCounter {
+public:
+    InterruptCounter()
+    {
+        operator_interrupts = 0;
+        struct sigaction action {};
+        action.sa_handler = count_interrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &saved_);
+    }
+    ~InterruptCounter() { sigaction(SIGINT, &saved_, nullptr); }
+
+private:
+    struct sigaction saved_ {};
+};
+
+std::string log_path_for(const std::optional<std::string>& log, const std::string& line, size_t lines)
+{
+    if (!log)
+        return "";
+    return lines == 1 ? *log : *log + "." + std::filesystem::path(line).filename().string();
+}
+
+void print_table(std::ostream& out, const std::vector<std::string>& lines, const std::vector<BoardResult>& results)
+{
+    size_t line_width = 4, result_width = 6;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        line_width = std::max(line_width, lines[i].size());
+        result_width = std::max(result_width, results[i].summary.size());
+    }
+    out << '\n' << pad("line", line_width + 2) << pad("result", result_width + 2) << pad("time", 9) << "rate\n";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const BoardResult& result = results[i];
+        const bool transferred = result.seconds > 0;
+        out << pad(lines[i], line_width + 2) << pad(result.summary, result_width + 2)
+            << pad(transferred ? duration_text(result.seconds) : "-", 9)
+            << (transferred ? rate_text(result.rate) : "-") << '\n';
+    }
+}
+
+int overall_status(const std::vector<BoardResult>& results)
+{
+    int status = EXIT_OK;
+    for (const BoardResult& result : results) {
+        if (result.status == EXIT_FAILED)
+            return EXIT_FAILED;
+        if (result.status == EXIT_NO_BOARD)
+            status = EXIT_NO_BOARD;
+    }
+    return status;
+}
+
+std::optional<std::string> read_options(const ParsedArgs& parsed, SendOptions& options)
+{
+    if (parsed.operands.size() != 1)
+        return "expected one DOWNLOAD";
+    if (!parsed.has("--line"))
+        return "--line DEV is needed";
+    if (auto slot = parsed.value("--slot")) {
+        if (*slot == "boot")
+            options.boot = true;
+        else if (*slot == "1" || *slot == "2")
+            options.slot = std::stoi(*slot);
+        else
+            return "--slot takes 1, 2 or boot, not " + *slot;
+    }
+    if (auto wait = parsed.value("--wait")) {
+        const std::optional<uint32_t> seconds = parse_u32(*wait);
+        if (!seconds || *seconds == 0 || *seconds > 86400)
+            return "--wait takes a number of seconds from 1 to 86400, not " + *wait;
+        options.wait_seconds = static_cast<int>(*seconds);
+    }
+    options.verify = parsed.has("--verify");
+    if (parsed.has("--terminal") && parsed.options.at("--line").size() != 1)
+        return "--terminal takes one --line";
+    return std::nullopt;
+}
+
+}  // namespace
+
+int run_send(const Args& args, Streams io)
+{
+    ParsedArgs parsed;
+    if (auto status = parse_command("send", args, kOptions, print_help, io, parsed))
+        return *status;
+    SendOptions options;
+    if (auto mistake = read_options(parsed, options))
+        return report_usage(io, "send", *mistake);
+
+    const std::string& path = parsed.operands.front();
+    InputFile file;
+    if (auto failure = open_input(path, file))
+        return report_failure(io, "send", *failure, EXIT_USAGE);
+    auto planned = plan_download(file, path, options);
+    if (auto* refusal = std::get_if<std::string>(&planned))
+        return report_failure(io, "send", *refusal, EXIT_USAGE);
+    const Plan& plan = std::get<Plan>(planned);
+    const std::optional<std::vector<uint8_t>> download = read_whole(path);
+    if (!download)
+        return report_failure(io, "send", "cannot read " + path, EXIT_USAGE);
+    io.err << "imgtool send: the board will be asked to install: " << plan.description << '\n';
+
+    const std::vector<std::string>& lines = parsed.options.at("--line");
+    const bool redrawn = &io.err == &std::cerr && isatty(STDERR_FILENO) == 1;
+    Screen screen(io.out, io.err, redrawn, lines);
+    std::vector<BoardResult> results(lines.size());
+    {
+        InterruptCounter interrupts;
+        std::vector<std::thread> boards;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            boards.emplace_back([&, i] {
+                results[i] = serve_board(lines[i], i, screen, log_path_for(parsed.value("--log"), lines[i], lines.size()),
+                                         *download, plan.records, options);
+            });
+        }
+        for (std::thread& board : boards)
+            board.join();
+    }
+    print_table(io.out, lines, results);
+    if (parsed.has("--terminal"))
+        run_terminal(lines.front(), io);
+    return overall_status(results);
+}

@@ -1,0 +1,69 @@
+// What imgtool send shows while it serves boards: each board's console lines on standard output,
+// its own notes and the progress lines on standard error, and a transcript with times per board.
+#pragma once
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "imgtool/progress.h"
+
+class Screen {
+public:
+    // With progress_redrawn, progress lines are redrawn in place at the bottom (a terminal);
+    // otherwise a plain line is printed at every tenth of a transfer.
+    Screen(std::ostream& out, std::ostream& err, bool progress_redrawn, std::vector<std::string> boards);
+
+    // One board's console line; prefixed with the board's name when several are served.
+    void console_line(size_t board, const std::string& text);
+    // A note of the tool's own: "imgtool send: NAME: text" (no name for board npos).
+    void note(size_t board, const std::string& text);
+    void progress(size_t board, const TransferProgress& progress);
+    // The board's progress line is gone from the bottom of the screen.
+    void end_progress(size_t board);
+
+private:
+    std::string prefix(size_t board) const;
+    // The lines of the progress block away, something printed, the block back.
+    template <typename Print> void above_progress(Print print);
+
+    std::mutex mutex_;
+    std::ostream& out_;
+    std::ostream& err_;
+    bool redrawn_;
+    std::vector<std::string> names_;
+    std::vector<std::string> progress_lines_;
+    std::vector<int> tenths_shown_;
+    size_t drawn_ = 0;
+};
+
+// A board's console text cut into lines: line ends dropped, a line still open shown once the board
+// has paused, bytes that are not printable shown as \xNN (a run of NULs as a count of garbled
+// bytes), and every line kept with its time in the board's transcript when there is one.
+class ConsoleLines {
+public:
+    ConsoleLines(Screen& screen, size_t board, const std::string& log_path);
+
+    bool log_failed() const { return !log_path_.empty() && !log_.is_open(); }
+    void take(const uint8_t* bytes, size_t count);
+    // Shows the open line when the board has printed nothing for a while (a prompt).
+    void pause();
+    // A note of the tool's own, also kept in the transcript.
+    void note(const std::string& text);
+
+private:
+    void emit();
+    void show_garbled();
+    void log(const std::string& mark, const std::string& text);
+
+    Screen& screen_;
+    size_t board_;
+    std::string log_path_;
+    std::ofstream log_;
+    std::string open_line_;
+    size_t garbled_ = 0;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};

@@ -1,0 +1,75 @@
+#include "imgtool/send_terminal.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "imgtool/serial_line.h"
+
+namespace {
+
+constexpr uint8_t kQuitKey = 0x1D;  // Ctrl-]
+constexpr unsigned kConsoleSpeed = 9600;
+
+// Standard input as single raw keys while the terminal runs, as it was afterwards.
+class RawKeys {
+public:
+    RawKeys()
+    {
+        if (tcgetattr(STDIN_FILENO, &saved_) != 0)
+            return;
+        termios raw = saved_;
+        cfmakeraw(&raw);
+        raw.c_oflag = saved_.c_oflag;
+        active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    }
+    ~RawKeys()
+    {
+        if (active_)
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+}  // namespace
+
+void run_terminal(const std::string& line_path, Streams io)
+{
+    SerialLine line;
+    if (auto failure = SerialLine::open(line_path, kConsoleSpeed, line)) {
+        io.err << "imgtool send: no terminal: " << *failure << '\n';
+        return;
+    }
+    io.err << "imgtool send: terminal on " << line_path << " at 9600 bit/s; Ctrl-] ends it\n";
+    RawKeys keys;
+    uint8_t bytes[512];
+    while (true) {
+        pollfd ends[2] = {{line.fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        if (poll(ends, 2, 1000) < 0)
+            continue;
+        if (ends[0].revents != 0) {
+            const long got = line.read(bytes, 0);
+            if (got < 0) {
+                io.err << "\r\nimgtool send: the line went away\n";
+                return;
+            }
+            io.out.write(reinterpret_cast<const char*>(bytes), got);
+            io.out.flush();
+        }
+        if (ends[1].revents == 0)
+            continue;
+        const ssize_t typed = read(STDIN_FILENO, bytes, sizeof bytes);
+        if (typed <= 0)
+            return;
+        for (ssize_t i = 0; i < typed; ++i) {
+            if (bytes[i] == kQuitKey) {
+                io.err << "\r\nimgtool send: terminal ended\n";
+                return;
+            }
+            line.write(std::span(&bytes[i], 1));
+        }
+    }
+}

@@ -1,0 +1,273 @@
+#include "imgtool/xmodem_send.h"
+
+#include <array>
+#include <chrono>
+
+#include "imgtool/serial_line.h"
+
+namespace xmodem {
+
+namespace {
+
+constexpr size_t kLongBlock = 1024;
+constexpr size_t kShortBlock = 128;
+// Below this many bytes left, 128-byte blocks carry the tail with less padding than one long block
+constexpr uint64_t kShortTail = 7 * kShortBlock;
+constexpr int kPollMs = 100;
+constexpr int kCancelCount = 5;
+
+using Clock = std::chrono::steady_clock;
+
+int ms_until(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left < kPollMs ? left : kPollMs);
+}
+
+enum class Reply { Ack, Nak, Request, Cancelled, Silence, Interrupted, Lost };
+
+// Reads the receiver's answers, handing every other byte on as console text.
+class Replies {
+public:
+    Replies(SerialLine& line, TransferEvents& events) : line_(line), events_(events) {}
+
+    // The next answer within wait_ms; 'C' counts only while the first block is unanswered.
+    Reply next(int wait_ms, bool request_counts)
+    {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+        while (true) {
+            if (events_.interrupted())
+                return Reply::Interrupted;
+            if (position_ == count_) {
+                if (Clock::now() >= deadline)
+                    return Reply::Silence;
+                if (!fill(ms_until(deadline)))
+                    return Reply::Lost;
+                continue;
+            }
+            if (auto reply = take(request_counts))
+                return *reply;
+        }
+    }
+
+    // Waits for settle_ms without a byte, dropping answers: a receiver that got a block twice
+    // answers the second copy late.
+    Reply settle(int settle_ms)
+    {
+        Clock::time_point quiet_until = Clock::now() + std::chrono::milliseconds(settle_ms);
+        while (Clock::now() < quiet_until) {
+            if (events_.interrupted())
+                return Reply::Interrupted;
+            position_ = count_ = 0;
+            const long got = line_.read(buffer_, ms_until(quiet_until));
+            if (got < 0)
+                return Reply::Lost;
+            if (got > 0) {
+                pass_on_text(std::span(buffer_.data(), static_cast<size_t>(got)));
+                quiet_until = Clock::now() + std::chrono::milliseconds(settle_ms);
+            }
+        }
+        return Reply::Ack;
+    }
+
+    // Bytes already read and not yet looked at go to the console.
+    void flush_text()
+    {
+        events_.console(std::span(buffer_.data() + position_, count_ - position_));
+        position_ = count_;
+    }
+
+private:
+    bool fill(int wait_ms)
+    {
+        const long got = line_.read(buffer_, wait_ms);
+        if (got < 0)
+            return false;
+        position_ = 0;
+        count_ = static_cast<size_t>(got);
+        return true;
+    }
+
+    std::optional<Reply> take(bool request_counts)
+    {
+        const uint8_t byte = buffer_[position_++];
+        const bool pair_of_cancels = byte == CAN && last_was_cancel_;
+        last_was_cancel_ = byte == CAN;
+        if (pair_of_cancels)
+            return Reply::Cancelled;
+        if (byte == ACK)
+            return Reply::Ack;
+        if (byte == NAK)
+            return Reply::Nak;
+        if (byte == CRC_REQUEST && request_counts)
+            return Reply::Request;
+        if (byte != CAN)
+            events_.console(std::span(&byte, 1));
+        return std::nullopt;
+    }
+
+    void pass_on_text(std::span<const uint8_t> bytes)
+    {
+        for (uint8_t byte : bytes) {
+            if (byte != ACK && byte != NAK && byte != CAN)
+                events_.console(std::span(&byte, 1));
+        }
+    }
+
+    SerialLine& line_;
+    TransferEvents& events_;
+    std::array<uint8_t, 256> buffer_{};
+    size_t position_ = 0;
+    size_t count_ = 0;
+    bool last_was_cancel_ = false;
+};
+
+void send_cancel(SerialLine& line)
+{
+    const std::array<uint8_t, kCancelCount> cancels{CAN, CAN, CAN, CAN, CAN};
+    line.write(cancels);
+}
+
+Outcome outcome_of(Reply reply)
+{
+    switch (reply) {
+    case Reply::Cancelled: return Outcome::ReceiverCancelled;
+    case Reply::Interrupted: return Outcome::Interrupted;
+    case Reply::Lost: return Outcome::LineLost;
+    default: return Outcome::TooManyRetries;
+    }
+}
+
+// Waits for the receiver's first 'C'; what the board prints before it is console text.
+Reply await_request(Replies& replies, int wait_ms)
+{
+    const Reply reply = replies.next(wait_ms, true);
+    // Other requests queued behind the first would read as requests to send block 1 again
+    replies.flush_text();
+    return reply;
+}
+
+struct BlockSend {
+    Reply reply;
+    unsigned resends;
+};
+
+// One block (or the EOT, as a one-byte frame) until the receiver acknowledges it.
+BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<const uint8_t> frame, unsigned block,
+                                  bool first, const Timing& timing, TransferEvents& events)
+{
+    unsigned resends = 0;
+    // A copy sent again without a NAK may reach a receiver that took the first one
+    bool doubtful = false;
+    for (unsigned tries = 0; tries < timing.max_tries; ++tries) {
+        if (!line.write(frame))
+            return {Reply::Lost, resends};
+        Reply reply = replies.next(timing.reply_wait_ms, first);
+        if (reply == Reply::Ack)
+            return {doubtful ? replies.settle(timing.settle_ms) : Reply::Ack, resends};
+        if (reply == Reply::Cancelled || reply == Reply::Interrupted || reply == Reply::Lost)
+            return {reply, resends};
+        // The receiver answers the first EOT with NAK by design
+        const bool is_eot = frame.size() == 1;
+        if (is_eot && reply == Reply::Nak && tries == 0)
+            continue;
+        doubtful = doubtful || reply != Reply::Nak;
+        ++resends;
+        events.resent(block, reply == Reply::Nak ? "NAK" : reply == Reply::Request ? "asked again" : "no answer");
+    }
+    return {Reply::Silence, resends};
+}
+
+}  // namespace
+
+uint16_t crc16(std::span<const uint8_t> bytes)
+{
+    uint16_t crc = 0;
+    for (uint8_t byte : bytes) {
+        crc = static_cast<uint16_t>(crc ^ (byte << 8));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
+}
+
+std::vector<BlockPlan> plan_blocks(uint64_t file_size)
+{
+    std::vector<BlockPlan> plan;
+    uint64_t offset = 0;
+    while (offset < file_size) {
+        const size_t size = file_size - offset > kShortTail ? kLongBlock : kShortBlock;
+        plan.push_back({offset, size});
+        offset += size;
+    }
+    return plan;
+}
+
+std::vector<uint8_t> frame_block(uint8_t number, std::span<const uint8_t> data, size_t size)
+{
+    std::vector<uint8_t> frame;
+    frame.reserve(size + 5);
+    frame.push_back(size == kLongBlock ? STX : SOH);
+    frame.push_back(number);
+    frame.push_back(static_cast<uint8_t>(0xFF - number));
+    frame.insert(frame.end(), data.begin(), data.end());
+    frame.resize(3 + size, PAD);
+    const uint16_t crc = crc16(std::span(frame).subspan(3, size));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    return frame;
+}
+
+Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& events, const Timing& timing)
+{
+    Result result{Outcome::Sent, 0, 0};
+    events.progress(0, file.size());
+    Replies replies(line, events);
+    const Reply request = await_request(replies, timing.start_wait_ms);
+    if (request != Reply::Request) {
+        result.outcome = request == Reply::Silence ? Outcome::NoReceiver : outcome_of(request);
+        if (result.outcome == Outcome::Interrupted)
+            send_cancel(line);
+        return result;
+    }
+    const std::vector<BlockPlan> plan = plan_blocks(file.size());
+    for (size_t index = 0; index <= plan.size(); ++index) {
+        const bool is_eot = index == plan.size();
+        std::vector<uint8_t> frame{EOT};
+        if (!is_eot) {
+            const BlockPlan& block = plan[index];
+            const uint64_t length = std::min<uint64_t>(block.size, file.size() - block.offset);
+            frame = frame_block(static_cast<uint8_t>(index + 1), file.subspan(block.offset, length), block.size);
+        }
+        const BlockSend sent = send_until_acknowledged(line, replies, frame, static_cast<unsigned>(index + 1),
+                                                       index == 0 && !is_eot, timing, events);
+        result.resends += sent.resends;
+        if (sent.reply != Reply::Ack) {
+            result.outcome = outcome_of(sent.reply);
+            if (result.outcome == Outcome::TooManyRetries || result.outcome == Outcome::Interrupted)
+                send_cancel(line);
+            return result;
+        }
+        if (!is_eot) {
+            result.acknowledged = std::min<uint64_t>(plan[index].offset + plan[index].size, file.size());
+            events.progress(result.acknowledged, file.size());
+        }
+    }
+    replies.flush_text();
+    return result;
+}
+
+std::string describe(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Sent: return "sent";
+    case Outcome::ReceiverCancelled: return "the board gave the transfer up";
+    case Outcome::TooManyRetries: return "the board stopped answering; the transfer was given up";
+    case Outcome::NoReceiver: return "the board never asked for the file";
+    case Outcome::Interrupted: return "cancelled by the operator";
+    case Outcome::LineLost: return "the line went away";
+    }
+    return "unknown";
+}
+
+}  // namespace xmodem
