@@ -280,15 +280,12 @@ private:
     {
         const bool by_operator = sent.outcome == xmodem::Outcome::Interrupted;
         if (by_operator) {
-            console_.note("cancelling: the board gives the transfer up after about 20 seconds without blocks "
-                          "(Ctrl-C again leaves at once)");
+            console_.note(sent.acknowledged == 0 ? "cancelling before the first block: the board ends its wait"
+                                                 : "cancelling: the board gives the transfer up after about 20 "
+                                                   "seconds without blocks (Ctrl-C again leaves at once)");
             interrupt_limit_ = 2;
-            // A receiver that has taken no block keeps asking; an end of transmission ends its wait
-            if (sent.acknowledged == 0)
-                line_.write(std::span(&xmodem::EOT, 1));
         }
-        const std::string what = by_operator ? "cancelled by the operator: the board gave the transfer up"
-                                             : std::string(xmodem::describe(sent.outcome));
+        const std::string what = by_operator ? "cancelled by the operator" : xmodem::describe(sent.outcome);
         if (auto failure = switch_back())
             return fail(1, what + ", but " + failure->summary.substr(std::string("failed: ").size()));
         const int found = await_answering_reminder({kMenuPrompt}, kPromptWait);

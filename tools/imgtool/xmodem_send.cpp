@@ -226,8 +226,10 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
     const Reply request = await_request(replies, timing.start_wait_ms);
     if (request != Reply::Request) {
         result.outcome = request == Reply::Silence ? Outcome::NoReceiver : outcome_of(request);
+        // A receiver that has had no block takes CAN for noise and asks on for ever; an end of
+        // transmission ends its wait with an empty file, which is never installed
         if (result.outcome == Outcome::Interrupted)
-            send_cancel(line);
+            line.write(std::span(&EOT, 1));
         return result;
     }
     const std::vector<BlockPlan> plan = plan_blocks(file.size());

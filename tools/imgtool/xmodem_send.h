@@ -56,7 +56,7 @@ enum class Outcome {
     ReceiverCancelled,    // the receiver gave up: CAN CAN
     TooManyRetries,       // a block or the EOT went unacknowledged too often; CAN sent
     NoReceiver,           // no 'C' within the start wait
-    Interrupted,          // the operator stopped it; CAN sent
+    Interrupted,          // the operator stopped it; CAN sent, or EOT while no block had gone out
     LineLost,             // the line hung up or failed
 };
 
