@@ -161,6 +161,7 @@ private:
         console_.note("sending " + std::to_string(download_.size()) + " bytes");
         reminder_mark_ = seen_.size();
         const xmodem::Result sent = xmodem::send(line_, download_, *this, xmodem::Timing{});
+        screen_.end_progress(index_);
         if (sent.outcome == xmodem::Outcome::LineLost)
             return fail(1, "the line went away during the transfer; nothing was installed");
         if (sent.outcome == xmodem::Outcome::NoReceiver)
