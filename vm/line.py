@@ -40,6 +40,12 @@ PORT_PROMPTS = ((RECEIVER_PROMPT, b"\r"),
                 (b"Waiting for the <ENTER> key to be hit...", b"\n"))
 # An operator switches the terminal's speed before hitting the key
 OPERATOR_DELAY = 1.0
+# On run-board's own terminal the line takes every key, QEMU's escape keys too (their 'x' would reach
+# the rescue menu as X): this key, as telnet's escape, stops the board instead of crossing the line
+QUIT_KEY = b"\x1d"
+QUIT_KEY_NAME = "Ctrl-]"
+# Why the operator's end ended the run
+LINE_CLOSED, QUIT = "line closed", "quit key"
 
 
 class OperatorKeys:
@@ -130,12 +136,13 @@ def write_all(fd, data):
 
 
 class StdioEnd:
-    """The operator at run-board's own standard input and output."""
+    """The operator at run-board's own standard input and output, who ends the run with QUIT_KEY."""
 
     speed = None
 
     def __init__(self):
         self.input = None if sys.stdin.closed else sys.stdin.fileno()
+        self.quit = False
 
     def readers(self):
         return [self.input] if self.input is not None else []
@@ -144,14 +151,18 @@ class StdioEnd:
         data = os.read(self.input, 4096)
         if not data:
             self.input = None
+        data, key, _ = data.partition(QUIT_KEY)
+        if key:
+            self.quit, self.input = True, None
         return data
 
     def write(self, data):
         sys.stdout.buffer.write(data)
         sys.stdout.flush()
 
-    def gone(self):
-        return False
+    def ended(self):
+        """QUIT once the operator typed the quit key, else None."""
+        return QUIT if self.quit else None
 
 
 class PtyEnd:
@@ -196,8 +207,9 @@ class PtyEnd:
         with contextlib.suppress(OSError):
             write_all(self.master, data)
 
-    def gone(self):
-        return self.attached and self.hung_up()
+    def ended(self):
+        """LINE_CLOSED once the program that opened the line has closed it, else None."""
+        return LINE_CLOSED if self.attached and self.hung_up() else None
 
 
 class Sender:
