@@ -872,6 +872,22 @@ def management_link(board):
         link_status_becomes(shell, 1, "after QMP set_link on")
 
 
+# The operator's quit key on the one line relayed to run-board's own terminal.
+
+@scenario
+def quit_key_on_one_line(board):
+    """Ctrl-] at the rescue menu stops QEMU without reaching the board: no download starts, and
+    run-board ends with status 0 and says why."""
+    two_slots(board, ["diagnostics=rescue"])
+    status, boots = board.boot(slot=1, boots=1, one_line=True, keys=[("Option? : ", b"\x1d")])
+    # The boot ends at the menu's prompt: the board neither took a key nor printed anything after it
+    expect_boots(status, boots, [["Entering Rescue Mode."] + MENU + ["Option? : "]])
+    with open(os.path.join(board.workdir, "run-board.log")) as log:
+        said = log.read()
+    if "vm: quit key (Ctrl-]) typed: QEMU stopped" not in said:
+        raise Failure(f"run-board did not say that the quit key stopped QEMU:\n{said[-500:]}")
+
+
 def run_scenario(name, launcher, probe, cpu, logs, keep):
     os.makedirs(logs, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=logs)
