@@ -566,15 +566,24 @@ def transfer_bound(download):
 
 
 @contextlib.contextmanager
-def technician(board, slot, boots, download):
-    """run-board with the line on a pty; picocom attached as the technician starts it."""
+def line_on_pty(board, slot, boots, seconds, *options):
+    """run-board with the line on a pty paced at the field's speed; gives (runner, the line's path)
+    once run-board has made the line. The board boots when a program opens it."""
     link = os.path.join(board.workdir, "line")
-    seconds = BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
-    with board.runner(slot, boots, "--pty", link, "--line-speed", str(LINE_SPEED), seconds=seconds) as runner:
+    with board.runner(slot, boots, "--pty", link, "--line-speed", str(LINE_SPEED), *options,
+                      seconds=seconds) as runner:
         while not os.path.exists(link):
             if runner.process.poll() is not None or time.monotonic() > runner.deadline:
                 raise Failure("run-board gave no line to open")
             time.sleep(0.2)
+        yield runner, link
+
+
+@contextlib.contextmanager
+def technician(board, slot, boots, download):
+    """run-board with the line on a pty; picocom attached as the technician starts it."""
+    seconds = BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
+    with line_on_pty(board, slot, boots, seconds) as (runner, link):
         picocom = Picocom(link, os.path.join(board.workdir, "screen.log"), board.workdir)
         try:
             yield runner, picocom
@@ -921,6 +930,11 @@ def main(argv):
         return 0
     return run_scenario(args.name, args.launcher, args.mgmt_probe, args.cpu, args.logs, args.keep)
 
+
+# The scenarios of imgtool send live in a file of their own and add themselves to SCENARIOS; run as a
+# program, this module is what they import as scenarios
+sys.modules.setdefault("scenarios", sys.modules[__name__])
+import send_scenarios  # noqa: E402,F401
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv[1:]))

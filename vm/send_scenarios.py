@@ -1,0 +1,302 @@
+"""Scenarios of imgtool send on the virtual board: run-board's one line on a host pseudo-terminal,
+paced at 115200 bit/s, which imgtool send opens as the technician's laptop opens its serial
+adapter. Each runs imgtool send as a child, bounded by --wait and a deadline of its own, keeps its
+standard output (the board's console and the summary) and standard error (its own messages and
+progress) in the scenario's directory as send.out and send.err, and checks its exit status, the
+phrases it gives its outcome, and the flash and slot byte afterwards."""
+import contextlib
+import fcntl
+import functools
+import os
+import signal
+import subprocess
+import termios
+import threading
+import time
+
+import boardbuild
+import scenario_records as records
+from scenarios import (BOOT_TIMEOUT, Board, Console, Failure, big_application, expect_equal, expect_installed,
+                       line_on_pty, scenario, technician_board, transfer_bound, two_slots)
+
+SLOT_BASES = {1: 0x00000000, 2: 0x00800000}
+KERNEL_BASE = 0x01E00000
+MENU_PROMPT = "Option? : "
+SWITCH_BACK = "Change the baud rate back to 9600 bps, hit the <ENTER> key"
+TRANSFER_STARTS = "Init serial done"
+
+
+@functools.cache
+def imgtool():
+    # Scenarios run side by side, each bringing imgtool up to date: two builds at once in one build
+    # tree would overwrite each other's outputs
+    lock_path = os.path.join(boardbuild.ROOT, "build", "imgtool-build.lock")
+    os.makedirs(os.path.dirname(lock_path), exist_ok=True)
+    with open(lock_path, "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return boardbuild.imgtool()
+
+
+class TimedLines:
+    """A stream read line by line as it comes, each line noted with the time it arrived."""
+
+    def __init__(self, stream, log):
+        self.stream, self.log, self.lines = stream, log, []
+        self.thread = threading.Thread(target=self.read, daemon=True)
+        self.thread.start()
+
+    def read(self):
+        for line in iter(self.stream.readline, b""):
+            self.lines.append((time.monotonic(), line.decode(errors="replace")))
+            self.log.write(line)
+            self.log.flush()
+
+    @property
+    def text(self):
+        return "".join(line for _, line in self.lines)
+
+
+class Send:
+    """imgtool send as a child process, bounded by SECONDS: its standard output read as it comes (with
+    waits for a text, as on a runner's console), its standard error line by line."""
+
+    def __init__(self, workdir, arguments, seconds):
+        self.deadline = time.monotonic() + seconds
+        self.out_log = open(os.path.join(workdir, "send.out"), "wb")
+        self.err_log = open(os.path.join(workdir, "send.err"), "wb")
+        self.process = subprocess.Popen([imgtool(), "send", *arguments], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.out = Console(self.process.stdout, self.out_log)
+        self.err = TimedLines(self.process.stderr, self.err_log)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.out.thread.join(timeout=10)
+        self.err.thread.join(timeout=10)
+        self.out_log.close()
+        self.err_log.close()
+
+    def wait_for(self, text, start=0):
+        """Position just after the first TEXT on standard output at or after START."""
+        try:
+            return self.out.wait_for(text, start, self.deadline, self.deadline)
+        except Failure:
+            raise Failure(f"imgtool send's output never showed {text!r} (send.out, send.err)") from None
+
+    def finish(self):
+        """imgtool send's exit status, once it has ended within its deadline."""
+        try:
+            status = self.process.wait(timeout=max(0.0, self.deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            raise Failure("imgtool send did not end within its bound (send.out, send.err)") from None
+        self.out.thread.join(timeout=10)
+        self.err.thread.join(timeout=10)
+        return status
+
+    def said(self, *phrases):
+        """Fails unless each phrase shows on standard output or standard error."""
+        for phrase in phrases:
+            if phrase not in self.out.text and phrase not in self.err.text:
+                raise Failure(f"imgtool send never said {phrase!r} (send.out, send.err)")
+
+
+def send_arguments(links, download, *options):
+    return [word for link in links for word in ("--line", link)] + ["--wait", str(BOOT_TIMEOUT), *options, download]
+
+
+def board_seconds(boots, download):
+    return BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
+
+
+@contextlib.contextmanager
+def sending(board, boots, download, *options, board_options=()):
+    """run-board with the line on a pty (fresh EEPROM: slot 1) and imgtool send on it with OPTIONS;
+    gives (runner, send)."""
+    seconds = board_seconds(boots, download)
+    with line_on_pty(board, 1, boots, seconds, *board_options) as (runner, link):
+        with Send(board.workdir, send_arguments([link], download, *options), seconds) as send:
+            yield runner, send
+
+
+def rescue_board(board, *download_records):
+    """Rescue mode on a board with an application in slot 1; a download of the records given."""
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, b"".join(download_records))
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    return download
+
+
+def new_application(board):
+    return board.application("demo application from the download")
+
+
+def expect_status(send, wanted):
+    expect_equal("imgtool send's exit status (send.out, send.err)", send.finish(), wanted)
+
+
+def expect_untouched(board, application):
+    """Nothing reached slot 2, and the slot byte still names slot 1."""
+    expect_equal("slot 2", board.flash_bytes(SLOT_BASES[2], len(application)), b"\xff" * len(application))
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+def expect_menu_after(send, text):
+    """The board's menu prompt came to imgtool send's output after TEXT did."""
+    position = send.out.text.find(text)
+    if position < 0 or send.out.text.find(MENU_PROMPT, position) < 0:
+        raise Failure(f"imgtool send's output shows no {MENU_PROMPT!r} after {text!r} (send.out)")
+
+
+@scenario
+def send_installs_slot2_and_verifies(board):
+    application = new_application(board)
+    download = rescue_board(board, application)
+    with sending(board, 2, download, "--slot", "2", "--verify") as (runner, send):
+        expect_status(send, 0)
+        # The new application's own first line, not only the board's lines before it
+        send.said("installed:", "booted slot 2", "demo application from the download")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_installed(board, 2, application)
+
+
+@scenario
+def send_kernel_and_application(board):
+    kernel = records.record("kernel", bytes(range(256)) * 64, 0x11)
+    application = new_application(board)
+    download = rescue_board(board, kernel, application)
+    with sending(board, 1, download, "--slot", "1") as (runner, send):
+        expect_status(send, 0)
+        # Payload sizes: a record carries a 16-byte header
+        send.said("the board will be asked to install: kernel (16384 bytes at 0x01E00000), "
+                  f"application ({len(application) - 16} bytes, slot 1)", "installed:")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_equal("kernel area", board.flash_bytes(KERNEL_BASE, len(kernel)), kernel)
+    expect_installed(board, 1, application)
+
+
+@scenario
+def send_two_boards(board):
+    """One imgtool send serves two boards at once; each gets the download and a row in the table."""
+    second = Board(os.path.join(board.workdir, "second"), board.launcher, board.probe, board.cpu)
+    os.makedirs(second.workdir)
+    application = new_application(board)
+    download = rescue_board(board, application)
+    second.make_flash(["diagnostics=rescue"], slot1=second.application("demo application from slot 1"))
+    seconds = board_seconds(1, download)
+    with line_on_pty(board, 1, 1, seconds) as (runner, link), \
+            line_on_pty(second, 1, 1, seconds) as (second_runner, second_link):
+        with Send(board.workdir, send_arguments([link, second_link], download, "--slot", "2"), seconds) as send:
+            expect_status(send, 0)
+            rows = [line for line in send.out.text.splitlines() if "installed:" in line]
+            for line_path in (link, second_link):
+                if not any(row.startswith(line_path + " ") for row in rows):
+                    raise Failure(f"the summary has no row for {line_path} saying installed: (send.out)")
+        expect_equal("runner exit status", runner.finish(), 0)
+        expect_equal("second runner exit status", second_runner.finish(), 0)
+    expect_installed(board, 2, application)
+    expect_installed(second, 2, application)
+
+
+@scenario
+def send_to_board_booting_normally(board):
+    two_slots(board)
+    slot2 = board.flash_bytes(SLOT_BASES[2], 4096)
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, new_application(board))
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        expect_status(send, 1)
+        send.said("is booting its application, not the rescue menu", "diagnostics=rescue")
+        runner.finish()
+    expect_equal("slot 2", board.flash_bytes(SLOT_BASES[2], 4096), slot2)
+    expect_equal("slot byte", board.slot_byte(), 1)
+
+
+@scenario
+def send_with_tmp_too_small(board):
+    """The board's /tmp fills up mid-transfer: the board gives the transfer up and shows its menu
+    again, and nothing is written."""
+    application = big_application(board, "demo application from the download", 300000)
+    download = rescue_board(board, application)
+    with sending(board, 1, download, "--slot", "2", board_options=["--tmp-size", "128k"]) as (runner, send):
+        expect_status(send, 1)
+        send.said("the board gave the transfer up")
+        expect_menu_after(send, SWITCH_BACK)
+        runner.finish()
+    expect_untouched(board, application)
+
+
+def garble_line(link, seconds):
+    """Sets LINK to 9600 bit/s for SECONDS, then back as it was: while the two ends' speeds differ,
+    the relay turns every byte on the line into a framing error."""
+    fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        settings = termios.tcgetattr(fd)
+        slow = list(settings)
+        slow[4] = slow[5] = termios.B9600
+        termios.tcsetattr(fd, termios.TCSANOW, slow)
+        time.sleep(seconds)
+        termios.tcsetattr(fd, termios.TCSANOW, settings)
+    finally:
+        os.close(fd)
+
+
+def expect_still_sending(send, what):
+    """The transfer had not ended when WHAT happened: otherwise the scenario proves nothing."""
+    if "Extracting images" in send.out.text:
+        raise Failure(f"the transfer had ended before {what}: the download is too short")
+
+
+@scenario
+def send_through_line_noise(board):
+    """A second of garbled bytes both ways mid-transfer: blocks are sent again and the download
+    arrives whole."""
+    application, download = technician_board(board)
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        send.wait_for(TRANSFER_STARTS)
+        time.sleep(1)
+        garble_line(os.path.join(board.workdir, "line"), 1)
+        expect_still_sending(send, "the noise ended")
+        expect_status(send, 0)
+        send.said("installed:")
+        expect_equal("runner exit status", runner.finish(), 0)
+    expect_installed(board, 2, application)
+
+
+@scenario
+def send_ctrl_c_mid_transfer(board):
+    """SIGINT mid-transfer: imgtool send cancels, waits for the board to give up, and leaves it at its
+    menu with nothing written."""
+    application, download = technician_board(board)
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        send.wait_for(TRANSFER_STARTS)
+        time.sleep(2)
+        expect_still_sending(send, "the interrupt")
+        send.process.send_signal(signal.SIGINT)
+        expect_status(send, 1)
+        send.said("cancelled by the operator")
+        expect_menu_after(send, SWITCH_BACK)
+        runner.finish()
+    expect_untouched(board, application)
+
+
+@scenario
+def send_board_powers_off_mid_install(board):
+    """QEMU killed as the install begins: the line goes quiet and then away, which must never read as
+    success."""
+    download = rescue_board(board, new_application(board))
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        send.wait_for("Extracting images")
+        with open(os.path.join(board.workdir, "qemu.pid")) as f:
+            os.kill(int(f.read()), signal.SIGKILL)
+        expect_status(send, 1)
+        send.said("the board went away during the install")
+        runner.finish()
