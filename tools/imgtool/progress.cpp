@@ -55,11 +55,20 @@ std::string duration_text(double seconds)
 
 std::string progress_text(const TransferProgress& progress)
 {
-    std::string text = std::to_string(progress.percent()) + " % " + std::to_string(progress.done()) + "/" +
-                       std::to_string(progress.total()) + " bytes";
-    if (progress.rate() > 0)
-        text += " " + rate_text(progress.rate());
-    if (auto left = progress.seconds_left())
-        text += " " + duration_text(*left) + " left";
+    std::string text = std::to_string(progress.percent());
+    text += " % ";
+    text += std::to_string(progress.done());
+    text += '/';
+    text += std::to_string(progress.total());
+    text += " bytes";
+    if (progress.rate() > 0) {
+        text += ' ';
+        text += rate_text(progress.rate());
+    }
+    if (auto left = progress.seconds_left()) {
+        text += ' ';
+        text += duration_text(*left);
+        text += " left";
+    }
     return text;
 }

@@ -1,5 +1,6 @@
 #include "imgtool/xmodem_send.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -15,6 +16,8 @@ constexpr size_t kShortBlock = 128;
 constexpr uint64_t kShortTail = 7 * kShortBlock;
 constexpr int kPollMs = 100;
 constexpr int kCancelCount = 5;
+// How long an answer to the block on the wire is awaited once the operator has stopped the transfer
+constexpr int kLastAnswerMs = 3000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -31,22 +34,27 @@ class Replies {
 public:
     Replies(SerialLine& line, TransferEvents& events) : line_(line), events_(events) {}
 
-    // The next answer within wait_ms; 'C' counts only while the first block is unanswered.
+    // The next answer within wait_ms; 'C' counts only while the first block is unanswered.  When
+    // the operator stops the transfer meanwhile, the answer to the block on the wire is still
+    // awaited for a while: a receiver drops what arrives behind a block it takes, cancels included.
     Reply next(int wait_ms, bool request_counts)
     {
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+        Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+        bool stopping = false;
         while (true) {
-            if (events_.interrupted())
-                return Reply::Interrupted;
+            if (!stopping && events_.interrupted()) {
+                stopping = true;
+                deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(kLastAnswerMs));
+            }
             if (position_ == count_) {
                 if (Clock::now() >= deadline)
-                    return Reply::Silence;
+                    return stopping ? Reply::Interrupted : Reply::Silence;
                 if (!fill(ms_until(deadline)))
                     return Reply::Lost;
                 continue;
             }
             if (auto reply = take(request_counts))
-                return *reply;
+                return stopping && *reply != Reply::Lost ? Reply::Interrupted : *reply;
         }
     }
 
@@ -160,6 +168,8 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
     // A copy sent again without a NAK may reach a receiver that took the first one
     bool doubtful = false;
     for (unsigned tries = 0; tries < timing.max_tries; ++tries) {
+        if (events.interrupted())
+            return {Reply::Interrupted, resends};
         if (!line.write(frame))
             return {Reply::Lost, resends};
         Reply reply = replies.next(timing.reply_wait_ms, first);
