@@ -107,7 +107,9 @@ void ConsoleLines::show_garbled()
     if (garbled_ == 0)
         return;
     // What a UART reads of characters sent at another speed: framing errors, read as NULs
-    open_line_ += "<" + std::to_string(garbled_) + " garbled bytes>";
+    open_line_ += '<';
+    open_line_ += std::to_string(garbled_);
+    open_line_ += " garbled bytes>";
     garbled_ = 0;
 }
 
