@@ -4,7 +4,8 @@
 # reported), the XMODEM figures once (the line efficiency is on virtual time, the sx transfer takes
 # most of a minute); last, when the board can be built here, the boot time on the virtual board
 # (vm/boot-time.py, 5 boots of each kind) and a 1 MiB rescue download on its line paced at 115200
-# bit/s (vm/line-speed.py, about two minutes).
+# bit/s, sent by sx -k and then by imgtool send in the same run (vm/line-speed.py, about four
+# minutes; it builds imgtool in the dev preset).
 #
 # Usage: scripts/bench.sh [repetitions]     (default: 9)
 set -euo pipefail

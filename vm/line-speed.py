@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Rescue downloads on the virtual board's one line paced at 115200 bit/s: the real kernel's UART
-and the static launcher's receiver at one end, lrzsz's sx -k at the other, relayed by run-board.
+and the static launcher's receiver at one end; at the other, relayed by run-board, lrzsz's sx -k,
+then imgtool send on the line's pseudo-terminal, one after the other in the same run.
 
-For each size, a root file system record of exactly that many bytes is sent from the rescue menu;
-run-board times sx from its first block to its end. The figure is the payload rate against the
+For each size, a root file system record of exactly that many bytes is sent from the rescue menu.
+run-board times sx from its first block to its end; imgtool send is timed from its first progress
+line past 0 % on standard error to its last, over the bytes between them (the lines are taken as
+they arrive; without a terminal it prints one at every 10 %). The figure is the payload rate against the
 line's payload limit at 115200 bit/s 8N1: 11520 bytes/s x 1024 / 1029 (each 1 KiB block carries
 five bytes of framing). The install that follows is not timed.
 
@@ -21,11 +24,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import boardbuild  # noqa: E402
 import scenario_records as records  # noqa: E402
 import scenarios  # noqa: E402
+import send_scenarios  # noqa: E402
 
 LINE_SPEED = 115200
 PAYLOAD_LIMIT = LINE_SPEED / 10 * 1024 / 1029
 RECORD_HEADER = 16
 TRANSFER = re.compile(rb"sx ended with status 0: (\d+) bytes in ([\d.]+) s from its first block")
+PROGRESS = re.compile(r"(\d+) % (\d+)/(\d+) bytes")
 
 
 def download_of(board, size):
@@ -36,11 +41,16 @@ def download_of(board, size):
     return path
 
 
-def measure(board, size):
-    """Seconds that sx took to send SIZE bytes."""
+def rescue_download(board, size):
+    """Rescue mode on the board; a download of SIZE bytes."""
     download = download_of(board, size)
     board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
-    seconds = scenarios.BOOT_TIMEOUT + 2 * size / PAYLOAD_LIMIT
+    return download, scenarios.BOOT_TIMEOUT + 2 * size / PAYLOAD_LIMIT
+
+
+def measure_sx(board, size):
+    """Bytes that sx sent, and the seconds it took, from its first block to its end."""
+    download, seconds = rescue_download(board, size)
     with board.runner(1, 1, "--one-line", "--send", download, "--line-speed", str(LINE_SPEED),
                       seconds=seconds) as runner:
         runner.wait_for("Option? : ", 0)
@@ -50,7 +60,27 @@ def measure(board, size):
             found = TRANSFER.search(log.read())
     if not found or int(found[1]) != size:
         raise scenarios.Failure("run-board did not report the transfer")
-    return float(found[2])
+    return size, float(found[2])
+
+
+def measure_send(board, size):
+    """Bytes that imgtool send sent between its first progress line past 0 % and its last, which must
+    count the whole download, and the seconds between them."""
+    download, seconds = rescue_download(board, size)
+    with scenarios.line_on_pty(board, 1, 1, seconds) as (_, link):
+        with send_scenarios.Send(board.workdir, send_scenarios.send_arguments([link], download), seconds) as send:
+            send.wait_for("Extracting images")
+    # Its 0 % line comes before the board's first 'C', which sx's time does not wait for either
+    progress = [(at, int(found[2])) for at, line in send.err.lines
+                if (found := PROGRESS.search(line)) and int(found[2]) > 0]
+    if len(progress) < 2 or progress[-1][1] != size:
+        raise scenarios.Failure("imgtool send did not report its progress up to the whole download (send.err)")
+    (first_at, first_sent), (last_at, last_sent) = progress[0], progress[-1]
+    return last_sent - first_sent, last_at - first_at
+
+
+SENDERS = (("`sx -k`, first block to end", measure_sx),
+           ("`imgtool send`, first progress line past 0 % to last", measure_send))
 
 
 def main(argv):
@@ -61,20 +91,21 @@ def main(argv):
     parser.add_argument("--mgmt-probe", help="the ppc management link probe (default: as the launcher)")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR")
     args = parser.parse_args(argv)
-    print(f"| download | sx's time | payload rate | share of {PAYLOAD_LIMIT:.0f} bytes/s |")
-    print("|---|---|---|---|")
+    print(f"| download | sender, timed | bytes timed | time | payload rate | share of {PAYLOAD_LIMIT:.0f} bytes/s |")
+    print("|---|---|---|---|---|---|")
     for mib in args.sizes:
-        workdir = tempfile.mkdtemp(prefix=f"vm-line-speed-{mib}MiB-", dir=args.logs)
-        try:
-            seconds = measure(scenarios.Board(workdir, args.launcher, args.mgmt_probe, "e500mc"), mib << 20)
-        except scenarios.Failure as failure:
-            print(f"line-speed: {mib} MiB: {failure}; logs kept in {workdir}", file=sys.stderr)
-            return 1
-        shutil.rmtree(workdir, ignore_errors=True)
-        rate = (mib << 20) / seconds
-        minutes, rest = divmod(seconds, 60)
-        print(f"| {mib} MiB | {int(minutes)} min {rest:04.1f} s | {rate:.0f} bytes/s | {100 * rate / PAYLOAD_LIMIT:.1f} % |",
-              flush=True)
+        for sender, measure in SENDERS:
+            workdir = tempfile.mkdtemp(prefix=f"vm-line-speed-{mib}MiB-", dir=args.logs)
+            try:
+                sent, seconds = measure(scenarios.Board(workdir, args.launcher, args.mgmt_probe, "e500mc"), mib << 20)
+            except scenarios.Failure as failure:
+                print(f"line-speed: {mib} MiB, {sender}: {failure}; logs kept in {workdir}", file=sys.stderr)
+                return 1
+            shutil.rmtree(workdir, ignore_errors=True)
+            rate = sent / seconds
+            minutes, rest = divmod(seconds, 60)
+            print(f"| {mib} MiB | {sender} | {sent} | {int(minutes)} min {rest:04.1f} s | {rate:.0f} bytes/s "
+                  f"| {100 * rate / PAYLOAD_LIMIT:.1f} % |", flush=True)
     return 0
 
 
