@@ -72,14 +72,16 @@ bool area_holds(const FlashArea& area, uint32_t magic)
     return magic == area.magic || (area.other_magic != 0 && magic == area.other_magic);
 }
 
-bool is_installed_type(uint32_t magic)
+const FlashArea* installed_area(uint32_t magic)
 {
     for (const FlashArea& area : kAreas) {
         if (magic == area.magic)
-            return true;
+            return &area;
     }
-    return false;
+    return nullptr;
 }
+
+bool is_installed_type(uint32_t magic) { return installed_area(magic) != nullptr; }
 
 std::string held_types(const FlashArea& area)
 {

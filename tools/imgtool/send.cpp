@@ -96,6 +96,8 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
         std::string item = std::string(type->name) + " (" + std::to_string(record.check.header.len) + " bytes";
         if (is_application)
             item += booted ? ", booted at once" : ", slot " + std::to_string(*options.slot);
+        else if (installed)
+            item += " at " + hex32(installed_area(record.check.header.magic)->base);
         item += installed ? ")" : ", passed over by the board)";
         plan.description += (plan.description.empty() ? "" : ", ") + item;
     }

@@ -89,6 +89,9 @@ void ConsoleLines::take(const uint8_t* bytes, size_t count)
             garbled_++;
             continue;
         }
+        // The receiver's answers are the transfer's, not console text
+        if (byte == 0x06 || byte == 0x15 || byte == 0x18)
+            continue;
         show_garbled();
         if (byte == '\n') {
             emit();

@@ -41,8 +41,9 @@ private:
 };
 
 // A board's console text cut into lines: line ends dropped, a line still open shown once the board
-// has paused, bytes that are not printable shown as \xNN (a run of NULs as a count of garbled
-// bytes), and every line kept with its time in the board's transcript when there is one.
+// has paused, the receiver's answers (ACK, NAK, CAN) left out, other bytes that are not printable
+// shown as \xNN (a run of NULs as a count of garbled bytes), and every line kept with its time in
+// the board's transcript when there is one.
 class ConsoleLines {
 public:
     ConsoleLines(Screen& screen, size_t board, const std::string& log_path);

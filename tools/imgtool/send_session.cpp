@@ -169,7 +169,8 @@ private:
         if (sent.outcome != xmodem::Outcome::Sent)
             return end_given_up_transfer(sent);
         console_.note("sent in " + duration_text(progress_.elapsed()) + " (" + rate_text(progress_.rate()) + ")" +
-                      (sent.resends ? ", " + std::to_string(sent.resends) + " blocks sent again" : ""));
+                      (sent.resends == 0 ? "" : sent.resends == 1 ? ", 1 block sent again"
+                                                                : ", " + std::to_string(sent.resends) + " blocks sent again"));
         if (auto failure = switch_back())
             return *failure;
         return install();
