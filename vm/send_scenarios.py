@@ -176,7 +176,7 @@ def send_kernel_and_application(board):
     with sending(board, 1, download, "--slot", "1") as (runner, send):
         expect_status(send, 0)
         # Payload sizes: a record carries a 16-byte header
-        send.said("the board will be asked to install: kernel (16384 bytes at 0x01E00000), "
+        send.said("the board will be asked to install: kernel (16384 bytes at 0x01e00000), "
                   f"application ({len(application) - 16} bytes, slot 1)", "installed:")
         expect_equal("runner exit status", runner.finish(), 0)
     expect_equal("kernel area", board.flash_bytes(KERNEL_BASE, len(kernel)), kernel)
