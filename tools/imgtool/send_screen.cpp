@@ -125,6 +125,8 @@ void ConsoleLines::pause()
 
 void ConsoleLines::note(const std::string& text)
 {
+    // A prompt the note answers comes before it
+    pause();
     screen_.note(board_, text);
     log("# ", text);
 }

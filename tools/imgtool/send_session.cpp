@@ -412,8 +412,10 @@ private:
             const size_t launch_start = mark_;
             settle_until_quiet(kLaunchQuiet, kLaunchLines);
             const std::vector<std::string> printed = lines_of(seen_.substr(launch_start));
+            std::string shown;
             for (size_t i = 0; i < printed.size() && i < kLaunchLines; ++i)
-                console_.note("the launch printed: " + printed[i]);
+                shown += (i == 0 ? "" : " / ") + printed[i];
+            console_.note("the launch printed: " + shown);
         }
         return result;
     }
