@@ -8,8 +8,8 @@
 # imgtool runs to make application archives; file, which checks what the installs put in place; and
 # for the virtual board (vm/), QEMU's PowerPC system emulator, Debian's kernel source with what
 # building it takes, python3 for the board's runner and scenario driver, and picocom, the terminal
-# program that the technician's scenarios drive on the board's line. Runs as root (or through sudo
-# where there is one).
+# program that the technician's scenarios drive on the board's line; pytest and cpio for the unit
+# tests of the board's harness. Runs as root (or through sudo where there is one).
 set -euo pipefail
 
 packages=(
@@ -21,6 +21,7 @@ packages=(
     valgrind
     clang-14 libclang-rt-14-dev
     qemu-system-ppc linux-source-6.1 bc bison flex bzip2 python3 picocom
+    python3-pytest cpio
 )
 
 missing=()
