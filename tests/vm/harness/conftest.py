@@ -1,0 +1,32 @@
+"""What the tests exercise of the virtual board's harness, imported here and nowhere else: where the
+harness keeps it is this file's concern, and the tests take it as fixtures."""
+import os
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "vm"))
+import boardbuild  # noqa: E402
+import devicetree  # noqa: E402
+import line as line_module  # noqa: E402
+import scenarios  # noqa: E402
+
+
+@pytest.fixture
+def line():
+    return line_module
+
+
+@pytest.fixture
+def set_uart_clocks():
+    return devicetree.set_uart_clocks
+
+
+@pytest.fixture
+def cpio_writer():
+    return boardbuild.Cpio
+
+
+@pytest.fixture
+def boots_of():
+    return scenarios.boots_of
