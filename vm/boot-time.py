@@ -20,10 +20,9 @@ import tempfile
 
 # The board's modules are read from the checkout, which stays free of byte-code caches
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import boardbuild  # noqa: E402
-import scenario_records as records  # noqa: E402
-import scenarios  # noqa: E402
+from virtualboard import boardbuild, records  # noqa: E402
+from virtualboard.board import Board  # noqa: E402
+from virtualboard.runner import Failure  # noqa: E402
 
 SLOT_SIZE = 8 << 20
 # The filler is random, so that the gzip stream is as long as the data; seeded, so that every run
@@ -49,7 +48,7 @@ def application_record(board):
     overhead = len(with_filler(SLOT_SIZE // 2)) - SLOT_SIZE // 2
     record = with_filler(SLOT_SIZE - overhead - 4096)
     if len(record) > SLOT_SIZE:
-        raise scenarios.Failure(f"the record of {len(record)} bytes does not fit the slot")
+        raise Failure(f"the record of {len(record)} bytes does not fit the slot")
     return record
 
 
@@ -67,10 +66,11 @@ def timed_boot(board, timing):
     with board.runner(1, 1, "--timing", timing) as runner:
         status = runner.finish()
     notes = timing_notes(runner.console.text)
-    scenarios.expect_equal("runner exit status", status, 0)
+    if status != 0:
+        raise Failure(f"boot with board.timing={timing}: run-board ended with status {status}")
     for name in ("launcher", "backtrace") + (("tar", "lzma") if timing == "commands" else ()):
         if name not in notes:
-            raise scenarios.Failure(f"boot with board.timing={timing} has no {name} note")
+            raise Failure(f"boot with board.timing={timing} has no {name} note")
     return notes
 
 
@@ -132,10 +132,10 @@ def main(argv):
         parser.error("--boots must be at least 1")
     os.makedirs(args.logs, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix="vm-boot-time-", dir=args.logs)
-    board = scenarios.Board(workdir, args.launcher, args.mgmt_probe, args.cpu)
+    board = Board(workdir, args.launcher, args.mgmt_probe, args.cpu)
     try:
         record_size, total, timed_total, parts = measure(board, args.boots)
-    except scenarios.Failure as failure:
+    except Failure as failure:
         print(f"FAILED boot time: {failure}\nlogs kept in {workdir}", file=sys.stderr)
         return 1
     report(record_size, args.boots, args.cpu, total, timed_total, parts)

@@ -20,13 +20,11 @@ import tempfile
 
 # The board's modules are read from the checkout, which stays free of byte-code caches
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import boardbuild  # noqa: E402
-import scenario_records as records  # noqa: E402
-import scenarios  # noqa: E402
-import send_scenarios  # noqa: E402
+from virtualboard import records  # noqa: E402
+from virtualboard.board import BOOT_TIMEOUT, LINE_SPEED, Board  # noqa: E402
+from virtualboard.imgtool_send import Send, send_arguments  # noqa: E402
+from virtualboard.runner import Failure  # noqa: E402
 
-LINE_SPEED = 115200
 PAYLOAD_LIMIT = LINE_SPEED / 10 * 1024 / 1029
 RECORD_HEADER = 16
 TRANSFER = re.compile(rb"sx ended with status 0: (\d+) bytes in ([\d.]+) s from its first block")
@@ -45,7 +43,7 @@ def rescue_download(board, size):
     """Rescue mode on the board; a download of SIZE bytes."""
     download = download_of(board, size)
     board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
-    return download, scenarios.BOOT_TIMEOUT + 2 * size / PAYLOAD_LIMIT
+    return download, BOOT_TIMEOUT + 2 * size / PAYLOAD_LIMIT
 
 
 def measure_sx(board, size):
@@ -59,7 +57,7 @@ def measure_sx(board, size):
         with open(os.path.join(board.workdir, "run-board.log"), "rb") as log:
             found = TRANSFER.search(log.read())
     if not found or int(found[1]) != size:
-        raise scenarios.Failure("run-board did not report the transfer")
+        raise Failure("run-board did not report the transfer")
     return size, float(found[2])
 
 
@@ -67,14 +65,14 @@ def measure_send(board, size):
     """Bytes that imgtool send sent between its first progress line past 0 % and its last, which must
     count the whole download, and the seconds between them."""
     download, seconds = rescue_download(board, size)
-    with scenarios.line_on_pty(board, 1, 1, seconds) as (_, link):
-        with send_scenarios.Send(board.workdir, send_scenarios.send_arguments([link], download), seconds) as send:
+    with board.line_on_pty(1, 1, seconds) as (_, link):
+        with Send(board.workdir, send_arguments([link], download), seconds) as send:
             send.wait_for("Extracting images")
     # Its 0 % line comes before the board's first 'C', which sx's time does not wait for either
     progress = [(at, int(found[2])) for at, line in send.err.lines
                 if (found := PROGRESS.search(line)) and int(found[2]) > 0]
     if len(progress) < 2 or progress[-1][1] != size:
-        raise scenarios.Failure("imgtool send did not report its progress up to the whole download (send.err)")
+        raise Failure("imgtool send did not report its progress up to the whole download (send.err)")
     (first_at, first_sent), (last_at, last_sent) = progress[0], progress[-1]
     return last_sent - first_sent, last_at - first_at
 
@@ -97,8 +95,8 @@ def main(argv):
         for sender, measure in SENDERS:
             workdir = tempfile.mkdtemp(prefix=f"vm-line-speed-{mib}MiB-", dir=args.logs)
             try:
-                sent, seconds = measure(scenarios.Board(workdir, args.launcher, args.mgmt_probe, "e500mc"), mib << 20)
-            except scenarios.Failure as failure:
+                sent, seconds = measure(Board(workdir, args.launcher, args.mgmt_probe, "e500mc"), mib << 20)
+            except Failure as failure:
                 print(f"line-speed: {mib} MiB, {sender}: {failure}; logs kept in {workdir}", file=sys.stderr)
                 return 1
             shutil.rmtree(workdir, ignore_errors=True)

@@ -7,296 +7,25 @@ Usage: scenarios.py NAME --launcher PATH --mgmt-probe PATH     (scenarios.py --l
 Logs of a failed scenario stay in its directory under --logs, which the failure names."""
 import argparse
 import contextlib
-import gzip
-import json
 import lzma
 import os
-import random
 import shutil
-import socket
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 # The board's modules are read from the checkout, which stays free of byte-code caches
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import boardbuild  # noqa: E402
-import scenario_records as records  # noqa: E402
-from terminal import CTRL_C, Picocom, TerminalError  # noqa: E402
+from virtualboard import boardbuild, records  # noqa: E402
+from virtualboard.board import (APP, BOOT_TIMEOUT, KEY_DELAY, LINE_SPEED, Board, transfer_bound)  # noqa: E402
+from virtualboard.runner import Failure, boots_of  # noqa: E402
+from virtualboard.shell import shell_session  # noqa: E402
+from virtualboard.terminal import CTRL_C, Picocom, TerminalError  # noqa: E402
 
-RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
-BOOT_START = "board: starting /bin/launcher"
-BOOT_ENDS = ("board: reboot", "board: poweroff")
-# A key typed before the launcher has switched the console to raw keys would be echoed by the
-# terminal; the launcher switches right after its prompt, so a key waits this long after it.
-KEY_DELAY = 1.0
-# Bounded waits, with margin for a loaded machine: one boot takes a few seconds, a download as long
-# as its bytes take on a line far slower than the board's; past the bound a wait goes on while the
-# board's console shows progress (the installer's dots) at least every PROGRESS_IDLE seconds, up to
-# HARD_BOUND times the bound.
-BOOT_TIMEOUT = 60
-TRANSFER_FLOOR = 1024
-PROGRESS_IDLE = 30
-HARD_BOUND = 3
-APP = "/tmp/home/bin/mp.elf.strip"
-
-
-class Failure(Exception):
-    pass
-
-
-SHELL_START = "board: starting a shell"
 # How long a link change may take to show: the guest's link interrupt and the kernel's carrier
 # handling run on a loaded machine
 LINK_WAIT = 20
 LINK_POLL = 0.5
-
-
-class Console:
-    """The runner's standard output, read as it comes, with waits for a text to appear."""
-
-    def __init__(self, stream, log):
-        self.stream, self.log, self.text, self.done = stream, log, "", False
-        self.changed_at = time.monotonic()
-        self.changed = threading.Condition()
-        self.thread = threading.Thread(target=self.read, daemon=True)
-        self.thread.start()
-
-    def read(self):
-        while True:
-            data = os.read(self.stream.fileno(), 4096)
-            with self.changed:
-                if not data:
-                    self.done = True
-                else:
-                    self.changed_at = time.monotonic()
-                    self.text += data.decode(errors="replace")
-                    self.log.write(data)
-                    self.log.flush()
-                self.changed.notify_all()
-            if not data:
-                return
-
-    def patience(self, deadline, hard_deadline):
-        """How long to wait: until DEADLINE, or past it while the console keeps changing, up to
-        HARD_DEADLINE."""
-        return max(deadline, min(self.changed_at + PROGRESS_IDLE, hard_deadline))
-
-    def wait_for(self, text, start, deadline, hard_deadline):
-        """Position just after the first TEXT at or after START, within the patience."""
-        with self.changed:
-            while True:
-                found = self.text.find(text, start)
-                if found >= 0:
-                    return found + len(text)
-                now = time.monotonic()
-                limit = self.patience(deadline, hard_deadline)
-                if self.done or now >= limit:
-                    raise Failure(f"the console never showed {text!r}")
-                self.changed.wait(limit - now)
-
-
-class Shell:
-    """The shell on the board's console: commands typed one at a time, each output taken up to a
-    marker that the command line prints after it."""
-
-    def __init__(self, runner):
-        self.runner, self.count = runner, 0
-        self.position = runner.wait_for(SHELL_START, 0)
-
-    def type_line(self, line):
-        self.runner.type(line.encode() + b"\n")
-
-    def run(self, command):
-        """The output of COMMAND, without carriage returns and the line end after it."""
-        self.count += 1
-        marker = f"--{self.count}--"
-        # Split by quotes, the marker is only whole in what echo prints, not in the echoed line
-        line = f'{command}; echo "{marker[:-1]}""{marker[-1]}"'
-        self.type_line(line)
-        self.position = self.runner.wait_for(marker, self.position)
-        # The line shows twice when typed ahead: the terminal echoes it, then the shell's editor
-        text = self.runner.console.text
-        echoed = text.rfind(line, 0, self.position) + len(line)
-        output = text[echoed:self.position - len(marker)].replace("\r", "")
-        return output.removeprefix("\n").removesuffix("\n")
-
-
-class Qmp:
-    """QEMU's QMP monitor of the running board, on its unix socket."""
-
-    def __init__(self, path):
-        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.socket.settimeout(BOOT_TIMEOUT)
-        try:
-            self.socket.connect(path)
-        except OSError as error:
-            self.socket.close()
-            raise Failure(f"cannot reach QEMU's QMP socket {path}: {error}")
-        self.replies = self.socket.makefile("rb")
-        self.reply()
-        self.execute("qmp_capabilities")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.replies.close()
-        self.socket.close()
-
-    def reply(self):
-        """The next message that is not an event."""
-        while True:
-            line = self.replies.readline()
-            if not line:
-                raise Failure("QEMU closed its QMP socket")
-            message = json.loads(line)
-            if "event" not in message:
-                return message
-
-    def execute(self, command, **arguments):
-        self.socket.sendall(json.dumps({"execute": command, "arguments": arguments}).encode() + b"\n")
-        message = self.reply()
-        if "error" in message:
-            raise Failure(f"QMP {command} failed: {message['error']}")
-        return message.get("return")
-
-
-def boots_of(console_text):
-    """The launcher's console lines of each boot: from the board's start line to its end line."""
-    boots, current = [], None
-    for line in console_text.replace("\r", "").split("\n"):
-        if line == BOOT_START:
-            current = []
-            boots.append(current)
-        elif current is not None and line in BOOT_ENDS:
-            current.append(line)
-            current = None
-        elif current is not None:
-            current.append(line)
-    return boots
-
-
-class Runner:
-    """The runner as a child process: its console read as it comes, keys typed on its standard input,
-    everything bounded by one deadline."""
-
-    def __init__(self, command, workdir, seconds):
-        self.deadline = time.monotonic() + seconds
-        self.hard_deadline = time.monotonic() + HARD_BOUND * seconds
-        self.log = open(os.path.join(workdir, "console.log"), "wb")
-        self.errors = open(os.path.join(workdir, "run-board.log"), "wb")
-        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors)
-        self.console = Console(self.process.stdout, self.log)
-
-    def wait_for(self, text, start):
-        return self.console.wait_for(text, start, self.deadline, self.hard_deadline)
-
-    def type(self, data):
-        self.process.stdin.write(data)
-        self.process.stdin.flush()
-
-    def finish(self):
-        """The runner's exit status once it has ended by itself, within the console's patience."""
-        while True:
-            try:
-                status = self.process.wait(timeout=1)
-                break
-            except subprocess.TimeoutExpired:
-                if time.monotonic() >= self.console.patience(self.deadline, self.hard_deadline):
-                    raise Failure("the board neither ended nor showed progress on its console")
-        self.console.thread.join(timeout=10)
-        return status
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.log.close()
-        self.errors.close()
-
-
-class Board:
-    """A scenario's board: its flash image and workdir; boots it through the runner."""
-
-    def __init__(self, workdir, launcher, probe, cpu):
-        self.workdir, self.launcher, self.probe, self.cpu = workdir, launcher, probe, cpu
-        self.flash_backend = "cfi"
-        self.flash = os.path.join(workdir, "flash.img")
-        self.eeprom = os.path.join(workdir, "eeprom.img")
-
-    def application(self, text, marker=True):
-        binary = boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
-        return records.record("application", records.app_archive(records.read(binary), marker))
-
-    def debugger(self):
-        binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
-        return records.record("application", gzip.compress(records.read(binary)))
-
-    def make_flash(self, env=(), **areas):
-        records.write(self.flash, records.flash_image(areas, list(env)))
-
-    @contextlib.contextmanager
-    def runner(self, slot, boots, *options, seconds=None):
-        """The runner on a fresh EEPROM holding SLOT, or on the board's EEPROM as it is when SLOT is None."""
-        seconds = seconds or BOOT_TIMEOUT * boots
-        eeprom = ["--eeprom", self.eeprom] if slot is None else ["--slot", str(slot)]
-        programs = [word for option, path in (("--launcher", self.launcher), ("--mgmt-probe", self.probe)) if path
-                    for word in (option, path)]
-        command = [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--flash-backend", self.flash_backend,
-                   *eeprom, "--workdir", self.workdir, *programs,
-                   "--boots", str(boots), "--timeout", str(HARD_BOUND * seconds), *options]
-        runner = Runner(command, self.workdir, seconds)
-        try:
-            yield runner
-        finally:
-            runner.close()
-
-    def boot(self, slot, boots=3, keys=(), send=None, one_line=False, options=()):
-        """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES;
-        OPTIONS go to the runner as they are. Gives (exit status, launcher lines per boot)."""
-        options = (["--send", send] if send else []) + (["--one-line"] if one_line else []) + list(options)
-        seconds = BOOT_TIMEOUT * boots + (os.path.getsize(send) // TRANSFER_FLOOR if send else 0)
-        with self.runner(slot, boots, *options, seconds=seconds) as runner:
-            position = 0
-            for text, typed in keys:
-                position = runner.wait_for(text, position)
-                time.sleep(KEY_DELAY)
-                runner.type(typed)
-            status = runner.finish()
-        return status, boots_of(runner.console.text)
-
-    @contextlib.contextmanager
-    def shell(self):
-        """One boot with a shell on the console in place of the launcher and QEMU's QMP monitor open;
-        gives (shell, qmp). The board powers off at the end."""
-        # A unix socket's path is short; the logs directory may be deep
-        sockets = tempfile.mkdtemp(prefix="vm-qmp-")
-        qmp_path = os.path.join(sockets, "qmp.sock")
-        try:
-            with self.runner(0, 1, "--run", "shell", "--qmp", qmp_path) as runner:
-                shell = Shell(runner)
-                with Qmp(qmp_path) as qmp:
-                    yield shell, qmp
-                shell.type_line("poweroff")
-                expect_equal("runner exit status", runner.finish(), 0)
-        finally:
-            shutil.rmtree(sockets, ignore_errors=True)
-
-    def slot_byte(self):
-        return records.read(self.eeprom)[1]
-
-    def flash_bytes(self, offset, count):
-        with open(self.flash, "rb") as f:
-            f.seek(offset)
-            return f.read(count)
 
 
 def expect_equal(what, got, wanted):
@@ -554,36 +283,15 @@ def rescue_download_on_one_line(board):
 # The technician's road, as README's rescue download section gives it: picocom on the board's line
 # (a host pty, paced at the field's 115200 bit/s), started at the console's 9600 bit/s.
 
-LINE_SPEED = 115200
-# What the line carries of payload in a second at that speed, with room for a loaded machine
-TRANSFER_RATE = 8 * 1024
 # The download's application: 100 KB of filler make it about nine seconds on the line
 DOWNLOAD_FILLER = 100000
-
-
-def transfer_bound(download):
-    return BOOT_TIMEOUT + os.path.getsize(download) // TRANSFER_RATE
-
-
-@contextlib.contextmanager
-def line_on_pty(board, slot, boots, seconds, *options):
-    """run-board with the line on a pty paced at the field's speed; gives (runner, the line's path)
-    once run-board has made the line. The board boots when a program opens it."""
-    link = os.path.join(board.workdir, "line")
-    with board.runner(slot, boots, "--pty", link, "--line-speed", str(LINE_SPEED), *options,
-                      seconds=seconds) as runner:
-        while not os.path.exists(link):
-            if runner.process.poll() is not None or time.monotonic() > runner.deadline:
-                raise Failure("run-board gave no line to open")
-            time.sleep(0.2)
-        yield runner, link
 
 
 @contextlib.contextmanager
 def technician(board, slot, boots, download):
     """run-board with the line on a pty; picocom attached as the technician starts it."""
     seconds = BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
-    with line_on_pty(board, slot, boots, seconds) as (runner, link):
+    with board.line_on_pty(slot, boots, seconds) as (runner, link):
         picocom = Picocom(link, os.path.join(board.workdir, "screen.log"), board.workdir)
         try:
             yield runner, picocom
@@ -634,7 +342,7 @@ def download_and_install(picocom, download, slot, at_menu=False):
 
 def technician_board(board):
     """Rescue mode on a board with an application in slot 1; a download holding a new application."""
-    application = big_application(board, "demo application from the download", DOWNLOAD_FILLER)
+    application = board.big_application("demo application from the download", DOWNLOAD_FILLER)
     download = os.path.join(board.workdir, "download.bin")
     records.write(download, application)
     board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
@@ -747,19 +455,11 @@ def keys_typed_during_transfer(board):
 # Device faults set up with the kernel's own means: a small tmpfs, a flash chip that refuses to
 # change, an EEPROM that is not at its address, device nodes that are not there.
 
-def big_application(board, text, size):
-    """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
-    binary = boardbuild.demo_application(text, os.path.join(board.workdir, "programs", text.replace(" ", "-")))
-    filler = random.Random(size).randbytes(size)
-    archive = records.app_archive(records.read(binary), extra=[("home/filler", filler, 0o644)])
-    return records.record("application", archive)
-
-
 @scenario
 def tmp_full_on_boot(board):
     """A /tmp too small for the slot's archive: the archive is cut short, the unpacking lacks the
     marker, and the launcher offers rescue mode; declined, it goes on to a launch that fails."""
-    board.make_flash(slot1=big_application(board, "demo application from slot 1", 300000))
+    board.make_flash(slot1=board.big_application("demo application from slot 1", 300000))
     status, boots = board.boot(slot=1, boots=1, keys=[(PROMPT, b"n")], options=["--tmp-size", "128k"])
     # The archive fills /tmp, the board's tar stops at the next file, and its lzma finds no binary
     expect_boots(status, boots, [["Booting image '1'", "tar: write error: No space left on device",
@@ -776,7 +476,7 @@ def tmp_full_in_rescue(board):
     """A /tmp too small for the download: the receiver gives the transfer up, nothing is installed,
     the menu comes back, and what had arrived is gone from /tmp: the boot after it unpacks its slot."""
     download = os.path.join(board.workdir, "download.bin")
-    records.write(download, big_application(board, "demo application from the download", 300000))
+    records.write(download, board.big_application("demo application from the download", 300000))
     slot1 = board.application("demo application from slot 1")
     board.make_flash(["diagnostics=rescue"], slot1=slot1)
     status, boots = board.boot(slot=1, boots=1, send=download, keys=[("Option? : ", b"x"), ("Option? : ", b"e")],
@@ -868,7 +568,7 @@ def link_status_becomes(shell, wanted, what):
 @scenario
 def management_link(board):
     board.make_flash()
-    with board.shell() as (shell, qmp):
+    with shell_session(board) as (shell, qmp):
         link_status_becomes(shell, 1, "eth0 brought up at boot")
         shell.run("ip link set eth0 down")
         # Taking the interface down clears its flag at once

@@ -5,112 +5,22 @@ standard output (the board's console and the summary) and standard error (its ow
 progress) in the scenario's directory as send.out and send.err, and checks its exit status, the
 phrases it gives its outcome, and the flash and slot byte afterwards."""
 import contextlib
-import fcntl
-import functools
 import os
 import signal
-import subprocess
 import termios
-import threading
 import time
 
-import boardbuild
-import scenario_records as records
-from scenarios import (BOOT_TIMEOUT, Board, Console, Failure, big_application, expect_equal, expect_installed,
-                       line_on_pty, scenario, technician_board, transfer_bound, two_slots)
+from scenarios import expect_equal, expect_installed, scenario, technician_board, two_slots
+from virtualboard import records
+from virtualboard.board import BOOT_TIMEOUT, Board, transfer_bound
+from virtualboard.imgtool_send import Send, send_arguments
+from virtualboard.runner import Failure
 
 SLOT_BASES = {1: 0x00000000, 2: 0x00800000}
 KERNEL_BASE = 0x01E00000
 MENU_PROMPT = "Option? : "
 SWITCH_BACK = "Change the baud rate back to 9600 bps, hit the <ENTER> key"
 TRANSFER_STARTS = "Init serial done"
-
-
-@functools.cache
-def imgtool():
-    # Scenarios run side by side, each bringing imgtool up to date: two builds at once in one build
-    # tree would overwrite each other's outputs
-    lock_path = os.path.join(boardbuild.ROOT, "build", "imgtool-build.lock")
-    os.makedirs(os.path.dirname(lock_path), exist_ok=True)
-    with open(lock_path, "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        return boardbuild.imgtool()
-
-
-class TimedLines:
-    """A stream read line by line as it comes, each line noted with the time it arrived."""
-
-    def __init__(self, stream, log):
-        self.stream, self.log, self.lines = stream, log, []
-        self.thread = threading.Thread(target=self.read, daemon=True)
-        self.thread.start()
-
-    def read(self):
-        for line in iter(self.stream.readline, b""):
-            self.lines.append((time.monotonic(), line.decode(errors="replace")))
-            self.log.write(line)
-            self.log.flush()
-
-    @property
-    def text(self):
-        return "".join(line for _, line in self.lines)
-
-
-class Send:
-    """imgtool send as a child process, bounded by SECONDS: its standard output read as it comes (with
-    waits for a text, as on a runner's console), its standard error line by line."""
-
-    def __init__(self, workdir, arguments, seconds):
-        self.deadline = time.monotonic() + seconds
-        self.out_log = open(os.path.join(workdir, "send.out"), "wb")
-        self.err_log = open(os.path.join(workdir, "send.err"), "wb")
-        self.process = subprocess.Popen([imgtool(), "send", *arguments], stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.out = Console(self.process.stdout, self.out_log)
-        self.err = TimedLines(self.process.stderr, self.err_log)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.out.thread.join(timeout=10)
-        self.err.thread.join(timeout=10)
-        self.out_log.close()
-        self.err_log.close()
-
-    def wait_for(self, text, start=0):
-        """Position just after the first TEXT on standard output at or after START."""
-        try:
-            return self.out.wait_for(text, start, self.deadline, self.deadline)
-        except Failure:
-            raise Failure(f"imgtool send's output never showed {text!r} (send.out, send.err)") from None
-
-    def finish(self):
-        """imgtool send's exit status, once it has ended within its deadline."""
-        try:
-            status = self.process.wait(timeout=max(0.0, self.deadline - time.monotonic()))
-        except subprocess.TimeoutExpired:
-            raise Failure("imgtool send did not end within its bound (send.out, send.err)") from None
-        self.out.thread.join(timeout=10)
-        self.err.thread.join(timeout=10)
-        return status
-
-    def said(self, *phrases):
-        """Fails unless each phrase shows on standard output or standard error."""
-        for phrase in phrases:
-            if phrase not in self.out.text and phrase not in self.err.text:
-                raise Failure(f"imgtool send never said {phrase!r} (send.out, send.err)")
-
-
-def send_arguments(links, download, *options):
-    return [word for link in links for word in ("--line", link)] + ["--wait", str(BOOT_TIMEOUT), *options, download]
 
 
 def board_seconds(boots, download):
@@ -122,7 +32,7 @@ def sending(board, boots, download, *options, board_options=()):
     """run-board with the line on a pty (fresh EEPROM: slot 1) and imgtool send on it with OPTIONS;
     gives (runner, send)."""
     seconds = board_seconds(boots, download)
-    with line_on_pty(board, 1, boots, seconds, *board_options) as (runner, link):
+    with board.line_on_pty(1, boots, seconds, *board_options) as (runner, link):
         with Send(board.workdir, send_arguments([link], download, *options), seconds) as send:
             yield runner, send
 
@@ -192,8 +102,8 @@ def send_two_boards(board):
     download = rescue_board(board, application)
     second.make_flash(["diagnostics=rescue"], slot1=second.application("demo application from slot 1"))
     seconds = board_seconds(1, download)
-    with line_on_pty(board, 1, 1, seconds) as (runner, link), \
-            line_on_pty(second, 1, 1, seconds) as (second_runner, second_link):
+    with board.line_on_pty(1, 1, seconds) as (runner, link), \
+            second.line_on_pty(1, 1, seconds) as (second_runner, second_link):
         with Send(board.workdir, send_arguments([link, second_link], download, "--slot", "2"), seconds) as send:
             expect_status(send, 0)
             rows = [line for line in send.out.text.splitlines() if "installed:" in line]
@@ -224,7 +134,7 @@ def send_to_board_booting_normally(board):
 def send_with_tmp_too_small(board):
     """The board's /tmp fills up mid-transfer: the board gives the transfer up and shows its menu
     again, and nothing is written."""
-    application = big_application(board, "demo application from the download", 300000)
+    application = board.big_application("demo application from the download", 300000)
     download = rescue_board(board, application)
     with sending(board, 1, download, "--slot", "2", board_options=["--tmp-size", "128k"]) as (runner, send):
         expect_status(send, 1)

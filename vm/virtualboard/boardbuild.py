@@ -8,7 +8,8 @@ import shutil
 import subprocess
 import sys
 
-VM = os.path.dirname(os.path.abspath(__file__))
+# The package sits in vm/, beside the board's sources and build scripts
+VM = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ROOT = os.path.dirname(VM)
 BUILD = os.path.join(ROOT, "build", "vm")
 # The ppc preset's board files and the virtual board's test program, installed with the prefix /usr

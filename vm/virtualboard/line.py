@@ -18,7 +18,7 @@ import sys
 import termios
 import time
 
-from boardbuild import say
+from .boardbuild import say
 
 # What one direction of the relay holds before it reads more from its source: a whole XMODEM block
 QUEUE_LIMIT = 4096

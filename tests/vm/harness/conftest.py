@@ -6,10 +6,9 @@ import sys
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "vm"))
-import boardbuild  # noqa: E402
-import devicetree  # noqa: E402
-import line as line_module  # noqa: E402
-import scenarios  # noqa: E402
+from virtualboard import boardbuild, devicetree  # noqa: E402
+from virtualboard import line as line_module  # noqa: E402
+from virtualboard import runner as scenarios  # noqa: E402
 
 
 @pytest.fixture

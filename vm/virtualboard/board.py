@@ -1,0 +1,120 @@
+"""A board of the host's harness: its flash image, EEPROM and workdir, the records it is given, and
+its boots through run-board."""
+import contextlib
+import gzip
+import os
+import random
+import time
+
+from . import boardbuild, records
+from .runner import HARD_BOUND, Failure, Runner, boots_of
+
+RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
+# Where the board's launcher unpacks the application it starts
+APP = "/tmp/home/bin/mp.elf.strip"
+# A key typed before the launcher has switched the console to raw keys would be echoed by the
+# terminal; the launcher switches right after its prompt, so a key waits this long after it.
+KEY_DELAY = 1.0
+# Bounded waits, with margin for a loaded machine: one boot takes a few seconds, a download as long
+# as its bytes take on a line far slower than the board's (see runner.py for the patience past it)
+BOOT_TIMEOUT = 60
+TRANSFER_FLOOR = 1024
+# The field's line speed, and what the line carries of payload in a second at that speed, with room
+# for a loaded machine
+LINE_SPEED = 115200
+TRANSFER_RATE = 8 * 1024
+
+
+def transfer_bound(download):
+    """Seconds that DOWNLOAD may take on the paced line."""
+    return BOOT_TIMEOUT + os.path.getsize(download) // TRANSFER_RATE
+
+
+class Board:
+    """A board's flash image and workdir; boots it through run-board."""
+
+    def __init__(self, workdir, launcher, probe, cpu):
+        self.workdir, self.launcher, self.probe, self.cpu = workdir, launcher, probe, cpu
+        self.flash_backend = "cfi"
+        self.flash = os.path.join(workdir, "flash.img")
+        self.eeprom = os.path.join(workdir, "eeprom.img")
+
+    def program(self, text):
+        """The demo application saying TEXT, built in the workdir."""
+        return boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
+
+    def application(self, text, marker=True):
+        return records.record("application", records.app_archive(records.read(self.program(text)), marker))
+
+    def big_application(self, text, size):
+        """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
+        filler = random.Random(size).randbytes(size)
+        archive = records.app_archive(records.read(self.program(text)), extra=[("home/filler", filler, 0o644)])
+        return records.record("application", archive)
+
+    def debugger(self):
+        binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
+        return records.record("application", gzip.compress(records.read(binary)))
+
+    def make_flash(self, env=(), **areas):
+        records.write(self.flash, records.flash_image(areas, list(env)))
+
+    def make_two_slots(self, env=()):
+        """A flash with an application in each slot, saying which slot it came from."""
+        self.make_flash(env, slot1=self.application("demo application from slot 1"),
+                        slot2=self.application("demo application from slot 2"))
+
+    def command(self, slot, boots, seconds, *options):
+        """run-board's command line: on a fresh EEPROM holding SLOT, or on the board's EEPROM as it is
+        when SLOT is None."""
+        eeprom = ["--eeprom", self.eeprom] if slot is None else ["--slot", str(slot)]
+        programs = [word for option, path in (("--launcher", self.launcher), ("--mgmt-probe", self.probe)) if path
+                    for word in (option, path)]
+        return [RUN_BOARD, "--cpu", self.cpu, "--flash", self.flash, "--flash-backend", self.flash_backend,
+                *eeprom, "--workdir", self.workdir, *programs,
+                "--boots", str(boots), "--timeout", str(HARD_BOUND * seconds), *options]
+
+    @contextlib.contextmanager
+    def runner(self, slot, boots, *options, seconds=None):
+        """run-board on a fresh EEPROM holding SLOT, or on the board's EEPROM as it is when SLOT is None."""
+        seconds = seconds or BOOT_TIMEOUT * boots
+        runner = Runner(self.command(slot, boots, seconds, *options), self.workdir, seconds)
+        try:
+            yield runner
+        finally:
+            runner.close()
+
+    def boot(self, slot, boots=3, keys=(), send=None, one_line=False, options=()):
+        """Runs the runner; KEYS are (text, bytes) pairs: after TEXT appears on the console, type BYTES;
+        OPTIONS go to the runner as they are. Gives (exit status, launcher lines per boot)."""
+        options = (["--send", send] if send else []) + (["--one-line"] if one_line else []) + list(options)
+        seconds = BOOT_TIMEOUT * boots + (os.path.getsize(send) // TRANSFER_FLOOR if send else 0)
+        with self.runner(slot, boots, *options, seconds=seconds) as runner:
+            position = 0
+            for text, typed in keys:
+                position = runner.wait_for(text, position)
+                time.sleep(KEY_DELAY)
+                runner.type(typed)
+            status = runner.finish()
+        return status, boots_of(runner.console.text)
+
+    @contextlib.contextmanager
+    def line_on_pty(self, slot, boots, seconds, *options):
+        """run-board with the line on a pty paced at the field's speed; gives (runner, the line's path)
+        once run-board has made the line. The board boots when a program opens it."""
+        link = os.path.join(self.workdir, "line")
+        with self.runner(slot, boots, "--pty", link, "--line-speed", str(LINE_SPEED), *options,
+                         seconds=seconds) as runner:
+            while not os.path.exists(link):
+                if runner.process.poll() is not None or time.monotonic() > runner.deadline:
+                    raise Failure("run-board gave no line to open")
+                time.sleep(0.2)
+            yield runner, link
+
+    def slot_byte(self):
+        return records.read(self.eeprom)[1]
+
+    def flash_bytes(self, offset, count):
+        with open(self.flash, "rb") as f:
+            f.seek(offset)
+            return f.read(count)
