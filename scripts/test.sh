@@ -92,18 +92,27 @@ check_installed() {
     done
 }
 
+# The project's version, from its one home: the project() call of CMakeLists.txt.
+project_version() {
+    sed -n 's/^project(launcher VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
+}
+
 # The launcher takes no arguments; its version is a string in the binary.
 check_launcher_version() {
+    local version
+    version=$(project_version)
+    [[ -n $version ]] || { echo "CMakeLists.txt: no version in project()" >&2; return 1; }
     # grep reads to the end (no -q), so that strings is not cut off by a closed pipe
-    strings "$1" | grep -x 'launcher version 1.0.0' >/dev/null ||
-        { echo "$1: no 'launcher version 1.0.0' in it" >&2; return 1; }
-    echo "$1: launcher version 1.0.0"
+    strings "$1" | grep -x "launcher version $version" >/dev/null ||
+        { echo "$1: no 'launcher version $version' in it" >&2; return 1; }
+    echo "$1: launcher version $version"
 }
 
 # The launcher as a root file system build makes it: the cross compiler, its flags and the sysroot
 # come from the environment and the command line as an SDK gives them, with no preset and no
 # toolchain file of ours; libi2c is found in the sysroot. Then installed with DESTDIR, statically
-# linked and again dynamically.
+# linked with the size-saving sections and their garbage collection many such builds use, and again
+# dynamically with plain flags.
 sdk_build() {
     local sysroot=$root/build/sdk-sysroot linkage
     step "sdk: a sysroot holding libi2c"
@@ -111,29 +120,33 @@ sdk_build() {
     rm -rf "$sysroot"
     mkdir -p "$sysroot/usr"
     cp -r build/ppc-stage/lib build/ppc-stage/include "$sysroot/usr/"
+    local sections="-ffunction-sections -fdata-sections" collect=-Wl,--gc-sections build
     for linkage in static dynamic; do
-        step "sdk: configure and build, $linkage launcher"
-        CC=powerpc-linux-gnu-gcc CXX=powerpc-linux-gnu-g++ CFLAGS="-O2 --sysroot=$sysroot" \
-            CXXFLAGS="-O2 --sysroot=$sysroot" LDFLAGS="--sysroot=$sysroot" \
-            cmake -S . -B build/sdk -G Ninja -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=powerpc \
+        # Each its own build directory: CMake keeps the flags of a directory's first configure
+        build=build/sdk-$linkage
+        step "sdk: configure and build, $linkage launcher${sections:+ ($sections $collect)}"
+        CC=powerpc-linux-gnu-gcc CXX=powerpc-linux-gnu-g++ CFLAGS="-O2 $sections --sysroot=$sysroot" \
+            CXXFLAGS="-O2 $sections --sysroot=$sysroot" LDFLAGS="$collect --sysroot=$sysroot" \
+            cmake -S . -B "$build" -G Ninja -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=powerpc \
             -DCMAKE_FIND_ROOT_PATH="$sysroot" -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
             -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
             -DLAUNCHER_TESTS=OFF -DLAUNCHER_BENCH=OFF -DLAUNCHER_INSTALL_BOOTDIR=/bin \
             -DLAUNCHER_STATIC=$([[ $linkage == static ]] && echo ON || echo OFF)
-        grep -qx "I2C_LIBRARY:FILEPATH=$sysroot/usr/lib/libi2c.a" build/sdk/CMakeCache.txt ||
+        grep -qx "I2C_LIBRARY:FILEPATH=$sysroot/usr/lib/libi2c.a" "$build/CMakeCache.txt" ||
             { echo "sdk: libi2c was not taken from the sysroot" >&2; return 1; }
-        cmake --build build/sdk -j2
+        cmake --build "$build" -j2
         step "sdk: staged install, $linkage launcher"
         rm -rf "build/sdk-root-$linkage"
-        DESTDIR=$root/build/sdk-root-$linkage cmake --install build/sdk --prefix /usr
+        DESTDIR=$root/build/sdk-root-$linkage cmake --install "$build" --prefix /usr
         check_installed "build/sdk-root-$linkage" "${linkage}ally" bin/launcher
         check_launcher_version "build/sdk-root-$linkage/bin/launcher"
+        sections= collect=
     done
     # Checked with a directory under build/, so that a failing refusal writes nowhere else
     step "sdk: an install of the board's files without DESTDIR is refused"
     rm -rf build/sdk-no-destdir
-    cmake build/sdk -DLAUNCHER_INSTALL_BOOTDIR="$root/build/sdk-no-destdir/bin" >/dev/null
-    if cmake --install build/sdk --prefix /usr || [[ -e build/sdk-no-destdir ]]; then
+    cmake "$build" -DLAUNCHER_INSTALL_BOOTDIR="$root/build/sdk-no-destdir/bin" >/dev/null
+    if cmake --install "$build" --prefix /usr || [[ -e build/sdk-no-destdir ]]; then
         echo "sdk: the install without DESTDIR went ahead" >&2
         return 1
     fi
