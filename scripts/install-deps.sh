@@ -22,6 +22,9 @@ packages=(
     clang-14 libclang-rt-14-dev
     qemu-system-ppc linux-source-6.1 bc bison flex bzip2 python3 picocom
     python3-pytest cpio
+    # The virtual board's scenarios: pytest's workers, two boards at a time, and pexpect, which drives
+    # picocom and the board's shell
+    python3-pytest-xdist python3-pexpect
 )
 
 missing=()

@@ -262,6 +262,11 @@ class Sender:
         return bytes(self.heard[last_reply + 1:])
 
 
+# The relay is our own, where pexpect drives the programs on the line (terminal.py, shell.py): pexpect
+# waits for what one program prints, and its interact() copies bytes between two ends as they come.
+# The relay is the wire between two ends instead: it holds each byte until the line's speed has
+# carried it, turns bytes into framing errors while the two ends' speeds differ, puts the operator's
+# keys between sx's bytes, and hands sx over to the operator's end when it ends.
 class Line:
     """The relay: QEMU's UART on one pseudo-terminal, the operator's END on the other side. With a
     file to SEND, run-board stands in for the operator: it types the keys that the board asks for

@@ -1,0 +1,370 @@
+"""The technician's road on the board's one line, a host pseudo-terminal paced at the field's
+115200 bit/s: picocom started at the console's 9600 bit/s sending with sx as README's rescue download
+section gives it, keys typed while a transfer runs, and imgtool send opening the line as a laptop
+opens its serial adapter.
+
+imgtool send runs as a child bounded by --wait and a deadline of its own, its standard output (the
+board's console and the summary) and standard error kept as send.out and send.err in the board's
+workdir; its scenarios check its exit status, the phrases it gives its outcome, and the flash and
+slot byte afterwards."""
+import contextlib
+import os
+import signal
+import termios
+import time
+
+import pytest
+from expected import APP, SLOT_BASES, expect_installed
+
+from virtualboard import records
+from virtualboard.board import BOOT_TIMEOUT, KEY_DELAY, LINE_SPEED, Board, transfer_bound
+from virtualboard.imgtool_send import Send, send_arguments
+from virtualboard.runner import boots_of
+from virtualboard.terminal import CTRL_C, Picocom
+
+pytestmark = pytest.mark.flash_access
+
+# The download's application: 100 KB of filler make it about nine seconds on the line
+DOWNLOAD_FILLER = 100000
+KERNEL_BASE = 0x01E00000
+MENU_PROMPT = "Option? : "
+SWITCH_BACK = "Change the baud rate back to 9600 bps, hit the <ENTER> key"
+TRANSFER_STARTS = "Init serial done"
+
+
+def technician_board(board):
+    """Rescue mode on a board with an application in slot 1; a download holding a new application."""
+    application = board.big_application("demo application from the download", DOWNLOAD_FILLER)
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, application)
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    return application, download
+
+
+def expect_untouched(board, application):
+    """Nothing reached slot 2, and the slot byte still names slot 1."""
+    assert board.flash_bytes(SLOT_BASES[2], len(application)) == b"\xff" * len(application), "slot 2"
+    assert board.slot_byte() == 1
+
+
+# picocom, as the technician drives it
+
+@contextlib.contextmanager
+def technician(board, slot, boots, download):
+    """run-board with the line on a pty; picocom attached as the technician starts it."""
+    seconds = BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
+    with board.line_on_pty(slot, boots, seconds) as (runner, link):
+        picocom = Picocom(link, os.path.join(board.workdir, "screen.log"), board.workdir)
+        try:
+            yield runner, picocom
+        finally:
+            picocom.close()
+
+
+def start_download(picocom, at_menu=False):
+    """X at the menu, then switch the terminal to 115200 bit/s and hit Enter."""
+    if not at_menu:
+        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+    picocom.type(b"x")
+    picocom.wait_for("before initiating the download.", BOOT_TIMEOUT)
+    time.sleep(KEY_DELAY)
+    switch_to_download_speed(picocom)
+
+
+def switch_to_download_speed(picocom):
+    picocom.set_speed(115200)
+    picocom.type(b"\r")
+    picocom.wait_for(TRANSFER_STARTS, BOOT_TIMEOUT)
+
+
+def end_download(picocom, seconds):
+    """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter. sx's last read takes
+    what the line has brought by then, which can be the start of the board's question, as it does
+    on the module's line: the end of the question is what shows for certain."""
+    picocom.wait_for("9600 bps, hit the <ENTER> key", seconds)
+    time.sleep(KEY_DELAY)
+    picocom.set_speed(9600)
+    picocom.type(b"\r")
+
+
+def send_and_install(picocom, download, slot):
+    """The file sent while the board asks for it, then the switch back and the slot's answer."""
+    picocom.send(download)
+    picocom.wait_for("Transfer complete", transfer_bound(download))
+    end_download(picocom, BOOT_TIMEOUT)
+    picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
+    picocom.type(f"{slot}\r".encode())
+    picocom.wait_for(f"Image{slot} updated succeeded", BOOT_TIMEOUT)
+
+
+def download_and_install(picocom, download, slot, at_menu=False):
+    start_download(picocom, at_menu)
+    send_and_install(picocom, download, slot)
+
+
+def expect_booted(picocom, slot, text):
+    """E at the menu boots the slot, and its application runs."""
+    picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+    picocom.type(b"e")
+    picocom.wait_for(f"Booting image '{slot}'", BOOT_TIMEOUT)
+    picocom.wait_for(f"{APP}: {text}", BOOT_TIMEOUT)
+
+
+def test_technician_downloads_with_picocom(board):
+    application, download = technician_board(board)
+    with technician(board, 1, 2, download) as (runner, picocom):
+        download_and_install(picocom, download, 2)
+        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.type(b"r")
+        # The next boot starts the new application from slot 2
+        picocom.wait_for("board: reboot", BOOT_TIMEOUT)
+        expect_booted(picocom, 2, "demo application from the download")
+        assert runner.finish() == 0, "run-board's exit status"
+    expect_installed(board, 2, application)
+
+
+@pytest.mark.slow
+def test_technician_quits_transfer_then_retries(board):
+    """Ctrl-C in picocom mid-transfer ends sx; the receiver gives up, the menu comes back with nothing
+    written, and the download done again installs."""
+    application, download = technician_board(board)
+    with technician(board, 1, 1, download) as (runner, picocom):
+        start_download(picocom)
+        picocom.send(download)
+        picocom.wait_for("/ 8k", BOOT_TIMEOUT)
+        picocom.type(CTRL_C)
+        picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
+        # Three silent rounds of five seconds, each followed by the two-second drain
+        end_download(picocom, BOOT_TIMEOUT)
+        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        expect_untouched(board, application)
+        download_and_install(picocom, download, 2, at_menu=True)
+        expect_booted(picocom, 2, "demo application from the download")
+        assert runner.finish() == 0, "run-board's exit status"
+    expect_installed(board, 2, application)
+
+
+@pytest.mark.slow
+def test_technician_sends_before_asked(board):
+    """The send started before the switch to 115200 and the Enter: sx waits for a receiver that
+    waits for the Enter; Ctrl-C ends sx, and the download done as README says installs. Then the
+    technician quits picocom."""
+    application, download = technician_board(board)
+    with technician(board, 1, 1, download) as (runner, picocom):
+        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.type(b"x")
+        picocom.wait_for("Change the baud rate to 115200 bps and hit the <ENTER> key", BOOT_TIMEOUT)
+        picocom.send(download)
+        picocom.wait_for("Give your local XMODEM receive command now.", BOOT_TIMEOUT)
+        time.sleep(5)
+        picocom.type(CTRL_C)
+        picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
+        switch_to_download_speed(picocom)
+        send_and_install(picocom, download, 1)
+        # Quitting picocom closes the line: run-board stops the board and ends
+        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.quit()
+        assert runner.finish() == 0, "run-board's exit status"
+    with open(os.path.join(board.workdir, "run-board.log")) as log:
+        assert "the terminal program closed the board's line" in log.read()
+    expect_installed(board, 1, application)
+
+
+# Keys on the line while run-board's sx sends
+
+def test_keys_typed_during_transfer(board):
+    """Keys typed on the line while sx sends go out between its bytes: the receiver refuses the blocks
+    they spoil, sx sends them again, and the download arrives whole."""
+    application, download = technician_board(board)
+    with board.runner(1, 1, "--one-line", "--send", download, "--line-speed", str(LINE_SPEED),
+                      seconds=BOOT_TIMEOUT + 2 * transfer_bound(download)) as runner:
+        position = runner.wait_for(MENU_PROMPT, 0)
+        runner.type(b"x")
+        position = runner.wait_for(TRANSFER_STARTS, position)
+        for keys in (b"2\r", b"x", b"\r\n1"):
+            time.sleep(2)
+            runner.type(keys)
+        position = runner.wait_for("(hit return to just boot image): ", position)
+        runner.type(b"2\r")
+        position = runner.wait_for("Image2 updated succeeded", position)
+        runner.wait_for(MENU_PROMPT, position)
+        runner.type(b"e")
+        assert runner.finish() == 0, "run-board's exit status"
+    assert boots_of(runner.console.text)[-1][-5:] == [
+        "Booting image '2'", "Uncompressing application image....", f"backtrace: starting {APP}",
+        f"{APP}: demo application from the download", "board: poweroff"], "last boot"
+    expect_installed(board, 2, application)
+
+
+# imgtool send on the line
+
+def board_seconds(boots, download):
+    return BOOT_TIMEOUT * boots + 2 * transfer_bound(download)
+
+
+@contextlib.contextmanager
+def sending(board, boots, download, *options, board_options=()):
+    """run-board with the line on a pty (fresh EEPROM: slot 1) and imgtool send on it with OPTIONS;
+    gives (runner, send)."""
+    seconds = board_seconds(boots, download)
+    with board.line_on_pty(1, boots, seconds, *board_options) as (runner, link):
+        with Send(board.workdir, send_arguments([link], download, *options), seconds) as send:
+            yield runner, send
+
+
+def rescue_board(board, *download_records):
+    """Rescue mode on a board with an application in slot 1; a download of the records given."""
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, b"".join(download_records))
+    board.make_flash(["diagnostics=rescue"], slot1=board.application("demo application from slot 1"))
+    return download
+
+
+def new_application(board):
+    return board.application("demo application from the download")
+
+
+def expect_menu_after(send, text):
+    """The board's menu prompt came to imgtool send's output after TEXT did."""
+    position = send.out.text.find(text)
+    assert position >= 0 and send.out.text.find(MENU_PROMPT, position) >= 0, \
+        f"imgtool send's output shows no {MENU_PROMPT!r} after {text!r} (send.out)"
+
+
+def test_send_installs_slot2_and_verifies(board):
+    application = new_application(board)
+    download = rescue_board(board, application)
+    with sending(board, 2, download, "--slot", "2", "--verify") as (runner, send):
+        assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
+        # The new application's own first line, not only the board's lines before it
+        send.said("installed:", "booted slot 2", "demo application from the download")
+        assert runner.finish() == 0, "run-board's exit status"
+    expect_installed(board, 2, application)
+
+
+def test_send_kernel_and_application(board):
+    kernel = records.record("kernel", bytes(range(256)) * 64, 0x11)
+    application = new_application(board)
+    download = rescue_board(board, kernel, application)
+    with sending(board, 1, download, "--slot", "1") as (runner, send):
+        assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
+        # Payload sizes: a record carries a 16-byte header
+        send.said("the board will be asked to install: kernel (16384 bytes at 0x01e00000), "
+                  f"application ({len(application) - 16} bytes, slot 1)", "installed:")
+        assert runner.finish() == 0, "run-board's exit status"
+    assert board.flash_bytes(KERNEL_BASE, len(kernel)) == kernel, "kernel area"
+    expect_installed(board, 1, application)
+
+
+def test_send_two_boards(board):
+    """One imgtool send serves two boards at once; each gets the download and a row in the table."""
+    second = Board(os.path.join(board.workdir, "second"), board.launcher, board.probe, board.cpu)
+    os.makedirs(second.workdir)
+    application = new_application(board)
+    download = rescue_board(board, application)
+    second.make_flash(["diagnostics=rescue"], slot1=second.application("demo application from slot 1"))
+    seconds = board_seconds(1, download)
+    with board.line_on_pty(1, 1, seconds) as (runner, link), \
+            second.line_on_pty(1, 1, seconds) as (second_runner, second_link):
+        with Send(board.workdir, send_arguments([link, second_link], download, "--slot", "2"), seconds) as send:
+            assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
+            rows = [line for line in send.out.text.splitlines() if "installed:" in line]
+            for line_path in (link, second_link):
+                assert any(row.startswith(line_path + " ") for row in rows), \
+                    f"the summary has no row for {line_path} saying installed: (send.out)"
+        assert runner.finish() == 0, "run-board's exit status"
+        assert second_runner.finish() == 0, "second run-board's exit status"
+    expect_installed(board, 2, application)
+    expect_installed(second, 2, application)
+
+
+def test_send_to_board_booting_normally(board):
+    board.make_two_slots()
+    slot2 = board.flash_bytes(SLOT_BASES[2], 4096)
+    download = os.path.join(board.workdir, "download.bin")
+    records.write(download, new_application(board))
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+        send.said("is booting its application, not the rescue menu", "diagnostics=rescue")
+        runner.finish()
+    assert board.flash_bytes(SLOT_BASES[2], 4096) == slot2, "slot 2"
+    assert board.slot_byte() == 1
+
+
+def test_send_with_tmp_too_small(board):
+    """The board's /tmp fills up mid-transfer: the board gives the transfer up and shows its menu
+    again, and nothing is written."""
+    application = board.big_application("demo application from the download", 300000)
+    download = rescue_board(board, application)
+    with sending(board, 1, download, "--slot", "2", board_options=["--tmp-size", "128k"]) as (runner, send):
+        assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+        send.said("the board gave the transfer up")
+        expect_menu_after(send, SWITCH_BACK)
+        runner.finish()
+    expect_untouched(board, application)
+
+
+def garble_line(link, seconds):
+    """Sets LINK to 9600 bit/s for SECONDS, then back as it was: while the two ends' speeds differ,
+    the relay turns every byte on the line into a framing error."""
+    fd = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        settings = termios.tcgetattr(fd)
+        slow = list(settings)
+        slow[4] = slow[5] = termios.B9600
+        termios.tcsetattr(fd, termios.TCSANOW, slow)
+        time.sleep(seconds)
+        termios.tcsetattr(fd, termios.TCSANOW, settings)
+    finally:
+        os.close(fd)
+
+
+def expect_still_sending(send, what):
+    """The transfer had not ended when WHAT happened: otherwise the scenario proves nothing."""
+    assert "Extracting images" not in send.out.text, f"the transfer had ended before {what}: the download is too short"
+
+
+def test_send_through_line_noise(board):
+    """A second of garbled bytes both ways mid-transfer: blocks are sent again and the download
+    arrives whole."""
+    application, download = technician_board(board)
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        send.wait_for(TRANSFER_STARTS)
+        time.sleep(1)
+        garble_line(os.path.join(board.workdir, "line"), 1)
+        expect_still_sending(send, "the noise ended")
+        assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
+        send.said("installed:")
+        assert runner.finish() == 0, "run-board's exit status"
+    expect_installed(board, 2, application)
+
+
+@pytest.mark.slow
+def test_send_ctrl_c_mid_transfer(board):
+    """SIGINT mid-transfer: imgtool send cancels, waits for the board to give up, and leaves it at its
+    menu with nothing written."""
+    application, download = technician_board(board)
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        send.wait_for(TRANSFER_STARTS)
+        time.sleep(2)
+        expect_still_sending(send, "the interrupt")
+        send.process.send_signal(signal.SIGINT)
+        assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+        send.said("cancelled by the operator")
+        expect_menu_after(send, SWITCH_BACK)
+        runner.finish()
+    expect_untouched(board, application)
+
+
+@pytest.mark.power_control
+def test_send_board_powers_off_mid_install(board):
+    """QEMU killed as the install begins: the line goes quiet and then away, which must never read as
+    success."""
+    download = rescue_board(board, new_application(board))
+    with sending(board, 1, download, "--slot", "2") as (runner, send):
+        send.wait_for("Extracting images")
+        with open(os.path.join(board.workdir, "qemu.pid")) as f:
+            os.kill(int(f.read()), signal.SIGKILL)
+        assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+        send.said("the board went away during the install")
+        runner.finish()
