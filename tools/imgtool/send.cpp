@@ -13,10 +13,12 @@
 #include "imgtool/record_types.h"
 #include "imgtool/send_session.h"
 #include "imgtool/send_terminal.h"
+#include "imgtool/serial_line.h"
 
 namespace {
 
 constexpr int EXIT_NO_BOARD = 3;
+constexpr unsigned kConsoleSpeed = 9600;
 
 const OptionSpec kOptions[] = {
     {.name = "--line", .takes_value = true, .repeatable = true},
@@ -221,6 +223,13 @@ int run_send(const Args& args, Streams io)
     io.err << "imgtool send: the board will be asked to install: " << plan.description << '\n';
 
     const std::vector<std::string>& lines = parsed.options.at("--line");
+    // The terminal's hold on the line from the start: a line closed between the download and the
+    // terminal would tell a board behind a pseudo-terminal that its operator had gone
+    SerialLine terminal_line;
+    if (parsed.has("--terminal")) {
+        if (auto failure = SerialLine::open(lines.front(), kConsoleSpeed, terminal_line))
+            return report_failure(io, "send", "no board answered: " + *failure, EXIT_NO_BOARD);
+    }
     const bool redrawn = &io.err == &std::cerr && isatty(STDERR_FILENO) == 1;
     Screen screen(io.out, io.err, redrawn, lines);
     std::vector<BoardResult> results(lines.size());
@@ -238,6 +247,6 @@ int run_send(const Args& args, Streams io)
     }
     print_table(io.out, lines, results);
     if (parsed.has("--terminal"))
-        run_terminal(lines.front(), io);
+        run_terminal(terminal_line, io);
     return overall_status(results);
 }

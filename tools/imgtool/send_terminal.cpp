@@ -9,7 +9,6 @@
 namespace {
 
 constexpr uint8_t kQuitKey = 0x1D;  // Ctrl-]
-constexpr unsigned kConsoleSpeed = 9600;
 
 // Standard input as single raw keys while the terminal runs, as it was afterwards.
 class RawKeys {
@@ -36,14 +35,9 @@ private:
 
 }  // namespace
 
-void run_terminal(const std::string& line_path, Streams io)
+void run_terminal(SerialLine& line, Streams io)
 {
-    SerialLine line;
-    if (auto failure = SerialLine::open(line_path, kConsoleSpeed, line)) {
-        io.err << "imgtool send: no terminal: " << *failure << '\n';
-        return;
-    }
-    io.err << "imgtool send: terminal on " << line_path << " at 9600 bit/s; Ctrl-] ends it\n";
+    io.err << "imgtool send: terminal on " << line.path() << " at " << line.speed() << " bit/s; Ctrl-] ends it\n";
     RawKeys keys;
     uint8_t bytes[512];
     while (true) {

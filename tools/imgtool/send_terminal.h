@@ -5,6 +5,8 @@
 
 #include "imgtool/command.h"
 
-// Relays the line and standard input (raw, when it is a terminal) at the console's speed until
-// Ctrl-] is typed, standard input ends, or the line goes away.
-void run_terminal(const std::string& line_path, Streams io);
+class SerialLine;
+
+// Relays the line and standard input (raw, when it is a terminal) at the line's speed until Ctrl-]
+// is typed, standard input ends, or the line goes away.
+void run_terminal(SerialLine& line, Streams io);
