@@ -1,6 +1,7 @@
 // The operator's answer to an application record: install into a slot, boot at once, or no answer.
 #include <gtest/gtest.h>
 
+#include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
 #include "launch/launch.h"
 #include "platform/os.h"
@@ -9,7 +10,7 @@ namespace {
 
 using Kind = sim::Event::Kind;
 
-const std::string kApplicationPrompt = "**** APPLICATION ****\n" + kPrompt;
+const std::string kApplicationPrompt = "**** APPLICATION ****\n" + kSlotPrompt;
 
 struct SlotCase {
     const char* name;

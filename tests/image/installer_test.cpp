@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+#include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
 
 namespace {
@@ -22,7 +23,7 @@ TEST(Installer, WritesEveryRecordAtItsAreaAndSelectsTheSlot)
     EXPECT_EQ(r.end, sim::End::Returned);
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(r.out, kExtracting + "**** BOOT CODE ****\n.\n" + "**** KERNEL ****\n.\n" +
-                         "**** ROOTFILESYSTEM ****\n.\n" + "**** APPLICATION ****\n" + kPrompt +
+                         "**** ROOTFILESYSTEM ****\n.\n" + "**** APPLICATION ****\n" + kSlotPrompt +
                          "\nInstalling image as image2...\n.\nImage2 updated succeeded\n");
     EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), text_of(boot));
     EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()), text_of(kernel));
@@ -41,7 +42,7 @@ struct LimitCase {
     std::string shown;             // what follows the banner of the walk
 };
 
-const std::string kToSlot2 = "**** APPLICATION ****\n" + kPrompt + "\nInstalling image as image2...\n";
+const std::string kToSlot2 = "**** APPLICATION ****\n" + kSlotPrompt + "\nInstalling image as image2...\n";
 
 // The sectors written show as one dot each.
 const LimitCase kLimits[] = {
@@ -181,10 +182,10 @@ const WriteFailureCase kWriteFailures[] = {
     {"RootFs", kMagicRootFs, "", kSecondErase,
      "**** ROOTFILESYSTEM ****\n" + kEraseFailed + "RFS image updated failed\n"},
     {"Slot1", kMagicApplication, "1\n", kSecondSectorWrite,
-     "**** APPLICATION ****\n" + kPrompt + "\nInstalling image as image1...\n" + kWriteFailed +
+     "**** APPLICATION ****\n" + kSlotPrompt + "\nInstalling image as image1...\n" + kWriteFailed +
          "Image1 updated failed\n"},
     {"Slot2", kMagicApplication, "2\n", kSecondErase,
-     "**** APPLICATION ****\n" + kPrompt + "\nInstalling image as image2...\n" + kEraseFailed +
+     "**** APPLICATION ****\n" + kSlotPrompt + "\nInstalling image as image2...\n" + kEraseFailed +
          "Image2 updated failed\n"},
 };
 
@@ -222,7 +223,7 @@ const AllocationFailureCase kAllocationFailures[] = {
     {"SectorBufferOfTheFirstWrite", 2, "**** KERNEL ****\nFlash Write malloc failed\nkernel image updated failed\n"},
     {"SecondRecordBuffer", 3, "**** KERNEL ****\n.\nFailed to allocate buffer for image (27)\n"},
     {"SectorBufferOfTheSlot", 4,
-     "**** KERNEL ****\n.\n**** APPLICATION ****\n" + kPrompt +
+     "**** KERNEL ****\n.\n**** APPLICATION ****\n" + kSlotPrompt +
          "\nInstalling image as image2...\nFlash Write malloc failed\nImage2 updated failed\n"},
 };
 

@@ -1,6 +1,7 @@
 // The walk through a download: records passed over, where it ends, and files it cannot use.
 #include <gtest/gtest.h>
 
+#include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/launch.h"
+#include "tests/support/console_texts.h"
 #include "tests/support/launch_support.h"
 
 namespace {
@@ -237,7 +238,7 @@ const BootCase kBootCases[] = {
          load_env(b, {"diagnostics=rescue"});
          b.console.keys("e");
      },
-     Lines{"out:Entering Rescue Mode.\n" + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1)},
+     Lines{"out:" + kRescueEntry + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1)},
 };
 
 void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }

@@ -3,6 +3,7 @@
 
 #include "i2c/i2c.h"
 #include "launch/launch.h"
+#include "tests/support/console_texts.h"
 #include "tests/support/launch_support.h"
 #include "platform/os.h"
 
@@ -122,7 +123,7 @@ TEST_P(IncompatibleImage, OffersRescueOnYes)
         launch_image(0);
     });
 
-    std::string answer = rescue ? "Entering Rescue Mode.\n" + kRescueMenuChoice : "";
+    std::string answer = rescue ? kRescueEntry + kRescueMenuChoice : "";
     EXPECT_EQ(r.steps({Kind::Out, Kind::Access, Kind::Close, Kind::Exec}),
               (Lines{"access:/tmp/home/bin/distro-id", std::string("out:") + kPrompt + answer, "close:/dev/i2c-0",
                      "out:Uncompressing application image....\n", "exec:/bin/backtrace"}));

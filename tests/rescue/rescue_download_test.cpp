@@ -9,6 +9,7 @@
 #include "launch/launch.h"
 #include "rescue/rescue.h"
 #include "sim/board.h"
+#include "tests/support/console_texts.h"
 #include "tests/support/launch_support.h"
 #include "tests/support/sender.h"
 
@@ -19,11 +20,7 @@ using Kind = sim::Event::Kind;
 const std::string& kEntry = kRescueEntry;
 const std::string& kMenu = kRescueMenu;
 const std::string& kPrompt = kRescuePrompt;
-const std::string kDownload = "Running xmodem rescue.....\n"
-                              "       Change the baud rate to 115200 bps and hit the <ENTER> key\n"
-                              "       before initiating the download.\n"
-                              "       Change the baud rate back to 9600 bps, hit the <ENTER> key\n";
-const std::string kExtracting = "\nExtracting images ... Do *NOT* power cycle the switch.\n";
+const std::string kDownload = kRescueDownload + kSwitchTo115200 + kSwitchBackTo9600;
 
 // The file in 1024-byte blocks, the last one filled up with 0x1A as a sender does.
 std::shared_ptr<sim::ReactivePeer> sender_of(const std::vector<uint8_t>& file)

@@ -6,6 +6,7 @@
 #include "launch/launch.h"
 #include "rescue/rescue.h"
 #include "sim/board.h"
+#include "tests/support/console_texts.h"
 #include "tests/support/launch_support.h"
 
 namespace {
@@ -24,8 +25,6 @@ struct MenuCase {
     std::string out;
     Lines ending;  // shell lines and the way the run ended
 };
-
-const std::string kDownloadWithoutPort = "Running xmodem rescue.....\n";
 
 const MenuCase kCases[] = {
     {"ExitUpperCase", [](sim::Board& b) { b.console.keys("E"); }, kEntry + kMenu + kPrompt + kChosen, {"ret:1"}},
@@ -56,13 +55,13 @@ const MenuCase kCases[] = {
          b.serial.missing = true;
          b.console.keys("xE");
      },
-     kEntry + kMenu + kPrompt + kChosen + kDownloadWithoutPort + kMenu + kPrompt + kChosen, {"ret:1"}},
+     kEntry + kMenu + kPrompt + kChosen + kRescueDownload + kMenu + kPrompt + kChosen, {"ret:1"}},
     {"DownloadUpperCaseWithoutAPort",
      [](sim::Board& b) {
          b.serial.missing = true;
          b.console.keys("Xe");
      },
-     kEntry + kMenu + kPrompt + kChosen + kDownloadWithoutPort + kMenu + kPrompt + kChosen, {"ret:1"}},
+     kEntry + kMenu + kPrompt + kChosen + kRescueDownload + kMenu + kPrompt + kChosen, {"ret:1"}},
     // The console has gone: the menu is left as with Exit, so the boot goes on.
     {"EndOfInput", [](sim::Board&) {}, kEntry + kMenu + kPrompt + kChosen, {"ret:1"}},
     {"EndOfInputAfterAnUnknownKey", [](sim::Board& b) { b.console.keys("z"); },

@@ -12,9 +12,6 @@
 #include "sim/board.h"
 #include "launch_support.h"
 
-inline const std::string kExtracting = "\nExtracting images ... Do *NOT* power cycle the switch.\n";
-inline const std::string kPrompt = "Install image as image 1 or 2 (hit return to just boot image): ";
-
 inline std::string text_of(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // The record with the last byte of its payload changed after the CRC was taken.

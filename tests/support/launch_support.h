@@ -36,16 +36,6 @@ inline constexpr std::initializer_list<sim::Event::Kind> kConsoleAndCommands = {
 
 inline const std::string kUnpackLine = "cd /tmp \ntar mxzf /tmp/zarelimage.tar.gz \nrm /tmp/zarelimage.tar.gz\n";
 
-// The rescue menu's texts, and the menu with its prompt and the newline that follows the operator's
-// choice.
-inline const std::string kRescueEntry = "Entering Rescue Mode.\n";
-inline const std::string kRescueMenu = "Please select one of the following options:\n"
-                                       "\tX) Use xmodem 1K to serial download an image\n"
-                                       "\tR) Reboot\n"
-                                       "\tE) Exit\n";
-inline const std::string kRescuePrompt = "\nOption? : ";
-inline const std::string kRescueMenuChoice = kRescueMenu + kRescuePrompt + "\n";
-
 // The unpacking leaves the marker file of a compatible image.
 void unpack_compatible_image(sim::Board& board);
 

@@ -56,7 +56,3 @@ Lines wire(const sim::Run& r);
 Lines sent(const sim::Run& r);
 // Virtual times at which the board sent this byte.
 std::vector<uint64_t> sent_at(const sim::Run& r, uint8_t byte);
-
-inline const std::string kSwitchTo115200 = "       Change the baud rate to 115200 bps and hit the <ENTER> key\n"
-                                           "       before initiating the download.\n";
-inline const std::string kSwitchBackTo9600 = "       Change the baud rate back to 9600 bps, hit the <ENTER> key\n";

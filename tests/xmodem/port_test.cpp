@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/os.h"
+#include "tests/support/console_texts.h"
 #include "tests/support/sender.h"
 #include "xmodem/xmodem.h"
 
@@ -19,10 +20,6 @@ std::shared_ptr<sim::ReactivePeer> empty_transfer()
     operator_done(*peer);
     return peer;
 }
-
-const std::string kStartReminder =
-    "\r\n    ... Waiting for the <Enter> key to be hit before the download can start...\r\n";
-const std::string kEndReminder = "\r\n    ... Waiting for the <ENTER> key to be hit...\r\n";
 
 std::string times(int count, const std::string& text)
 {
@@ -79,7 +76,7 @@ TEST_P(EndOfDownloadKey, EnterConfirmsTheSwitchBackWhateverItSends)
 
     EXPECT_EQ(r.end, c.confirms ? sim::End::Returned : sim::End::Hung);
     EXPECT_EQ(r.out, kSwitchTo115200 + kSwitchBackTo9600 +
-                         (c.confirms ? "" : times(5, "\r\n    ... Waiting for the <ENTER> key to be hit...\r\n")));
+                         (c.confirms ? "" : times(5, kEndReminder)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, EndOfDownloadKey, testing::ValuesIn(kEndKeys),

@@ -2,6 +2,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "tests/support/console_texts.h"
 #include "tests/support/sender.h"
 
 namespace {

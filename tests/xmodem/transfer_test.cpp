@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <utility>
 
+#include "tests/support/console_texts.h"
 #include "tests/support/sender.h"
 
 namespace {
