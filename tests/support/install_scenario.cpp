@@ -3,9 +3,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "flash/flash.h"
-#include "i2c/i2c.h"
-#include "image/image.h"
 #include "launch/launch.h"
 #include "installer_support.h"
 
@@ -85,14 +82,7 @@ void InstallScenario::prepare()
     board_.console.keys(std::to_string(slot_) + "\n");
 }
 
-sim::Run InstallScenario::install()
-{
-    return board_.run([] {
-        api_i2c_init();
-        api_flash_init();
-        return processTavikImage("/tmp/image");
-    });
-}
+sim::Run InstallScenario::install() { return ::install(board_); }
 
 bool InstallScenario::new_application_whole() const
 {
