@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 #include <linux/ethtool.h>
@@ -20,6 +19,7 @@
 
 #include "platform/os.h"
 #include "sim/board.h"
+#include "tests/support/link_states.h"
 
 using ::testing::ElementsAre;
 
@@ -181,20 +181,7 @@ TEST(SimBoard, ASignalBeforeAReadLeavesTheReadItsKey) {
 }
 
 TEST(SimBoard, ManagementInterfaceAnswersAsItsKnobsSay) {
-    struct Case {
-        const char* name;
-        std::function<void(sim::Net&)> set;
-        int expected;  // failed request (1 socket, 2 index, 3 flags, 4 ethtool), or 10 + link
-    };
-    const Case cases[] = {
-        {"up with link", [](sim::Net&) {}, 11},
-        {"no link", [](sim::Net& n) { n.link = false; }, 10},
-        {"no socket", [](sim::Net& n) { n.socket_fails = true; }, 1},
-        {"no interface", [](sim::Net& n) { n.interface_missing = true; }, 2},
-        {"flags fail", [](sim::Net& n) { n.flags_fail = true; }, 3},
-        {"ethtool fails", [](sim::Net& n) { n.ethtool_fails = true; }, 4},
-    };
-    for (const Case& c : cases) {
+    for (const LinkState& c : kLinkStates) {
         SCOPED_TRACE(c.name);
         sim::Board board;
         c.set(board.net);
@@ -211,7 +198,7 @@ TEST(SimBoard, ManagementInterfaceAnswersAsItsKnobsSay) {
             if (os::ioctl(fd, SIOCETHTOOL, &request) < 0) return 4;
             return 10 + static_cast<int>(value.data);
         });
-        EXPECT_EQ(r.value, c.expected);
+        EXPECT_EQ(r.value, c.requests);
     }
 }
 
