@@ -2,18 +2,11 @@
 #include <fcntl.h>
 
 #include "platform/os.h"
+#include "xmodem/control_bytes.h"
 #include "xmodem/xmodem.h"
 #include "xmodem/xmodem_internal.h"
 
 namespace {
-
-constexpr uint8_t SOH = 0x01;
-constexpr uint8_t STX = 0x02;
-constexpr uint8_t EOT = 0x04;
-constexpr uint8_t ACK = 0x06;
-constexpr uint8_t NAK = 0x15;
-constexpr uint8_t CAN = 0x18;
-constexpr uint8_t CRC_MODE = 'C';
 
 constexpr uint32_t SMALL_BLOCK = 128;
 constexpr uint32_t LARGE_BLOCK = 1024;

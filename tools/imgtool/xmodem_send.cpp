@@ -107,7 +107,7 @@ private:
             return Reply::Ack;
         if (byte == NAK)
             return Reply::Nak;
-        if (byte == CRC_REQUEST && request_counts)
+        if (byte == CRC_MODE && request_counts)
             return Reply::Request;
         if (byte != CAN)
             events_.console(std::span(&byte, 1));

@@ -10,17 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "xmodem/control_bytes.h"
+
 class SerialLine;
 
 namespace xmodem {
 
-constexpr uint8_t SOH = 0x01;
-constexpr uint8_t STX = 0x02;
-constexpr uint8_t EOT = 0x04;
-constexpr uint8_t ACK = 0x06;
-constexpr uint8_t NAK = 0x15;
-constexpr uint8_t CAN = 0x18;
-constexpr uint8_t CRC_REQUEST = 'C';
+// What fills the last block behind the file's end.
 constexpr uint8_t PAD = 0x1A;
 
 // CRC-16/XMODEM: polynomial 0x1021, from 0, most significant bit first, no final XOR.
