@@ -25,6 +25,9 @@ QUEUE_LIMIT = 4096
 # The receiver's replies on the line: once sx has gone, what the board printed after the last of
 # them is the board's own text again, and the operator sees it
 XMODEM_REPLIES = b"\x06\x15\x18"
+# The receiver's refusal among them, and the bytes that start a block (128 bytes, 1024 bytes)
+NAK = 0x15
+BLOCK_STARTS = b"\x01\x02"
 # The relay hands on what the wire has carried at least this often, and the last byte queued as it
 # arrives: a relay woken for every byte of a paced 115200 bit/s line takes CPU time from the board
 GRANULE = 0.002
@@ -83,6 +86,14 @@ class Pacer:
         if not self.queue:
             self.carried_at = max(self.carried_at, time.monotonic()) + self.byte_time
         self.queue += data
+
+    def cut_in(self, data):
+        """DATA leaves right after the byte on the wire, ahead of the bytes queued behind it: a second
+        sender on the same wire, whose bytes fall between the first one's."""
+        if not self.queue:
+            self.put(data)
+        else:
+            self.queue[1:1] = data
 
     def has_room(self):
         return len(self.queue) < QUEUE_LIMIT
@@ -212,8 +223,43 @@ class PtyEnd:
         return LINE_CLOSED if self.attached and self.hung_up() else None
 
 
+class Refusals:
+    """The receiver's NAKs as sx meets them. A NAK answers what sx sent since the receiver's last
+    reply: a refused block, which sx then sends again, or the end of transmission, which the
+    receiver refuses once to have it confirmed."""
+
+    def __init__(self):
+        self.naks = self.refused = self.resent = 0
+        # What sx sent since the receiver's last reply, and the number of the refused block that sx
+        # is to send next
+        self.sent, self.refused_number = bytearray(), None
+
+    def sent_by_sx(self, data):
+        self.sent += data
+        if self.refused_number is not None and len(self.sent) >= 2:
+            if self.sent[0] in BLOCK_STARTS and self.sent[1] == self.refused_number:
+                self.resent += 1
+            self.refused_number = None
+
+    def heard_by_sx(self, data):
+        for byte in data:
+            if byte not in XMODEM_REPLIES:
+                continue
+            if byte == NAK:
+                self.naks += 1
+                if len(self.sent) >= 2 and self.sent[0] in BLOCK_STARTS:
+                    self.refused += 1
+                    self.refused_number = self.sent[1]
+            self.sent.clear()
+
+    def report(self):
+        return (f"{self.naks} NAKs from the receiver, {self.refused} of them refusing a block, "
+                f"{self.resent} of those blocks sent again")
+
+
 class Sender:
-    """sx -k in the operator's place on the line, with a copy of what the board said to it."""
+    """sx -k in the operator's place on the line, with a copy of what the board said to it and a count
+    of the blocks the receiver refused."""
 
     def __init__(self, path):
         self.path = path
@@ -223,6 +269,7 @@ class Sender:
         sender_end.close()
         self.relay_end.setblocking(False)
         self.heard = bytearray()
+        self.refusals = Refusals()
         self.ended = False
         # The transfer's time runs from sx's first byte (its first block) to its end
         self.first_byte_at = None
@@ -239,12 +286,15 @@ class Sender:
             data = b""
         if not data:
             self.ended = True
-        elif self.first_byte_at is None:
+            return data
+        if self.first_byte_at is None:
             self.first_byte_at = time.monotonic()
+        self.refusals.sent_by_sx(data)
         return data
 
     def write(self, data):
         self.heard += data
+        self.refusals.heard_by_sx(data)
         with contextlib.suppress(OSError):
             self.relay_end.sendall(data)
 
@@ -257,7 +307,7 @@ class Sender:
             seconds = time.monotonic() - self.first_byte_at
             size = os.path.getsize(self.path)
             report += f": {size} bytes in {seconds:.2f} s from its first block ({size / seconds:.0f} bytes/s)"
-        say(report)
+        say(f"{report}; {self.refusals.report()}")
         last_reply = max(self.heard.rfind(byte) for byte in XMODEM_REPLIES)
         return bytes(self.heard[last_reply + 1:])
 
@@ -313,7 +363,13 @@ class Line:
                 pass
         for end in self.end.readers():
             if end in ready:
-                self.to_board.put(across(self.end.read(), self.end.speed, board_speed))
+                data = across(self.end.read(), self.end.speed, board_speed)
+                # sx hands the relay a whole block at once: the operator's keys typed meanwhile go
+                # out between its bytes, as on one wire, not after the block
+                if self.sender:
+                    self.to_board.cut_in(data)
+                else:
+                    self.to_board.put(data)
         if self.sender and self.sender in ready:
             self.to_board.put(self.sender.read())
         self.deliver()

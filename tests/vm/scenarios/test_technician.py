@@ -9,6 +9,7 @@ workdir; its scenarios check its exit status, the phrases it gives its outcome, 
 slot byte afterwards."""
 import contextlib
 import os
+import re
 import signal
 import termios
 import time
@@ -172,6 +173,12 @@ def test_technician_sends_before_asked(board):
 
 # Keys on the line while run-board's sx sends
 
+# run-board's report of sx: the receiver's NAKs, those that refused a block, and how many of those
+# blocks sx sent again
+SX_REPORT = re.compile(r"sx ended with status 0: (\d+) bytes in [\d.]+ s from its first block \(\d+ bytes/s\); "
+                       r"(\d+) NAKs from the receiver, (\d+) of them refusing a block, (\d+) of those blocks sent again")
+
+
 def test_keys_typed_during_transfer(board):
     """Keys typed on the line while sx sends go out between its bytes: the receiver refuses the blocks
     they spoil, sx sends them again, and the download arrives whole."""
@@ -193,6 +200,14 @@ def test_keys_typed_during_transfer(board):
     assert boots_of(runner.console.text)[-1][-5:] == [
         "Booting image '2'", "Uncompressing application image....", f"backtrace: starting {APP}",
         f"{APP}: demo application from the download", "board: poweroff"], "last boot"
+    with open(os.path.join(board.workdir, "run-board.log")) as log:
+        reported = SX_REPORT.search(log.read())
+    assert reported, "run-board's report of sx"
+    size, naks, refused, resent = (int(number) for number in reported.groups())
+    assert size == len(application)
+    # The receiver also refuses the first end of transmission once, to have it confirmed
+    assert refused >= 1 and naks >= refused + 1
+    assert resent == refused
     expect_installed(board, 2, application)
 
 
