@@ -131,9 +131,7 @@ TEST_P(FlashRange, IsServedOnlyWithinTheDevice) {
     preload(board, 0, 2 * kSector);
     preload(board, kDeviceSize - 2 * kSector, kDeviceSize);
     const sim::Run r = run_with_flash(board, [&] {
-        std::vector<uint8_t> buffer(std::min<uint32_t>(c.length, 4096));
-        for (uint32_t i = 0; i < buffer.size(); ++i)
-            buffer[i] = data_at(i);
+        Bytes buffer = pattern(std::min<uint32_t>(c.length, 4096), kWrittenSeed);
         if (c.op == Op::Write)
             return api_flash_write(buffer.data(), flash_fd, c.offset, c.length);
         if (c.op == Op::Erase)

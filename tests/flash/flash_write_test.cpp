@@ -10,13 +10,6 @@ namespace {
 
 constexpr uint32_t kPiecesPerSector = kSector / 1024;
 
-std::vector<uint8_t> write_data(uint32_t length) {
-    std::vector<uint8_t> data(length);
-    for (uint32_t i = 0; i < length; ++i)
-        data[i] = data_at(i);
-    return data;
-}
-
 struct WriteCase {
     const char* name;
     uint32_t offset;
@@ -37,7 +30,7 @@ TEST_P(FlashWrite, ReplacesTheRangeAndKeepsTheRestOfItsSectors) {
     const uint32_t to = first + (std::max<uint32_t>(c.sectors, 1) + 1) * kSector;
     sim::Board board;
     preload(board, from, to);
-    const std::vector<uint8_t> data = write_data(c.length);
+    const std::vector<uint8_t> data = pattern(c.length, kWrittenSeed);
     const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, c.offset, c.length); });
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, c.out);
@@ -78,7 +71,7 @@ TEST_P(FlashWriteFailure, StopsAtTheFailedStepAndSaysWhich) {
     sim::Board board;
     preload(board, offset - kSector, offset + 4 * kSector);
     board.flash.faults.push_back(c.injected);
-    const std::vector<uint8_t> data = write_data(3 * kSector);
+    const std::vector<uint8_t> data = pattern(3 * kSector, kWrittenSeed);
     const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, offset, 3 * kSector); });
     EXPECT_EQ(r.value, -1);
     EXPECT_EQ(r.out, c.out);
@@ -108,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, FlashWriteFailure, testing::Values(
 TEST(FlashWriteProgress, EachDotShowsAsItsSectorIsDone) {
     sim::Board board;
     board.flash.power_cut_after_erase = 3;
-    const std::vector<uint8_t> data = write_data(3 * kSector);
+    const std::vector<uint8_t> data = pattern(3 * kSector, kWrittenSeed);
     const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, 0, 3 * kSector); });
     EXPECT_EQ(r.end, sim::End::PowerCut);
     EXPECT_EQ(r.out, "..");

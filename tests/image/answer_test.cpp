@@ -1,6 +1,7 @@
 // The operator's answer to an application record: install into a slot, boot at once, or no answer.
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
 #include "launch/launch.h"
@@ -87,7 +88,7 @@ const std::string kNotSelected = "Image2 written but not selected: the slot byte
 TEST_P(SlotByteFailure, SaysSoInstallsTheRestAndFailsTheInstall)
 {
     const std::vector<uint8_t> record = record_bytes(kMagicApplication, "application");
-    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + patterned(2000));
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + pattern_text(2000));
     sim::Board board;
     put_download(board, {record, kernel});
     board.console.keys("2\n");

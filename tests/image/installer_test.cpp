@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+#include "tests/support/bytes.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
 
@@ -10,10 +11,10 @@ namespace {
 
 TEST(Installer, WritesEveryRecordAtItsAreaAndSelectsTheSlot)
 {
-    const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, patterned(1000));
-    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + patterned(2000));
-    const std::vector<uint8_t> rootfs = record_bytes(kMagicRootFs, "root file system " + patterned(3000));
-    const std::vector<uint8_t> application = record_bytes(kMagicApplication, "application " + patterned(4000));
+    const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, pattern_text(1000));
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + pattern_text(2000));
+    const std::vector<uint8_t> rootfs = record_bytes(kMagicRootFs, "root file system " + pattern_text(3000));
+    const std::vector<uint8_t> application = record_bytes(kMagicApplication, "application " + pattern_text(4000));
     sim::Board board;
     put_download(board, {boot, kernel, rootfs, application});
     board.console.keys("2\n");
@@ -69,7 +70,7 @@ class SizeLimit : public testing::TestWithParam<LimitCase> {};
 TEST_P(SizeLimit, PassesAtTheLimitAndRefusesOneBytePast)
 {
     const LimitCase& c = GetParam();
-    const std::vector<uint8_t> record = record_bytes(c.magic, patterned(c.len));
+    const std::vector<uint8_t> record = record_bytes(c.magic, pattern_text(c.len));
     sim::Board board;
     put_download(board, {record});
     board.console.keys(c.keys);
@@ -89,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Areas, SizeLimit, testing::ValuesIn(kLimits),
 
 TEST(SizeLimit, ApplicationBootedAtOnceHasNone)
 {
-    const std::string payload = patterned(0x007FFFF1);
+    const std::string payload = pattern_text(0x007FFFF1);
     sim::Board board;
     put_download(board, {record_bytes(kMagicApplication, payload)});
     board.console.keys("\n");
@@ -197,7 +198,7 @@ TEST_P(FlashWriteFailure, StopsWithoutSuccessOrSlotChange)
 {
     const WriteFailureCase& c = GetParam();
     sim::Board board;
-    put_download(board, {record_bytes(c.magic, patterned(0x30000)), record_bytes(kMagicBootCode, "boot loader")});
+    put_download(board, {record_bytes(c.magic, pattern_text(0x30000)), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys(c.keys);
     board.flash.faults.push_back(c.fault);
     board.i2c.eeprom()[1] = 0x05;
@@ -234,7 +235,7 @@ class AllocationFailure : public testing::TestWithParam<AllocationFailureCase> {
 TEST_P(AllocationFailure, StopsTheWalkWithoutSuccessOrSlotChange)
 {
     const AllocationFailureCase& c = GetParam();
-    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, patterned(0x10000));
+    const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, pattern_text(0x10000));
     sim::Board board;
     put_download(board, {kernel, record_bytes(kMagicApplication, "application")});
     board.console.keys("2\n");

@@ -1,24 +1,15 @@
 // The receiver against a real XMODEM sender: lrzsz's sx on a pty, the board's serial port passed
 // through to another pty, in real time, with the test as the operator's terminal (sx_terminal.h).
 #include <gtest/gtest.h>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "sim/board.h"
+#include "tests/support/bytes.h"
 #include "tests/support/sx_terminal.h"
 #include "xmodem/xmodem.h"
 
 namespace {
-
-std::string random_bytes(size_t size)
-{
-    std::mt19937 generator(static_cast<unsigned>(size));
-    std::string bytes(size, '\0');
-    for (char& b : bytes)
-        b = static_cast<char>(generator());
-    return bytes;
-}
 
 struct InteropCase {
     bool one_k;
@@ -40,7 +31,8 @@ TEST_P(SxInterop, ReceivesTheFileFollowedOnlyByTheSendersPadding)
 {
     const InteropCase& c = GetParam();
     sim::Board board;
-    const std::string sent = random_bytes(c.size);
+    const Bytes random = random_bytes(c.size);
+    const std::string sent(random.begin(), random.end());
     board.write_file("/tmp/sent.bin", sent);
     std::vector<std::string> args = {"sx", "-q"};
     if (c.one_k)

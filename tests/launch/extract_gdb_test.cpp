@@ -4,22 +4,14 @@
 
 #include "flash/flash.h"
 #include "launch/launch.h"
+#include "tests/support/bytes.h"
 #include "tests/support/launch_support.h"
 
 namespace {
 
 
 // More than three copy chunks, the last one partial.
-std::string debugger_payload()
-{
-    std::string payload(3 * 65536 + 3395, '\0');
-    uint32_t x = 12345;
-    for (char& c : payload) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return payload;
-}
+std::string debugger_payload() { return pattern_text(3 * 65536 + 3395); }
 
 sim::Run extract(sim::Board& board, int slot)
 {

@@ -19,6 +19,7 @@
 
 #include "platform/os.h"
 #include "sim/board.h"
+#include "tests/support/bytes.h"
 #include "tests/support/link_states.h"
 
 using ::testing::ElementsAre;
@@ -115,14 +116,13 @@ TEST(SimBoard, LargeWritesAndErasesReachEveryByte) {
     sim::Board board;
     sim::Run r = board.run([] {
         int fd = open_flash();
-        std::vector<uint8_t> pattern(3u << 20);
-        for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+        const Bytes data = pattern(3u << 20);
         erase_info_user erase{0x00400000, 0x00400000};
         os::ioctl(fd, MEMERASE, &erase);
-        os::pwrite(fd, pattern.data(), pattern.size(), 0x00400001);
-        std::vector<uint8_t> back(pattern.size());
+        os::pwrite(fd, data.data(), data.size(), 0x00400001);
+        Bytes back(data.size());
         os::pread(fd, back.data(), back.size(), 0x00400001);
-        return back == pattern ? 1 : 0;
+        return back == data ? 1 : 0;
     });
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(board.flash.bytes(0x00400000, 1)[0], 0xFF);

@@ -10,16 +10,19 @@
 
 #include "flash/flash.h"
 #include "sim/board.h"
+#include "bytes.h"
 
 constexpr uint32_t kSector = sim::Flash::kBlockSize;
 constexpr uint32_t kDeviceSize = sim::Flash::kArraySize;
 constexpr int kInitFailed = 99;
 
-// Differs between neighbouring addresses and from erased flash, so a moved, lost, zeroed or erased
-// byte shows.
-inline uint8_t pattern_at(uint32_t address) { return static_cast<uint8_t>((address * 7) ^ (address >> 9) ^ 0x40); }
-// What the tests write: never equal to the pattern at the same place.
-inline uint8_t data_at(uint32_t index) { return static_cast<uint8_t>(~((index * 7) ^ (index >> 9) ^ 0x40)); }
+// What the flash holds before a test, address for address (0x40 0x47 ... from address 0), and what
+// the tests write, counted from the start of what they write: another seed's pattern, never equal
+// to the first at the same place.
+constexpr uint8_t kHeldSeed = 0x40;
+constexpr uint8_t kWrittenSeed = 0xBF;
+inline uint8_t pattern_at(uint32_t address) { return pattern_byte(address, kHeldSeed); }
+inline uint8_t data_at(uint32_t index) { return pattern_byte(index, kWrittenSeed); }
 
 inline void preload(sim::Board& board, uint32_t from, uint32_t to) {
     for (uint32_t a = from; a < to; ++a)

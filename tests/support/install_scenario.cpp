@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "launch/launch.h"
+#include "bytes.h"
 #include "installer_support.h"
 
 namespace reliability {
@@ -62,11 +63,11 @@ std::string describe(const std::map<Started, uint32_t>& outcomes)
 }
 
 InstallScenario::InstallScenario(sim::Board& board, int slot)
-    : board_(board), slot_(slot), new_application_(record_bytes(kMagicApplication, patterned(kPayloadLength)))
+    : board_(board), slot_(slot), new_application_(record_bytes(kMagicApplication, pattern_text(kPayloadLength)))
 {
     board_.flash.reported_erase_size = kEraseSize;
-    put_download(board_, {record_bytes(kMagicKernel, patterned(kPayloadLength + 3)),
-                          record_bytes(kMagicRootFs, patterned(kPayloadLength + 5)), new_application_});
+    put_download(board_, {record_bytes(kMagicKernel, pattern_text(kPayloadLength + 3)),
+                          record_bytes(kMagicRootFs, pattern_text(kPayloadLength + 5)), new_application_});
     unpack_compatible_image(board_);
 }
 

@@ -21,15 +21,6 @@ inline std::vector<uint8_t> corrupted(std::vector<uint8_t> record)
     return record;
 }
 
-// A payload whose bytes differ from their neighbours, so a moved or lost byte shows in flash.
-inline std::string patterned(uint32_t length)
-{
-    std::string payload(length, '\0');
-    for (uint32_t i = 0; i < length; ++i)
-        payload[i] = static_cast<char>((i * 7) ^ (i >> 9) ^ 0x40);
-    return payload;
-}
-
 inline void put_download(sim::Board& board, const std::vector<std::vector<uint8_t>>& records)
 {
     std::string file;

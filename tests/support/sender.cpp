@@ -37,14 +37,6 @@ std::vector<Bytes> frames_from_one(const std::vector<Bytes>& blocks)
     return frames;
 }
 
-Bytes pattern(size_t size, uint8_t seed)
-{
-    Bytes data(size);
-    for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<uint8_t>(seed * 37 + i * 13 + (i >> 8));
-    return data;
-}
-
 Bytes padded(const std::string& text, size_t size)
 {
     Bytes data(text.begin(), text.end());

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "sim/board.h"
 
-using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
 inline constexpr uint8_t kSoh = 0x01;
@@ -28,8 +28,6 @@ uint16_t crc16_bitwise(const Bytes& data);
 Bytes frame(uint8_t number, const Bytes& data);
 // The blocks framed one after the other, numbered from 1 and on through 255, 0, 1, ... as on the wire.
 std::vector<Bytes> frames_from_one(const std::vector<Bytes>& blocks);
-// size bytes that differ from block to block (by seed), so a block written twice or out of place shows.
-Bytes pattern(size_t size, uint8_t seed);
 // The text padded with 0x1A up to size, as a sender fills its last block.
 Bytes padded(const std::string& text, size_t size);
 Bytes concat(const std::vector<Bytes>& parts);

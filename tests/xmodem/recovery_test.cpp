@@ -109,7 +109,9 @@ const RoundsCase kRounds[] = {
      },
      {"tx:43", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06"}, 4},
     // An EOT taken for line noise: the block header that answers its NAK only ends the round, the
-    // rest of that block fails the next one, and the block sent again is accepted.
+    // rest of that block fails the next one, and the block sent again is accepted.  That rest starts
+    // 02 FD 4A, a header of block 0xFD with a wrong complement; a first data byte of 0x02 would
+    // make it a block out of sequence instead, which ends the transfer.
     {"LoneEotThenTheNextBlock",
      [](sim::ReactivePeer& p) {
          p.on(0x43, frame(1, kFirst)).on(0x06, {0x04}).on(0x15, frame(2, kSecond));
