@@ -1,6 +1,7 @@
 // The walk through a download: records passed over, where it ends, and files it cannot use.
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
 
@@ -34,12 +35,12 @@ std::string boot_record() { return text_of(record_bytes(kMagicBootCode, "boot lo
 
 const EndCase kEnds[] = {
     {"EmptyFile", "", ""},
-    {"FewerThan16Bytes", boot_record().substr(0, 15), ""},
+    {"FewerThan16Bytes", cut_short(boot_record(), 15), ""},
     {"UnknownMagic", text_of(record_bytes(0x074A414E, "seven")) + boot_record(), ""},
     {"MagicInWrongByteOrder", text_of(record_bytes(0x4E414A02, "boot loader")) + boot_record(), ""},
     {"OnlyDiagnostics",
      text_of(record_bytes(kMagicDiagnostics, "diagnostics")) + text_of(record_bytes(kMagicDiagnostics, "more")), ""},
-    {"DiagnosticsCutShort", text_of(record_bytes(kMagicDiagnostics, "diagnostics")).substr(0, 20), ""},
+    {"DiagnosticsCutShort", cut_short(text_of(record_bytes(kMagicDiagnostics, "diagnostics")), 20), ""},
     {"ShortPaddingAfterRecord", boot_record() + std::string(15, '\x1A'), kBootWritten},
     {"BlockOfPaddingAfterRecord", boot_record() + std::string(1023, '\x1A'), kBootWritten},
     // A record of no payload is a whole record of 16 bytes, and the walk goes on behind it.
@@ -94,7 +95,7 @@ struct RefusalCase {
 };
 
 // A boot-code header stating len 11 ("boot loader"), followed by only the first five payload bytes.
-const std::string kCutBootCode = boot_record().substr(0, 21);
+const std::string kCutBootCode = cut_short(boot_record(), 21);
 // The same, its CRC word being the CRC of just the bytes that arrived.
 const std::string kCutBootCodeMatchingWhatArrived =
     std::string("\x3A\x35\x9E\x0F\x00\x00\x00\x0B\x02\x4A\x41\x4E\x00\x01\x02\x03", 16) + "boot ";
@@ -112,7 +113,7 @@ const RefusalCase kRefusals[] = {
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x3a359e0f, voiding download\n"},
     {"BootCodeCutShortMatchingWhatArrived", kCutBootCodeMatchingWhatArrived,
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x3a359e0f, voiding download\n"},
-    {"ApplicationCutShort", text_of(record_bytes(kMagicApplication, "application")).substr(0, 21),
+    {"ApplicationCutShort", cut_short(text_of(record_bytes(kMagicApplication, "application")), 21),
      "**** APPLICATION ****\nBad crc for APPLICATION: 0x52444af8, voiding download\n"},
 };
 

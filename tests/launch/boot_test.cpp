@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/launch.h"
+#include "tests/support/bytes.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/launch_support.h"
 
@@ -22,12 +23,10 @@ std::string booting(int slot) { return "out:Booting image '" + std::to_string(sl
 
 void put_slot(sim::Board& board, int slot, Slot kind)
 {
-    std::vector<uint8_t> record =
+    const std::vector<uint8_t> record =
         record_bytes(kind == Slot::BadMagic ? kMagicKernel : kMagicApplication, payload_of(slot));
-    if (kind == Slot::BadCrc)
-        record.back() ^= 0x01;
     if (kind != Slot::Erased)
-        board.flash.load(base_of(slot), record);
+        board.flash.load(base_of(slot), kind == Slot::BadCrc ? corrupted(record) : record);
 }
 
 // What the first attempt says when it refuses its slot and hands over to the other one.

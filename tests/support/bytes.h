@@ -22,3 +22,19 @@ std::string pattern_text(size_t size, uint8_t seed = 0);
 
 // size bytes from a generator seeded with the size, the same on every run.
 Bytes random_bytes(size_t size);
+
+// A record or block spoilt after its check was taken: the lowest bit of its last byte (a record's
+// last payload byte, a block's CRC low byte) turned over.
+template <typename Sequence>
+Sequence corrupted(Sequence bytes)
+{
+    bytes.back() = static_cast<typename Sequence::value_type>(bytes.back() ^ 0x01);
+    return bytes;
+}
+
+// The first count bytes of a record or block, as a transfer or a file cut short leaves them.
+template <typename Sequence>
+Sequence cut_short(const Sequence& bytes, size_t count)
+{
+    return Sequence(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
+}

@@ -14,13 +14,6 @@
 
 inline std::string text_of(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// The record with the last byte of its payload changed after the CRC was taken.
-inline std::vector<uint8_t> corrupted(std::vector<uint8_t> record)
-{
-    record.back() ^= 0x01;
-    return record;
-}
-
 inline void put_download(sim::Board& board, const std::vector<std::vector<uint8_t>>& records)
 {
     std::string file;

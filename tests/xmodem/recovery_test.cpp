@@ -2,6 +2,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/sender.h"
 
@@ -10,14 +11,6 @@ namespace {
 const Bytes kFirst = pattern(128, 1);
 const Bytes kSecond = pattern(128, 2);
 const std::string kCancelledErr = "Init serial\nInit serial done\n";
-
-Bytes with_crc_error(Bytes block)
-{
-    block.back() ^= 0xFF;
-    return block;
-}
-
-Bytes first_bytes(const Bytes& block, size_t count) { return Bytes(block.begin(), block.begin() + count); }
 
 struct DamageCase {
     const char* name;
@@ -29,7 +22,7 @@ struct DamageCase {
 void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
 
 const DamageCase kDamages[] = {
-    {"CrcError", [](sim::ReactivePeer& p) { p.on(0x06, with_crc_error(frame(2, kSecond))); }, 2000000},
+    {"CrcError", [](sim::ReactivePeer& p) { p.on(0x06, corrupted(frame(2, kSecond))); }, 2000000},
     {"ComplementError",
      [](sim::ReactivePeer& p) {
          Bytes block = frame(2, kSecond);
@@ -39,13 +32,13 @@ const DamageCase kDamages[] = {
      2000000},
     // A byte that never comes waits its 3 s, then the line is drained for 2 s.
     {"MissingComplement", [](sim::ReactivePeer& p) { p.on(0x06, {0x01, 0x02}); }, 5000000},
-    {"MissingCrcLowByte", [](sim::ReactivePeer& p) { p.on(0x06, first_bytes(frame(2, kSecond), 132)); }, 5000000},
+    {"MissingCrcLowByte", [](sim::ReactivePeer& p) { p.on(0x06, cut_short(frame(2, kSecond), 132)); }, 5000000},
     // No data: the first pass finds nothing within its second.
     {"MissingData", [](sim::ReactivePeer& p) { p.on(0x06, {0x01, 0x02, 0xFD}); }, 3000000},
     // 100 data bytes, then, once two passes have given up, the CRC of just those: still refused.
     {"ShortBlockWithMatchingCrc",
      [](sim::ReactivePeer& p) {
-         Bytes part = first_bytes(kSecond, 100);
+         Bytes part = cut_short(kSecond, 100);
          uint16_t crc = crc16_bitwise(part);
          p.on(0x06, concat({{0x01, 0x02, 0xFD}, part}));
          p.then({static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc & 0xFF)}, 2500000);
@@ -95,17 +88,17 @@ void PrintTo(const RoundsCase& c, std::ostream* os) { *os << c.name; }
 const RoundsCase kRounds[] = {
     {"TwoSinceTheLastBlockAreForgiven",
      [](sim::ReactivePeer& p) {
-         p.on(0x43, frame(1, kFirst)).on(0x06, with_crc_error(frame(2, kSecond)));
-         p.on(0x15, with_crc_error(frame(2, kSecond))).on(0x15, frame(2, kSecond));
+         p.on(0x43, frame(1, kFirst)).on(0x06, corrupted(frame(2, kSecond)));
+         p.on(0x15, corrupted(frame(2, kSecond))).on(0x15, frame(2, kSecond));
          p.on(0x06, frame(3, kThird));
      },
      {"tx:43", "tx:06", "tx:15", "tx:15", "tx:06", "tx:06", "tx:15", "tx:06"}},
     // Each accepted block starts the count again: three failures far apart never give up.
     {"ThreeFarApartAreForgiven",
      [](sim::ReactivePeer& p) {
-         p.on(0x43, frame(1, kFirst)).on(0x06, with_crc_error(frame(2, kSecond))).on(0x15, frame(2, kSecond));
-         p.on(0x06, with_crc_error(frame(3, kThird))).on(0x15, frame(3, kThird));
-         p.on(0x06, with_crc_error(frame(4, kFourth))).on(0x15, frame(4, kFourth));
+         p.on(0x43, frame(1, kFirst)).on(0x06, corrupted(frame(2, kSecond))).on(0x15, frame(2, kSecond));
+         p.on(0x06, corrupted(frame(3, kThird))).on(0x15, frame(3, kThird));
+         p.on(0x06, corrupted(frame(4, kFourth))).on(0x15, frame(4, kFourth));
      },
      {"tx:43", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06"}, 4},
     // An EOT taken for line noise: the block header that answers its NAK only ends the round, the
@@ -153,8 +146,8 @@ void PrintTo(const AbortCase& c, std::ostream* os) { *os << c.name; }
 const AbortCase kAborts[] = {
     {"ThirdFailedRound",
      [](sim::ReactivePeer& p) {
-         p.on(0x43, frame(1, kFirst)).on(0x06, with_crc_error(frame(2, kSecond)));
-         p.on(0x15, with_crc_error(frame(2, kSecond))).on(0x15, with_crc_error(frame(2, kSecond)));
+         p.on(0x43, frame(1, kFirst)).on(0x06, corrupted(frame(2, kSecond)));
+         p.on(0x15, corrupted(frame(2, kSecond))).on(0x15, corrupted(frame(2, kSecond)));
      },
      {"tx:43", "tx:06", "tx:15", "tx:15", "tx:1818181818"}},
     {"BlockOutOfSequence",
