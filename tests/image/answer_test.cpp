@@ -49,7 +49,7 @@ TEST_P(SlotAnswer, InstallsIntoThatSlotAndSelectsIt)
               (Lines{"out:" + kExtracting + kApplicationPrompt, "key:" + std::string(c.keys),
                      "out:\nInstalling image as image" + std::string(1, slot) + "...\n.\nImage" + slot +
                          " updated succeeded\n"}));
-    EXPECT_EQ(flash_text(board, c.base, record.size()), text_of(record));
+    EXPECT_EQ(flash_text(board, c.base, record.size()), as_text(record));
     EXPECT_TRUE(erased(board, c.other_base, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], c.slot_byte);
     // What the kernel still caches of the slot is written out before the slot byte names it.
@@ -103,8 +103,8 @@ TEST_P(SlotByteFailure, SaysSoInstallsTheRestAndFailsTheInstall)
     EXPECT_EQ(r.out, init_failure + kExtracting + kApplicationPrompt +
                          "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" + GetParam().shown +
                          kNotSelected + "**** KERNEL ****\n.\n");
-    EXPECT_EQ(flash_text(board, 0x00800000, record.size()), text_of(record));
-    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()), text_of(kernel));
+    EXPECT_EQ(flash_text(board, 0x00800000, record.size()), as_text(record));
+    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()), as_text(kernel));
     EXPECT_EQ(board.i2c.eeprom()[1], 0x01);
 }
 
@@ -237,7 +237,7 @@ TEST_P(NoAnswer, SkipsTheRecord)
 
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(r.out, kExtracting + kApplicationPrompt + "**** BOOT CODE ****\n.\n");
-    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), text_of(boot));
+    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), as_text(boot));
     EXPECT_TRUE(erased(board, 0x00000000, 0x20000));
     EXPECT_TRUE(erased(board, 0x00800000, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], 0xFF);
@@ -259,7 +259,7 @@ TEST(LongAnswer, DropsTheRestOfItsLine)
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(r.out, kExtracting + kApplicationPrompt +
                          "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" + kApplicationPrompt);
-    EXPECT_EQ(flash_text(board, 0x00800000, first.size()), text_of(first));
+    EXPECT_EQ(flash_text(board, 0x00800000, first.size()), as_text(first));
     EXPECT_TRUE(erased(board, 0x00000000, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], 2);
 }

@@ -26,10 +26,10 @@ TEST(Installer, WritesEveryRecordAtItsAreaAndSelectsTheSlot)
     EXPECT_EQ(r.out, kExtracting + "**** BOOT CODE ****\n.\n" + "**** KERNEL ****\n.\n" +
                          "**** ROOTFILESYSTEM ****\n.\n" + "**** APPLICATION ****\n" + kSlotPrompt +
                          "\nInstalling image as image2...\n.\nImage2 updated succeeded\n");
-    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), text_of(boot));
-    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()), text_of(kernel));
-    EXPECT_EQ(flash_text(board, 0x01000000, rootfs.size()), text_of(rootfs));
-    EXPECT_EQ(flash_text(board, 0x00800000, application.size()), text_of(application));
+    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), as_text(boot));
+    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()), as_text(kernel));
+    EXPECT_EQ(flash_text(board, 0x01000000, rootfs.size()), as_text(rootfs));
+    EXPECT_EQ(flash_text(board, 0x00800000, application.size()), as_text(application));
     EXPECT_TRUE(erased(board, 0x00000000, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], 2);
 }
@@ -80,7 +80,7 @@ TEST_P(SizeLimit, PassesAtTheLimitAndRefusesOneBytePast)
     EXPECT_EQ(r.out, kExtracting + c.shown);
     EXPECT_EQ(r.value, c.base ? 1 : 0);
     if (c.base)
-        EXPECT_TRUE(flash_text(board, *c.base, record.size()) == text_of(record));
+        EXPECT_TRUE(flash_text(board, *c.base, record.size()) == as_text(record));
     else
         EXPECT_EQ(board.flash.counters().erases, 0u);
 }
@@ -156,7 +156,7 @@ TEST(CrcMismatch, InTheSecondRecordKeepsTheFirstAndStops)
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, kExtracting + "**** BOOT CODE ****\n.\n**** KERNEL ****\n"
                                    "Bad crc for KERNEL: 0x91f4fd5d, voiding download\n");
-    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), text_of(boot));
+    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), as_text(boot));
     EXPECT_TRUE(erased(board, 0x01E00000, 0x20000));
     EXPECT_TRUE(erased(board, 0x01000000, 0x20000));
 }
@@ -249,7 +249,7 @@ TEST_P(AllocationFailure, StopsTheWalkWithoutSuccessOrSlotChange)
     EXPECT_EQ(r.out, kExtracting + c.shown);
     EXPECT_EQ(board.i2c.eeprom()[1], 0x01);
     EXPECT_TRUE(erased(board, 0x00800000, 0x20000));
-    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()) == text_of(kernel), c.fail_nth > 2);
+    EXPECT_EQ(flash_text(board, 0x01E00000, kernel.size()) == as_text(kernel), c.fail_nth > 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::ValuesIn(kAllocationFailures),

@@ -21,7 +21,7 @@ TEST(Walk, PassesOverDiagnosticsAndType5Records)
 
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(r.out, kExtracting + kBootWritten);
-    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), text_of(boot));
+    EXPECT_EQ(flash_text(board, 0x03F00000, boot.size()), as_text(boot));
     EXPECT_EQ(board.flash.counters().erases, 1u);
 }
 
@@ -31,20 +31,20 @@ struct EndCase {
     std::string shown;
 };
 
-std::string boot_record() { return text_of(record_bytes(kMagicBootCode, "boot loader")); }
+std::string boot_record() { return as_text(record_bytes(kMagicBootCode, "boot loader")); }
 
 const EndCase kEnds[] = {
     {"EmptyFile", "", ""},
     {"FewerThan16Bytes", cut_short(boot_record(), 15), ""},
-    {"UnknownMagic", text_of(record_bytes(0x074A414E, "seven")) + boot_record(), ""},
-    {"MagicInWrongByteOrder", text_of(record_bytes(0x4E414A02, "boot loader")) + boot_record(), ""},
+    {"UnknownMagic", as_text(record_bytes(0x074A414E, "seven")) + boot_record(), ""},
+    {"MagicInWrongByteOrder", as_text(record_bytes(0x4E414A02, "boot loader")) + boot_record(), ""},
     {"OnlyDiagnostics",
-     text_of(record_bytes(kMagicDiagnostics, "diagnostics")) + text_of(record_bytes(kMagicDiagnostics, "more")), ""},
-    {"DiagnosticsCutShort", cut_short(text_of(record_bytes(kMagicDiagnostics, "diagnostics")), 20), ""},
+     as_text(record_bytes(kMagicDiagnostics, "diagnostics")) + as_text(record_bytes(kMagicDiagnostics, "more")), ""},
+    {"DiagnosticsCutShort", cut_short(as_text(record_bytes(kMagicDiagnostics, "diagnostics")), 20), ""},
     {"ShortPaddingAfterRecord", boot_record() + std::string(15, '\x1A'), kBootWritten},
     {"BlockOfPaddingAfterRecord", boot_record() + std::string(1023, '\x1A'), kBootWritten},
     // A record of no payload is a whole record of 16 bytes, and the walk goes on behind it.
-    {"EmptyRecordThenRecord", text_of(record_bytes(kMagicDiagnostics, "")) + boot_record(), kBootWritten},
+    {"EmptyRecordThenRecord", as_text(record_bytes(kMagicDiagnostics, "")) + boot_record(), kBootWritten},
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
@@ -113,7 +113,7 @@ const RefusalCase kRefusals[] = {
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x3a359e0f, voiding download\n"},
     {"BootCodeCutShortMatchingWhatArrived", kCutBootCodeMatchingWhatArrived,
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x3a359e0f, voiding download\n"},
-    {"ApplicationCutShort", cut_short(text_of(record_bytes(kMagicApplication, "application")), 21),
+    {"ApplicationCutShort", cut_short(as_text(record_bytes(kMagicApplication, "application")), 21),
      "**** APPLICATION ****\nBad crc for APPLICATION: 0x52444af8, voiding download\n"},
 };
 

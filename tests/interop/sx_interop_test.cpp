@@ -31,8 +31,7 @@ TEST_P(SxInterop, ReceivesTheFileFollowedOnlyByTheSendersPadding)
 {
     const InteropCase& c = GetParam();
     sim::Board board;
-    const Bytes random = random_bytes(c.size);
-    const std::string sent(random.begin(), random.end());
+    const std::string sent = as_text(random_bytes(c.size));
     board.write_file("/tmp/sent.bin", sent);
     std::vector<std::string> args = {"sx", "-q"};
     if (c.one_k)

@@ -9,6 +9,8 @@
 
 using Bytes = std::vector<uint8_t>;
 
+inline std::string as_text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 // Byte index of the tests' pattern: neighbours differ, the pattern repeats only every 32 MiB, and
 // the patterns of two seeds differ at every index.
 inline uint8_t pattern_byte(size_t index, uint8_t seed = 0)

@@ -10,15 +10,14 @@
 #include "i2c/i2c.h"
 #include "image/image.h"
 #include "sim/board.h"
+#include "bytes.h"
 #include "launch_support.h"
-
-inline std::string text_of(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 inline void put_download(sim::Board& board, const std::vector<std::vector<uint8_t>>& records)
 {
     std::string file;
     for (const std::vector<uint8_t>& record : records)
-        file += text_of(record);
+        file += as_text(record);
     board.write_file("/tmp/image", file);
 }
 
@@ -33,7 +32,7 @@ inline sim::Run install(sim::Board& board)
 
 inline std::string flash_text(sim::Board& board, uint32_t offset, size_t length)
 {
-    return text_of(board.flash.bytes(offset, static_cast<uint32_t>(length)));
+    return as_text(board.flash.bytes(offset, static_cast<uint32_t>(length)));
 }
 
 // Whether the length bytes at offset are still erased.

@@ -52,8 +52,6 @@ Bytes concat(const std::vector<Bytes>& parts)
     return all;
 }
 
-std::string as_text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 std::string hex(const Bytes& bytes)
 {
     static const char digits[] = "0123456789abcdef";

@@ -31,7 +31,6 @@ std::vector<Bytes> frames_from_one(const std::vector<Bytes>& blocks);
 // The text padded with 0x1A up to size, as a sender fills its last block.
 Bytes padded(const std::string& text, size_t size);
 Bytes concat(const std::vector<Bytes>& parts);
-std::string as_text(const Bytes& bytes);
 std::string hex(const Bytes& bytes);
 
 // A peer whose operator hits carriage return half a second after the board switched the port.
