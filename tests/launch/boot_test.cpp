@@ -112,7 +112,10 @@ struct BootCase {
     std::function<void(sim::Board&)> setup;
     Lines expected;
     std::optional<std::string> archive;
-    uint64_t flash_bytes_read_below = UINT64_MAX;
+    // What the boot may read of the flash: the environment's first 512 bytes and, of each slot it
+    // looks at, the header and at most the record the header states, once.  4096 bytes hold that for
+    // the small records here; nothing for a board without flash, where no read can be counted.
+    std::optional<uint64_t> flash_bytes_read_below;
 };
 
 const std::string kLargest(0x007FFFF0, 'L');
@@ -135,26 +138,27 @@ BootCase oversize(const char* name, uint32_t len)
 
 const BootCase kBootCases[] = {
     {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicDiagnostics, "diag")); },
-     Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag"},
+     Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag", 4096},
     {"DiagnosticsInSlot2",
      [](sim::Board& b) {
          b.i2c.eeprom()[1] = 2;
          b.flash.load(kSlot2Base, record_bytes(kMagicDiagnostics, "diag"));
      },
-     Lines{booting(2)} + kUnpackAndDecompress + kDiagnostics, "diag"},
+     Lines{booting(2)} + kUnpackAndDecompress + kDiagnostics, "diag", 4096},
     {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, "")); },
-     Lines{booting(1)} + kLaunch, ""},
+     Lines{booting(1)} + kLaunch, "", 4096},
     {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kLargest)); },
-     Lines{booting(1)} + kLaunch, kLargest},
+     Lines{booting(1)} + kLaunch, kLargest, 0x00801000},
     // The record read stops half way and fails.  The unread half of a fresh buffer holds zeros,
-    // the same as the record's own, so only the failed read tells that it was not read.
+    // the same as the record's own, so only the failed read tells that it was not read; nor is it
+    // read again, so less than the whole record of 256 KiB comes from the flash.
     {"RecordReadShort",
      [](sim::Board& b) {
          b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kMostlyZeros));
          put_slot(b, 2, Slot::Good);
          b.flash.faults.push_back({sim::FlashOp::Read, 3, std::nullopt, true});
      },
-     kToSlot2 + kLaunch, payload_of(2)},
+     kToSlot2 + kLaunch, payload_of(2), 0x00040000},
     // A /tmp without room for the whole archive: what fits is written and the launch goes on, as
     // on tmpfs; the unpacking is what finds the archive cut short.
     {"TmpTooSmallForTheArchive",
@@ -162,7 +166,7 @@ const BootCase kBootCases[] = {
          put_slot(b, 1, Slot::Good);
          b.files.tmp_room = 3;
      },
-     Lines{booting(1)} + kLaunch, payload_of(1).substr(0, 3)},
+     Lines{booting(1)} + kLaunch, payload_of(1).substr(0, 3), 4096},
     // No flash at all: good records that cannot be read are not booted.
     {"FlashMissing",
      [](sim::Board& b) {
@@ -180,14 +184,15 @@ const BootCase kBootCases[] = {
          load_env(b, {"shell=on"});
          b.files.open_fails = {"/tmp/zarelimage.tar.gz"};
      },
-     Lines{booting(1), "err:Failed to open application image output file.\n", "sh:/bin/sh\n"} + kReset, std::nullopt},
+     Lines{booting(1), "err:Failed to open application image output file.\n", "sh:/bin/sh\n"} + kReset, std::nullopt,
+     4096},
     {"ShellBeforeFinalReset",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::BadCrc);
          put_slot(b, 2, Slot::BadCrc);
          load_env(b, {"shell=on"});
      },
-     kToSlot2 + Lines{final_refusal(Slot::BadCrc), "sh:/bin/sh\n"} + kReset, ""},
+     kToSlot2 + Lines{final_refusal(Slot::BadCrc), "sh:/bin/sh\n"} + kReset, "", 4096},
     {"DebuggerFromOtherSlot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
@@ -203,7 +208,7 @@ const BootCase kBootCases[] = {
            "sh:gunzip /tmp/gdb.gz", "sh:chmod +x /tmp/gdb"} +
          kUnpackAndDecompress +
          Lines{"out:*** Launching under GDB ***\n", "sh:/tmp/gdb /tmp/home/bin/mp.elf.strip"} + kReset,
-     payload_of(1)},
+     payload_of(1), 4096},
     {"DebugServerTakesNoDebugger",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
@@ -211,7 +216,7 @@ const BootCase kBootCases[] = {
      },
      Lines{booting(1)} + kUnpackAndDecompress +
          Lines{"sh:/bin/gdbserver 10.1.2.3:2345 /tmp/home/bin/mp.elf.strip\n"} + kReset,
-     payload_of(1)},
+     payload_of(1), 4096},
     oversize("LengthBeyondTheSlot", 0x007FFFF1),
     oversize("LengthThatWrapsTheTotal", 0xFFFFFFF0),
     oversize("LargestLength", 0xFFFFFFFF),
@@ -223,21 +228,22 @@ const BootCase kBootCases[] = {
          put_slot(b, 2, Slot::Good);
          b.memory.fail_nth = 1;
      },
-     kToSlot2 + kLaunch, payload_of(2)},
+     kToSlot2 + kLaunch, payload_of(2), 4096},
     {"NoMemoryForEitherSlot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
          put_slot(b, 2, Slot::Good);
          b.memory.fail_from_size = 1;
      },
-     kToSlot2 + Lines{final_refusal(Slot::BadCrc)} + kReset, ""},
+     kToSlot2 + Lines{final_refusal(Slot::BadCrc)} + kReset, "", 4096},
     {"RescueBeforeBoot",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
          load_env(b, {"diagnostics=rescue"});
          b.console.keys("e");
      },
-     Lines{"out:" + kRescueEntry + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1)},
+     Lines{"out:" + kRescueEntry + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1),
+     4096},
 };
 
 void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }
@@ -255,7 +261,9 @@ TEST_P(BootCases, FollowsTheRecordsToTheirLaunchOrReset)
 
     EXPECT_EQ(r.steps(kConsoleAndCommands), c.expected);
     EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), c.archive);
-    EXPECT_LT(board.flash.counters().bytes_read, c.flash_bytes_read_below);
+    if (c.flash_bytes_read_below) {
+        EXPECT_LT(board.flash.counters().bytes_read, *c.flash_bytes_read_below);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, BootCases, testing::ValuesIn(kBootCases),
