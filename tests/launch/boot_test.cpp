@@ -177,7 +177,7 @@ const BootCase kBootCases[] = {
      Lines{"out:Could not get MTD device info \nBooting image '1'\n", refusal(Slot::Erased, 1), booting(2),
            final_refusal(Slot::Erased)} +
          kReset,
-     ""},
+     "", std::nullopt},
     {"ArchiveCannotBeOpened",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::Good);
