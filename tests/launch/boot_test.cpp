@@ -46,9 +46,6 @@ std::string final_refusal(Slot kind)
                                 : "err:No valid application image found. Trying rescue image\n";
 }
 
-const Lines kUnpackAndDecompress = {"sh:" + kUnpackLine, "out:Uncompressing application image....\n",
-                                    "sh:lzma d /tmp/home/bin/mp.elf.strip.lzma /tmp/home/bin/mp.elf.strip\n",
-                                    "sh:rm /tmp/home/bin/mp.elf.strip.lzma\n", "sh:chmod +x /tmp/home/bin/mp.elf.strip"};
 const Lines kReset = {"sh:reboot", "exit:0"};
 
 const Lines kLaunch = kUnpackAndDecompress + Lines{"exec:/bin/backtrace"};

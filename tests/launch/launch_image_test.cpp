@@ -14,14 +14,9 @@ using Kind = sim::Event::Kind;
 const std::initializer_list<Kind> kLaunchSteps = {Kind::Out, Kind::Err,  Kind::Shell,  Kind::Exec, Kind::Exit,
                                                   Kind::Sleep, Kind::Access, Kind::Close};
 
-const Lines kPrepare = {"sleep:1000000",
-                        "sh:" + kUnpackLine,
-                        "access:/tmp/home/bin/distro-id",
-                        "close:/dev/i2c-0",
-                        "out:Uncompressing application image....\n",
-                        "sh:lzma d /tmp/home/bin/mp.elf.strip.lzma /tmp/home/bin/mp.elf.strip\n",
-                        "sh:rm /tmp/home/bin/mp.elf.strip.lzma\n",
-                        "sh:chmod +x /tmp/home/bin/mp.elf.strip"};
+const Lines kPrepare = Lines{"sleep:1000000", "sh:" + kUnpackLine, "access:/tmp/home/bin/distro-id",
+                              "close:/dev/i2c-0", "out:Uncompressing application image....\n"} +
+                        kDecompressCommands;
 const Lines kReset = {"sleep:1000000", "sh:reboot", "exit:0"};
 const Lines kBacktrace = {"exec:/bin/backtrace"};
 
