@@ -60,11 +60,15 @@ class OperatorKeys:
 
     def watch(self, data):
         self.seen = (self.seen + data)[-300:]
-        for prompt, key in PORT_PROMPTS:
-            found = self.seen.find(prompt)
-            if found >= 0:
-                self.due.append((time.monotonic() + OPERATOR_DELAY, key))
-                self.seen = self.seen[found + len(prompt):]
+        # The prompts in the order the board printed them, each answered once
+        while True:
+            found = [(self.seen.find(prompt), prompt, key) for prompt, key in PORT_PROMPTS]
+            found = [hit for hit in found if hit[0] >= 0]
+            if not found:
+                return
+            at, prompt, key = min(found, key=lambda hit: hit[0])
+            self.due.append((time.monotonic() + OPERATOR_DELAY, key))
+            self.seen = self.seen[at + len(prompt):]
 
     def keys_due(self):
         now = time.monotonic()
@@ -84,7 +88,8 @@ class Pacer:
 
     def put(self, data):
         if not self.queue:
-            self.carried_at = max(self.carried_at, time.monotonic()) + self.byte_time
+            # The wire is free from when it carried the last byte; a byte takes a byte time on it
+            self.carried_at = max(self.carried_at, time.monotonic() + self.byte_time)
         self.queue += data
 
     def cut_in(self, data):

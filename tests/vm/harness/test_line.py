@@ -53,10 +53,8 @@ def test_a_burst_takes_its_bytes_times_ten_bits_at_the_line_speed(line, clock, s
 
 @pytest.mark.parametrize("idle_byte_times", [
     5.0,
-    pytest.param(0.0, marks=pytest.mark.xfail(strict=True, reason=(
-        "Pacer.put starts a byte on an emptied queue one byte time after the last byte was carried, "
-        "not when it was carried: a byte put within a byte time of that waits up to twice as long"))),
-    pytest.param(0.5, marks=pytest.mark.xfail(strict=True, reason="as above")),
+    0.0,
+    0.5,
 ])
 def test_a_byte_after_the_queue_emptied_takes_one_byte_time_from_when_it_came(line, clock, idle_byte_times):
     byte_time = BYTE_TIMES[9600]
@@ -150,10 +148,8 @@ def keys_typed(operator, clock, reads):
     # Two prompts in one read
     ([(0.0, BACK_TO_9600 + BACK_TO_9600_AGAIN)], [b"\n", b"\n"]),
     ([(0.0, TO_115200 + BACK_TO_9600)], [b"\r", b"\n"]),
-    pytest.param([(0.0, BACK_TO_9600_AGAIN + TO_115200)], [b"\n", b"\r"], marks=pytest.mark.xfail(
-        strict=True, reason="OperatorKeys.watch looks for the prompts in the table's order and drops what "
-                            "came before the one it found: a prompt earlier in the read but later in the "
-                            "table is lost")),
+    # A prompt earlier in the read but later in the table of prompts
+    ([(0.0, BACK_TO_9600_AGAIN + TO_115200)], [b"\n", b"\r"]),
 ])
 def test_the_operator_hits_the_asked_key_a_second_after_the_prompt(line, clock, reads, keys):
     early, due = keys_typed(line.OperatorKeys(), clock, reads)
