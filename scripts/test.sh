@@ -183,8 +183,8 @@ for preset in "${presets[@]}"; do
         continue
     fi
     if [[ $preset == vm ]]; then
-        # The scenarios are scripts registered in the dev configuration; the board they boot is
-        # built (or taken from its cache) here, for both CPU models, before the first of them.
+        # The scenarios are a pytest suite registered in the dev configuration; the board they boot
+        # is built (or taken from its cache) here, for both CPU models, before the first of them.
         step "vm: waiting for the board's kernels and busybox (build/board-pieces.log)"
         wait "$board_pieces" || { tail -n 30 build/board-pieces.log >&2; exit 1; }
         board_pieces=
