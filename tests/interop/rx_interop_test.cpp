@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <random>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -13,19 +12,11 @@
 
 #include "imgtool/serial_line.h"
 #include "imgtool/xmodem_send.h"
+#include "tests/support/bytes.h"
 #include "tests/support/imgtool_support.h"
 #include "tests/support/rx_receiver.h"
 
 namespace {
-
-std::vector<uint8_t> random_file(size_t size)
-{
-    std::mt19937 generator(static_cast<unsigned>(size));
-    std::vector<uint8_t> bytes(size);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(generator());
-    return bytes;
-}
 
 std::vector<uint8_t> padded(std::vector<uint8_t> file, size_t padding)
 {
@@ -33,7 +24,6 @@ std::vector<uint8_t> padded(std::vector<uint8_t> file, size_t padding)
     return file;
 }
 
-std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 // rx answers a damaged block, and the EOT, after a second of quiet on its line.
 const xmodem::Timing kFast{.start_wait_ms = 5000, .reply_wait_ms = 3000, .settle_ms = 200, .max_tries = 4};
@@ -77,7 +67,7 @@ TEST_P(RxFile, ArrivesWholeFollowedOnlyByThePaddingOfItsLastBlock)
     RxReceiver rx(dir.path("received"));
     SerialLine line;
     ASSERT_EQ(SerialLine::open(rx.port_path(), 115200, line), std::nullopt);
-    const std::vector<uint8_t> file = random_file(c.size);
+    const std::vector<uint8_t> file = random_bytes(c.size);
     Operator events;
 
     const xmodem::Result r = xmodem::send(line, file, events, kFast);
@@ -97,7 +87,7 @@ TEST(RxLine, ADamagedBlockIsSentAgainAndTheFileArrivesWhole)
     RxReceiver rx(dir.path("received"), BlockDamage{.block = 3, .offset = 100});
     SerialLine line;
     ASSERT_EQ(SerialLine::open(rx.port_path(), 115200, line), std::nullopt);
-    const std::vector<uint8_t> file = random_file(5000);
+    const std::vector<uint8_t> file = random_bytes(5000);
     Operator events;
 
     const xmodem::Result r = xmodem::send(line, file, events, kFast);
@@ -115,7 +105,7 @@ TEST(RxLine, TheOperatorsCancelEndsTheTransferWithCansOnTheWire)
     RxReceiver rx(dir.path("received"));
     SerialLine line;
     ASSERT_EQ(SerialLine::open(rx.port_path(), 115200, line), std::nullopt);
-    const std::vector<uint8_t> file = random_file(10000);
+    const std::vector<uint8_t> file = random_bytes(10000);
     Operator events(2048);
 
     const xmodem::Result r = xmodem::send(line, file, events, kFast);
@@ -171,7 +161,7 @@ TEST(ScriptedFarEnd, AReceiverThatGivesUpEndsTheTransfer)
     });
     Operator events;
 
-    const xmodem::Result r = xmodem::send(far.line, random_file(3000), events, kFast);
+    const xmodem::Result r = xmodem::send(far.line, random_bytes(3000), events, kFast);
     receiver.join();
 
     EXPECT_EQ(r.outcome, xmodem::Outcome::ReceiverCancelled);
@@ -185,7 +175,7 @@ TEST(ScriptedFarEnd, NoRequestWithinTheStartWaitIsNoReceiverAndNothingIsSent)
     xmodem::Timing timing = kFast;
     timing.start_wait_ms = 300;
 
-    const xmodem::Result r = xmodem::send(far.line, random_file(3000), events, timing);
+    const xmodem::Result r = xmodem::send(far.line, random_bytes(3000), events, timing);
 
     EXPECT_EQ(r.outcome, xmodem::Outcome::NoReceiver);
     EXPECT_EQ(r.acknowledged, 0u);
@@ -200,7 +190,7 @@ TEST(ScriptedFarEnd, ALineHungUpIsLostNotSilent)
     far.pty.master = -1;
     Operator events;
 
-    const xmodem::Result r = xmodem::send(far.line, random_file(3000), events, kFast);
+    const xmodem::Result r = xmodem::send(far.line, random_bytes(3000), events, kFast);
 
     EXPECT_EQ(r.outcome, xmodem::Outcome::LineLost);
 }

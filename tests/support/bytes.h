@@ -10,6 +10,7 @@
 using Bytes = std::vector<uint8_t>;
 
 inline std::string as_text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Byte index of the tests' pattern: neighbours differ, the pattern repeats only every 32 MiB, and
 // the patterns of two seeds differ at every index.

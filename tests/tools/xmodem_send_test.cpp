@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "imgtool/xmodem_send.h"
+#include "tests/support/bytes.h"
 
 namespace {
-
-std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 std::vector<uint8_t> counting(size_t size)
 {
