@@ -1,17 +1,6 @@
 #!/usr/bin/env python3
-"""Power cuts during a rescue install on the virtual board: the board's kernel, its MTD driver and
-its flash, cut by ending QEMU with SIGKILL.
-
-Each round starts from the same board: a whole, different application in each slot, the slot byte
-naming slot 1, rescue mode in the boot-loader environment. A download of a kernel, a root file
-system and an application (each an erase block and a half, spanning two) is sent with sx -k and
-installed, the application into slot 2 (series "unbooted") or slot 1 (series "booted"); at a chosen
-moment of the install QEMU is killed. The board then boots again from the flash and EEPROM as the cut left them,
-without rescue mode, and the outcome is classified. The moments come from the install's own
-timeline, measured first in a round without a cut: spread evenly (with a seeded jitter) over the
-time the install spends writing flash, the operator's answer left out, with one cut in SLOT_SHARE
-falling in the time the slot byte takes after the application is written (the EEPROM's gate and
-write cycle waits).
+"""Power cuts during a rescue install on the virtual board, in series of rounds: the campaign as
+virtualboard/powercuts.py describes it.
 
 Usage: power-cuts.py [--cuts N] [--seed S] [--backend cfi|block2mtd]... [--series unbooted|booted]...
 Prints a table of outcomes; fails when a board booted a half-written slot, or found no application

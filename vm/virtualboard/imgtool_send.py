@@ -10,7 +10,7 @@ import time
 
 from . import boardbuild
 from .board import BOOT_TIMEOUT
-from .runner import Console, Failure
+from .runner import Console, Failure, stop
 
 
 @functools.cache
@@ -60,13 +60,7 @@ class Send:
         return self
 
     def __exit__(self, *_):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop(self.process)
         self.out.thread.join(timeout=10)
         self.err.thread.join(timeout=10)
         self.out_log.close()

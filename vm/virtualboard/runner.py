@@ -17,6 +17,17 @@ class Failure(Exception):
     pass
 
 
+def stop(process):
+    """Ends a child that is still running: asked first, killed after ten seconds."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 class Console:
     """A child's standard output, read as it comes, with waits for a text to appear."""
 
@@ -109,12 +120,6 @@ class Runner:
         return status
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop(self.process)
         self.log.close()
         self.errors.close()
