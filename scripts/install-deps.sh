@@ -25,6 +25,8 @@ packages=(
     # The virtual board's scenarios: pytest's workers, two boards at a time, and pexpect, which drives
     # picocom and the board's shell
     python3-pytest-xdist python3-pexpect
+    # The test command's compiler cache: the valgrind stage compiles what the dev stage compiled
+    ccache
 )
 
 missing=()

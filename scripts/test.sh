@@ -156,6 +156,11 @@ sdk_build() {
 step "installing build and test dependencies"
 scripts/install-deps.sh
 
+# The dev and valgrind presets compile the same sources with the same flags: through ccache the
+# second build takes the first's objects. Objects of debug builds carry their build directory, which
+# ccache would otherwise hash; the source paths in them stay absolute, which is what a report needs.
+export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_NOHASHDIR=1
+
 # The virtual board's kernels and busybox take minutes to build with an empty cache and need nothing
 # of the project's own build: they are built (or found in the cache) in the background, at the lowest
 # priority, while the other stages build and wait on real-time tests, and the vm stage waits for them.
