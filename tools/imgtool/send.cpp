@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int EXIT_NO_BOARD = 3;
-constexpr unsigned kConsoleSpeed = 9600;
 
 const OptionSpec kOptions[] = {
     {.name = "--line", .takes_value = true, .repeatable = true},
@@ -227,7 +226,7 @@ int run_send(const Args& args, Streams io)
     // terminal would tell a board behind a pseudo-terminal that its operator had gone
     SerialLine terminal_line;
     if (parsed.has("--terminal")) {
-        if (auto failure = SerialLine::open(lines.front(), kConsoleSpeed, terminal_line))
+        if (auto failure = SerialLine::open(lines.front(), BOARD_CONSOLE_SPEED, terminal_line))
             return report_failure(io, "send", "no board answered: " + *failure, EXIT_NO_BOARD);
     }
     const bool redrawn = &io.err == &std::cerr && isatty(STDERR_FILENO) == 1;

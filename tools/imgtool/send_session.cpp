@@ -32,8 +32,6 @@ constexpr std::string_view kReadyToBoot = "Image ready to boot...";
 constexpr std::string_view kBooting = "Booting image '";
 constexpr std::string_view kRescueEntered = "Entering Rescue Mode.";
 
-// The line's speed outside the transfer, at which the board's console runs
-constexpr unsigned kConsoleSpeed = 9600;
 // A board that already sits at its menu prints nothing: after this long without a byte, the tool
 // types a y, which the menu answers with its prompt and the recovery question takes as yes
 constexpr double kQuietBeforePoke = 3.0;
@@ -111,7 +109,7 @@ public:
 
     BoardResult run(const std::string& line_path)
     {
-        if (auto failure = SerialLine::open(line_path, kConsoleSpeed, line_))
+        if (auto failure = SerialLine::open(line_path, BOARD_CONSOLE_SPEED, line_))
             return fail(3, "no board answered: " + *failure);
         if (console_.log_failed())
             console_.note("cannot write the transcript; going on without it");

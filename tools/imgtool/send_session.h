@@ -11,6 +11,9 @@
 
 #include "imgtool/send_screen.h"
 
+// The line's speed outside the transfer, at which the board's console runs.
+constexpr unsigned BOARD_CONSOLE_SPEED = 9600;
+
 // What the board's installer will be asked to do with each record of the download.
 struct PlannedRecord {
     std::string type;     // "application", "kernel", ...
