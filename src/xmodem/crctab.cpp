@@ -1,6 +1,8 @@
 #include "xmodem/xmodem.h"
 
-// A table, so that each data byte costs one lookup instead of eight shifts.
+// A table, so that each data byte costs one lookup instead of eight shifts; eight entries a row, so
+// that an entry's index reads off its row and column.
+// clang-format off
 const uint16_t crctab[256] = {
     0x0000, 0x1021, 0x2042, 0x3063, 0x4084, 0x50a5, 0x60c6, 0x70e7,
     0x8108, 0x9129, 0xa14a, 0xb16b, 0xc18c, 0xd1ad, 0xe1ce, 0xf1ef,
@@ -35,3 +37,4 @@ const uint16_t crctab[256] = {
     0xef1f, 0xff3e, 0xcf5d, 0xdf7c, 0xaf9b, 0xbfba, 0x8fd9, 0x9ff8,
     0x6e17, 0x7e36, 0x4e55, 0x5e74, 0x2e93, 0x3eb2, 0x0ed1, 0x1ef0,
 };
+// clang-format on
