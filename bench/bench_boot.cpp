@@ -48,13 +48,15 @@ constexpr uint32_t kBootCodeBase = 0x03F00000;
 double g_started = 0;
 long g_started_kib = 0;
 
-double cpu_seconds() {
+double cpu_seconds()
+{
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-long resident_kib() {
+long resident_kib()
+{
     long pages = 0;
     long resident = 0;
     FILE* statm = std::fopen("/proc/self/statm", "r");
@@ -69,7 +71,8 @@ long resident_kib() {
 // A run starts with whatever the fork copied of the benchmark process, free heap included, which
 // the program would reuse without it showing.  That heap is given back and the peak restarted here,
 // so the run's peak (wait4's) over the resident set at this point is what the measured work added.
-void start_clock() {
+void start_clock()
+{
     malloc_trim(0);
     const int clear_refs = ::open("/proc/self/clear_refs", O_WRONLY);
     benchmark::DoNotOptimize(::write(clear_refs, "5", 1));
@@ -79,7 +82,8 @@ void start_clock() {
 }
 
 // Hands the time since start_clock, and the resident set then, back to the benchmark as a note.
-void stop_clock() {
+void stop_clock()
+{
     const double seconds = cpu_seconds() - g_started;
     sim::Board::note("cpu " + std::to_string(seconds) + " " + std::to_string(g_started_kib));
 }
@@ -89,7 +93,8 @@ struct Measure {
     long started_kib = 0;
 };
 
-Measure measure_of(const sim::Run& run) {
+Measure measure_of(const sim::Run& run)
+{
     Measure m;
     for (const sim::Event& e : run.events) {
         const bool ours = e.kind == sim::Event::Kind::Note;
@@ -99,7 +104,8 @@ Measure measure_of(const sim::Run& run) {
     return m;
 }
 
-std::string payload_of(uint32_t length, uint32_t seed) {
+std::string payload_of(uint32_t length, uint32_t seed)
+{
     std::string payload(length, '\0');
     uint32_t x = seed;
     for (char& c : payload) {
@@ -110,7 +116,8 @@ std::string payload_of(uint32_t length, uint32_t seed) {
 }
 
 // The reference's way of putting bytes in a file: one plain write.
-void write_whole_file(const std::string& path, const uint8_t* bytes, uint32_t length) {
+void write_whole_file(const std::string& path, const uint8_t* bytes, uint32_t length)
+{
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     benchmark::DoNotOptimize(::write(fd, bytes, length));
     ::close(fd);
@@ -124,8 +131,9 @@ struct SideBySide {
 };
 
 // Runs both sides once, in alternating order so that neither always finds the caches warm.
-SideBySide run_both(sim::Board& board, const std::function<int()>& launcher, const std::function<int()>& reference,
-                    bool launcher_first) {
+SideBySide run_both(sim::Board& board, const std::function<int()>& launcher,
+                    const std::function<int()>& reference, bool launcher_first)
+{
     SideBySide times;
     if (!launcher_first)
         times.reference = measure_of(board.run(reference)).seconds;
@@ -149,7 +157,8 @@ struct Totals {
 // The benchmark's iterations, each timed by the launcher's side; the reference's time, the peak and
 // the flash reads are kept alongside.
 Totals run_iterations(benchmark::State& state, sim::Board& board, const std::function<int()>& launcher,
-                      const std::function<int()>& reference) {
+                      const std::function<int()>& reference)
+{
     Totals totals;
     for (auto _ : state) {
         const SideBySide once = run_both(board, launcher, reference, state.iterations() % 2 == 0);
@@ -162,14 +171,18 @@ Totals run_iterations(benchmark::State& state, sim::Board& board, const std::fun
     return totals;
 }
 
-void report(benchmark::State& state, const Totals& totals, double record_kib) {
+void report(benchmark::State& state, const Totals& totals, double record_kib)
+{
     state.counters["ratio"] = totals.launcher / totals.reference;
-    state.counters["launcher_ms"] = benchmark::Counter(totals.launcher * 1e3, benchmark::Counter::kAvgIterations);
-    state.counters["reference_ms"] = benchmark::Counter(totals.reference * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["launcher_ms"] =
+        benchmark::Counter(totals.launcher * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["reference_ms"] =
+        benchmark::Counter(totals.reference * 1e3, benchmark::Counter::kAvgIterations);
     state.counters["peak_over_record_KiB"] = static_cast<double>(totals.peak_kib) - record_kib;
 }
 
-void BM_boot_path(benchmark::State& state) {
+void BM_boot_path(benchmark::State& state)
+{
     sim::Board board;
     const std::vector<uint8_t> record = record_bytes(kMagicApplication, payload_of(kSlotRecordBytes - 16, 1));
     board.flash.load(kSlot1Base, record);
@@ -208,7 +221,8 @@ void BM_boot_path(benchmark::State& state) {
     report(state, totals, kSlotRecordBytes / 1024.0);
 }
 
-void BM_gdb_extraction(benchmark::State& state) {
+void BM_gdb_extraction(benchmark::State& state)
+{
     sim::Board board;
     board.flash.load(kSlot2Base, record_bytes(kMagicApplication, payload_of(kGdbPayloadBytes, 2)));
     const std::string copy = board.host_path("/tmp/reference.gz");
@@ -243,7 +257,8 @@ void BM_gdb_extraction(benchmark::State& state) {
 }
 
 // Boot code, kernel, root file system and an application for slot 1: 11 MiB in all.
-std::vector<std::vector<uint8_t>> download_records() {
+std::vector<std::vector<uint8_t>> download_records()
+{
     return {
         record_bytes(kMagicBootCode, payload_of((256u << 10) - 16, 3)),
         record_bytes(kMagicKernel, payload_of((1u << 20) - 16, 4)),
@@ -252,7 +267,8 @@ std::vector<std::vector<uint8_t>> download_records() {
     };
 }
 
-void BM_installer(benchmark::State& state) {
+void BM_installer(benchmark::State& state)
+{
     sim::Board board;
     const std::vector<std::vector<uint8_t>> records = download_records();
     const uint32_t bases[] = {kBootCodeBase, kKernelBase, kRootFsBase, kSlot1Base};
@@ -285,7 +301,8 @@ void BM_installer(benchmark::State& state) {
         return 0;
     };
     if (board.run(launcher).out.find("Image1 updated succeeded") == std::string::npos ||
-        board.flash.bytes(kRootFsBase, 16) != std::vector<uint8_t>(records[2].begin(), records[2].begin() + 16)) {
+        board.flash.bytes(kRootFsBase, 16) !=
+            std::vector<uint8_t>(records[2].begin(), records[2].begin() + 16)) {
         state.SkipWithError("the installer did not install the download");
         return;
     }

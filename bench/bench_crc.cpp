@@ -17,7 +17,8 @@ constexpr uint32_t kSlotBytes = 8u << 20;
 
 using CrcFunction = uint32_t (*)(const uint8_t*, uint32_t, uint32_t);
 
-const std::vector<uint8_t>& random_bytes() {
+const std::vector<uint8_t>& random_bytes()
+{
     static const std::vector<uint8_t> bytes = [] {
         std::vector<uint8_t> b(kSlotBytes);
         std::mt19937 random(1);
@@ -29,11 +30,13 @@ const std::vector<uint8_t>& random_bytes() {
 }
 
 // zlib's crc32 inverts the register on the way in and out; the launcher's callers do that themselves.
-uint32_t zlib_crc(const uint8_t* data, uint32_t length, uint32_t start) {
+uint32_t zlib_crc(const uint8_t* data, uint32_t length, uint32_t start)
+{
     return ~static_cast<uint32_t>(crc32(~start & 0xFFFFFFFFu, data, length));
 }
 
-void BM_crc(benchmark::State& state, CrcFunction crc) {
+void BM_crc(benchmark::State& state, CrcFunction crc)
+{
     const std::vector<uint8_t>& bytes = random_bytes();
     const auto length = static_cast<uint32_t>(state.range(0));
     for (auto _ : state)

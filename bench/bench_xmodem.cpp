@@ -17,8 +17,8 @@
 #include <benchmark/benchmark.h>
 
 #include "sim/board.h"
-#include "tests/support/sx_terminal.h"
 #include "tests/support/sender.h"
+#include "tests/support/sx_terminal.h"
 #include "xmodem/xmodem.h"
 
 namespace {
@@ -27,14 +27,16 @@ constexpr uint32_t kBlocks = 1024;
 constexpr uint64_t kByteTimeUs = 87;
 constexpr double kLinePayloadLimit = 11520.0 * 1024 / 1029;
 
-std::vector<Bytes> download_frames() {
+std::vector<Bytes> download_frames()
+{
     std::vector<Bytes> blocks;
     for (uint32_t i = 0; i < kBlocks; ++i)
         blocks.push_back(pattern(1024, static_cast<uint8_t>(i)));
     return frames_from_one(blocks);
 }
 
-void BM_xmodem_line_efficiency(benchmark::State& state) {
+void BM_xmodem_line_efficiency(benchmark::State& state)
+{
     const std::vector<Bytes> frames = download_frames();
     double efficiency = 0;
     int32_t received = 0;
@@ -57,7 +59,8 @@ void BM_xmodem_line_efficiency(benchmark::State& state) {
     state.counters["received_bytes"] = received;
 }
 
-void BM_xmodem_sx_real_time(benchmark::State& state, uint32_t size) {
+void BM_xmodem_sx_real_time(benchmark::State& state, uint32_t size)
+{
     if (std::system("command -v sx >/dev/null 2>&1") != 0) {
         state.SkipWithError("sx is not installed");
         return;
@@ -86,7 +89,13 @@ void BM_xmodem_sx_real_time(benchmark::State& state, uint32_t size) {
 
 BENCHMARK(BM_xmodem_line_efficiency)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 // The test command's smoke run leaves out the 8 MiB transfer (a minute at today's rate).
-BENCHMARK_CAPTURE(BM_xmodem_sx_real_time, 64KiB, 64u << 10)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK_CAPTURE(BM_xmodem_sx_real_time, 8MiB, 8u << 20)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_xmodem_sx_real_time, 64KiB, 64u << 10)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_xmodem_sx_real_time, 8MiB, 8u << 20)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -57,10 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 is_switch(memchk_enable) && is_switch(rescue_enable),
             "every switch is 0 or 1");
     require(!gdbserver_enable || gdb_enable, "the debug server brings the debugger mode");
-    require(gdbserver_enable == value_begins(text, "gdbserver=", "on"), "gdbserver= on switches the server on");
+    require(gdbserver_enable == value_begins(text, "gdbserver=", "on"),
+            "gdbserver= on switches the server on");
     require(shell_enable == value_begins(text, "shell=", "on"), "shell= on switches the shell on");
     require(memchk_enable == value_begins(text, "memchk=", "on"), "memchk= on switches the checker on");
-    require(rescue_enable == value_begins(text, "diagnostics=", "rescue"), "diagnostics=rescue asks for rescue");
+    require(rescue_enable == value_begins(text, "diagnostics=", "rescue"),
+            "diagnostics=rescue asks for rescue");
     require(gdb_enable == (value_begins(text, "gdb=", "on") || gdbserver_enable), "gdb= on or the server");
     require(value_of(text, "gdbport=") != std::string_view::npos || gdbport == 0, "an absent port stays 0");
     require(value_of(text, "gdbserver_ip=") != std::string_view::npos || gdbserver == 0,

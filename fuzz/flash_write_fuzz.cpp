@@ -18,7 +18,7 @@ constexpr uint32_t kMaxData = 3u << 16;
 
 struct Write {
     uint32_t offset;
-    uint32_t length;      // as passed; may exceed data.size() only when the range must be refused
+    uint32_t length;  // as passed; may exceed data.size() only when the range must be refused
     std::vector<uint8_t> data;
 };
 
@@ -30,7 +30,7 @@ struct Geometry {
 Geometry geometry_from(fuzz::Input& in)
 {
     const uint8_t sizes = in.byte();
-    const uint32_t erase_size = 1024u << (sizes & 7);                 // 1 KiB .. 128 KiB
+    const uint32_t erase_size = 1024u << (sizes & 7);  // 1 KiB .. 128 KiB
     const uint32_t reported = (sizes & 8) ? kArraySize : (1u << 20) << ((sizes >> 4) & 3);  // 1..8 MiB
     return {erase_size, reported};
 }
@@ -42,10 +42,14 @@ uint32_t offset_from(fuzz::Input& in, const Geometry& g)
     const uint8_t kind = in.byte();
     const uint32_t raw = in.be32();
     switch (kind & 3) {
-    case 0: return raw % g.reported_size;
-    case 1: return (raw % (g.reported_size / g.erase_size)) * g.erase_size + (kind >> 2) - 32;
-    case 2: return g.reported_size - (raw & 0x3FFFF);
-    default: return raw;
+    case 0:
+        return raw % g.reported_size;
+    case 1:
+        return (raw % (g.reported_size / g.erase_size)) * g.erase_size + (kind >> 2) - 32;
+    case 2:
+        return g.reported_size - (raw & 0x3FFFF);
+    default:
+        return raw;
     }
 }
 
@@ -72,12 +76,16 @@ void set_fault(sim::Board& board, fuzz::Input& in)
     board.flash.faults.clear();
     if ((kind & 3) == 0 || nth == 0)
         return;
-    const sim::FlashOp op = (kind & 3) == 1 ? sim::FlashOp::Read : (kind & 3) == 2 ? sim::FlashOp::Erase
-                                                                                    : sim::FlashOp::Write;
+    const sim::FlashOp op = (kind & 3) == 1   ? sim::FlashOp::Read
+                            : (kind & 3) == 2 ? sim::FlashOp::Erase
+                                              : sim::FlashOp::Write;
     board.flash.faults.emplace_back(op, nth, std::nullopt, (kind & 4) != 0);
 }
 
-bool fits_device(const Write& w, const Geometry& g) { return uint64_t{w.offset} + w.length <= g.reported_size; }
+bool fits_device(const Write& w, const Geometry& g)
+{
+    return uint64_t{w.offset} + w.length <= g.reported_size;
+}
 
 struct Span {
     uint32_t first;
@@ -104,8 +112,9 @@ struct Model {
 void apply(Model& m, const Write& w, const Geometry& g, bool done)
 {
     const uint64_t from = done ? w.offset : uint64_t{w.offset} / g.erase_size * g.erase_size;
-    const uint64_t to = done ? uint64_t{w.offset} + w.length
-                             : (uint64_t{w.offset} + w.length + g.erase_size - 1) / g.erase_size * g.erase_size;
+    const uint64_t to =
+        done ? uint64_t{w.offset} + w.length
+             : (uint64_t{w.offset} + w.length + g.erase_size - 1) / g.erase_size * g.erase_size;
     for (uint64_t a = std::max<uint64_t>(from, m.span.first); a < std::min<uint64_t>(to, m.span.end); ++a) {
         const size_t i = static_cast<size_t>(a - m.span.first);
         m.known[i] = done;
@@ -173,7 +182,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const Model& m : models) {
         const uint8_t* cells = board.flash.data() + m.span.first;
         for (size_t i = 0; i < m.bytes.size(); ++i)
-            fuzz::require(!m.known[i] || cells[i] == m.bytes[i], "the flash holds what the writes reported", &r);
+            fuzz::require(!m.known[i] || cells[i] == m.bytes[i], "the flash holds what the writes reported",
+                          &r);
     }
     return 0;
 }

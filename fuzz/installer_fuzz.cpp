@@ -31,9 +31,16 @@ uint32_t be32_at(const std::string& s, size_t at)
     return word;
 }
 
-bool installable(uint32_t magic) { return magic == kMagicBootCode || magic == kMagicKernel || magic == kMagicRootFs || magic == kMagicApplication; }
+bool installable(uint32_t magic)
+{
+    return magic == kMagicBootCode || magic == kMagicKernel || magic == kMagicRootFs ||
+           magic == kMagicApplication;
+}
 
-bool known(uint32_t magic) { return installable(magic) || magic == kMagicType5 || magic == kMagicDiagnostics; }
+bool known(uint32_t magic)
+{
+    return installable(magic) || magic == kMagicType5 || magic == kMagicDiagnostics;
+}
 
 // Fuzzed files rarely keep a CRC right: on request every whole record gets the CRC it should have.
 void fix_crcs(std::string& file)
@@ -42,7 +49,8 @@ void fix_crcs(std::string& file)
         const uint32_t len = be32_at(file, at + 4);
         if (!known(be32_at(file, at + 8)) || len > file.size() - at - 16)
             return;
-        const uint32_t crc = crc_bitwise(reinterpret_cast<const uint8_t*>(file.data() + at + 4), len + 12, 0xFFFFFFFF);
+        const uint32_t crc =
+            crc_bitwise(reinterpret_cast<const uint8_t*>(file.data() + at + 4), len + 12, 0xFFFFFFFF);
         for (size_t i = 0; i < 4; ++i)
             file[at + i] = static_cast<char>(crc >> (24 - 8 * i));
         at += 16 + size_t{len};
@@ -50,7 +58,7 @@ void fix_crcs(std::string& file)
 }
 
 struct Step {
-    bool writes;          // goes into flash at base when it succeeds
+    bool writes;  // goes into flash at base when it succeeds
     uint32_t base;
     std::string record;
 };
@@ -61,7 +69,7 @@ struct Reference {
     std::vector<Step> steps;  // the records that print a banner, in order
     Outcome outcome = Outcome::Walked;
     bool failed_before_banner = false;  // a record too long to be held at all
-    std::string payload;      // the archive of a record booted at once
+    std::string payload;                // the archive of a record booted at once
 };
 
 // The operator's next line as the installer reads it: none once the keys have run out.
@@ -223,8 +231,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::require(got == ref.outcome, "a sound board ends as the reference", &r);
     }
     if (booted) {
-        fuzz::require(ref.outcome == Outcome::Boot && completed == ref.steps.size(), "only the reference boots", &r);
-        fuzz::require(board.read_file("/tmp/zarelimage.tar.gz") == ref.payload, "the archive is the payload", &r);
+        fuzz::require(ref.outcome == Outcome::Boot && completed == ref.steps.size(),
+                      "only the reference boots", &r);
+        fuzz::require(board.read_file("/tmp/zarelimage.tar.gz") == ref.payload, "the archive is the payload",
+                      &r);
     }
 
     std::map<uint32_t, const std::string*> expected;

@@ -22,7 +22,8 @@ std::vector<sim::ConsoleInput> keys_from(fuzz::Input& in)
         if (key == kEscape) {
             key = in.byte();
             if (key == 0 || key == 1) {
-                keys.push_back({key == 0 ? sim::ConsoleInput::Kind::Interrupt : sim::ConsoleInput::Kind::Signal});
+                keys.push_back(
+                    {key == 0 ? sim::ConsoleInput::Kind::Interrupt : sim::ConsoleInput::Kind::Signal});
                 continue;
             }
         }
@@ -82,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         sim::Board::note(std::string(buffer.data(), buffer.size()));
         return line == buffer.data() ? 1 : 0;
     });
-    fuzz::require(r.end == sim::End::Returned && r.value == 1, "the editor gives back the caller's buffer", &r);
+    fuzz::require(r.end == sim::End::Returned && r.value == 1, "the editor gives back the caller's buffer",
+                  &r);
     std::string buffer;
     for (const sim::Event& e : r.events)
         if (e.kind == sim::Event::Kind::Note)
@@ -90,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::require(buffer.size() == static_cast<size_t>(buffer_size), "the buffer comes back whole", &r);
     const std::string line = buffer.substr(0, buffer.find('\0'));
     fuzz::require(line.size() < buffer.size(), "the line ends inside the buffer", &r);
-    fuzz::require(buffer.find_first_not_of('\0', line.size()) == std::string::npos, "zeros behind the line", &r);
+    fuzz::require(buffer.find_first_not_of('\0', line.size()) == std::string::npos, "zeros behind the line",
+                  &r);
     for (unsigned char c : line)
         fuzz::require(c >= 32 && c != 127, "no control byte in the line", &r);
 
@@ -99,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string& echo = r.out;
     const bool may_have_broken =
         echo.size() >= kBreak.size() && echo.compare(echo.size() - kBreak.size(), kBreak.size(), kBreak) == 0;
-    fuzz::require(shows(echo, line) || (may_have_broken && shows(echo.substr(0, echo.size() - kBreak.size()) + "\n", line)),
+    fuzz::require(shows(echo, line) ||
+                      (may_have_broken && shows(echo.substr(0, echo.size() - kBreak.size()) + "\n", line)),
                   "the echo draws the line on the terminal and ends it", &r);
     return 0;
 }

@@ -119,10 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* other_slot = flash + kSlotBase[2 - slot];
     const uint32_t other_len = be32_at(other_slot + 4);
     const uint32_t other_magic = be32_at(other_slot + 8);
-    const bool other_whole = (other_magic == kMagicApplication || other_magic == kMagicDiagnostics) && other.size() >= 16 && other_len <= other.size() - 16;
+    const bool other_whole = (other_magic == kMagicApplication || other_magic == kMagicDiagnostics) &&
+                             other.size() >= 16 && other_len <= other.size() - 16;
     if (gdb && other_whole && !board.files.tmp_room.has_value()) {
         const std::string expected(reinterpret_cast<const char*>(other_slot + 16), other_len);
-        fuzz::require(board.read_file("/tmp/gdb.gz") == expected, "the debugger's archive is the other payload", &r);
+        fuzz::require(board.read_file("/tmp/gdb.gz") == expected,
+                      "the debugger's archive is the other payload", &r);
     }
     return 0;
 }

@@ -38,7 +38,9 @@ struct Step {
 // waiting for a sender, which it may do for ever: the sender then ends the run.
 class FuzzedSender : public sim::SerialPeer {
 public:
-    FuzzedSender(std::vector<Step> steps, uint64_t byte_time_us) : steps_(std::move(steps)), byte_time_us_(byte_time_us) {}
+    FuzzedSender(std::vector<Step> steps, uint64_t byte_time_us)
+        : steps_(std::move(steps)), byte_time_us_(byte_time_us)
+    {}
 
     void receive(uint8_t byte, uint64_t now_us) override
     {
@@ -138,7 +140,8 @@ std::map<uint8_t, std::set<std::string>> blocks_sent(const std::vector<Step>& st
             continue;
         const std::string data = wire.substr(at + 3, size);
         const uint16_t crc = crc16_bitwise(Bytes(data.begin(), data.end()));
-        if (static_cast<uint8_t>(wire[at + 3 + size]) == crc >> 8 && static_cast<uint8_t>(wire[at + 4 + size]) == (crc & 0xFF))
+        if (static_cast<uint8_t>(wire[at + 3 + size]) == crc >> 8 &&
+            static_cast<uint8_t>(wire[at + 4 + size]) == (crc & 0xFF))
             blocks[number].insert(data);
     }
     return blocks;
@@ -182,7 +185,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     fuzz::require(r.end == sim::End::Returned, "the transfer comes to an end", &r);
-    fuzz::require(r.value == 0 || r.value == static_cast<int>(file.size()), "the result is the file's size or 0", &r);
+    fuzz::require(r.value == 0 || r.value == static_cast<int>(file.size()),
+                  "the result is the file's size or 0", &r);
     fuzz::require(file.size() % 128 == 0, "the file is whole blocks", &r);
     fuzz::require(made_of_blocks(file, 0, 1, blocks_sent(steps)), "the file is the sent blocks in order", &r);
     return 0;

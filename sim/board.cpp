@@ -24,29 +24,37 @@ namespace {
 Board* g_active = nullptr;
 SharedState* g_state = nullptr;
 
-void* map_shared(size_t size) {
+void* map_shared(size_t size)
+{
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::runtime_error("sim: cannot map shared memory");
+    if (p == MAP_FAILED)
+        throw std::runtime_error("sim: cannot map shared memory");
     return p;
 }
 
-bool mergeable(Event::Kind kind) {
+bool mergeable(Event::Kind kind)
+{
     return kind == Event::Kind::Out || kind == Event::Kind::Err || kind == Event::Kind::SerialTx ||
            kind == Event::Kind::SerialRx || kind == Event::Kind::Key;
 }
 
-EventRecord* record_at(SharedState& s, uint32_t offset) { return reinterpret_cast<EventRecord*>(s.log + offset); }
+EventRecord* record_at(SharedState& s, uint32_t offset)
+{
+    return reinterpret_cast<EventRecord*>(s.log + offset);
+}
 
 uint32_t padded(uint32_t length) { return (length + 7u) & ~7u; }
 
-// The console streams of a run: stdin reads the emulated console, stdout line-buffered as on a terminal, stderr unbuffered, each
-// write recorded in order so that the test sees how the two interleave.
-ssize_t write_stream(void* cookie, const char* data, size_t size) {
+// The console streams of a run: stdin reads the emulated console, stdout line-buffered as on a terminal,
+// stderr unbuffered, each write recorded in order so that the test sees how the two interleave.
+ssize_t write_stream(void* cookie, const char* data, size_t size)
+{
     record(cookie == nullptr ? Event::Kind::Out : Event::Kind::Err, data, static_cast<uint32_t>(size));
     return static_cast<ssize_t>(size);
 }
 
-void capture_console_streams(bool output_is_pipe) {
+void capture_console_streams(bool output_is_pipe)
+{
     cookie_io_functions_t io{};
     io.write = write_stream;
     cookie_io_functions_t input{};
@@ -54,7 +62,8 @@ void capture_console_streams(bool output_is_pipe) {
     FILE* in = fopencookie(nullptr, "r", input);
     FILE* out = fopencookie(nullptr, "w", io);
     FILE* err = fopencookie(reinterpret_cast<void*>(1), "w", io);
-    if (in == nullptr || out == nullptr || err == nullptr) _exit(120);
+    if (in == nullptr || out == nullptr || err == nullptr)
+        _exit(120);
     setvbuf(out, nullptr, output_is_pipe ? _IOFBF : _IOLBF, BUFSIZ);
     setvbuf(err, nullptr, _IONBF, 0);
     stdin = in;
@@ -62,7 +71,8 @@ void capture_console_streams(bool output_is_pipe) {
     stderr = err;
 }
 
-std::string hex(const std::string& bytes) {
+std::string hex(const std::string& bytes)
+{
     static const char digits[] = "0123456789abcdef";
     std::string text;
     for (unsigned char b : bytes) {
@@ -72,27 +82,46 @@ std::string hex(const std::string& bytes) {
     return text;
 }
 
-std::string render(const Event& e) {
+std::string render(const Event& e)
+{
     using K = Event::Kind;
     switch (e.kind) {
-    case K::Out: return "out:" + e.text;
-    case K::Err: return "err:" + e.text;
-    case K::Shell: return "sh:" + e.text;
-    case K::Sleep: return "sleep:" + e.text;
-    case K::Exec: return "exec:" + e.text;
-    case K::Exit: return "exit:" + e.text;
-    case K::PowerCut: return "powercut";
-    case K::Open: return "open:" + e.text;
-    case K::Close: return "close:" + e.text;
-    case K::Access: return "access:" + e.text;
-    case K::Tty: return "tty:" + e.text;
-    case K::SerialTx: return "tx:" + hex(e.text);
-    case K::SerialRx: return "rx:" + hex(e.text);
-    case K::I2c: return "i2c:" + e.text;
-    case K::Cpld: return "cpld:" + e.text;
-    case K::Sync: return "sync";
-    case K::Note: return "note:" + e.text;
-    case K::Key: return "key:" + e.text;
+    case K::Out:
+        return "out:" + e.text;
+    case K::Err:
+        return "err:" + e.text;
+    case K::Shell:
+        return "sh:" + e.text;
+    case K::Sleep:
+        return "sleep:" + e.text;
+    case K::Exec:
+        return "exec:" + e.text;
+    case K::Exit:
+        return "exit:" + e.text;
+    case K::PowerCut:
+        return "powercut";
+    case K::Open:
+        return "open:" + e.text;
+    case K::Close:
+        return "close:" + e.text;
+    case K::Access:
+        return "access:" + e.text;
+    case K::Tty:
+        return "tty:" + e.text;
+    case K::SerialTx:
+        return "tx:" + hex(e.text);
+    case K::SerialRx:
+        return "rx:" + hex(e.text);
+    case K::I2c:
+        return "i2c:" + e.text;
+    case K::Cpld:
+        return "cpld:" + e.text;
+    case K::Sync:
+        return "sync";
+    case K::Note:
+        return "note:" + e.text;
+    case K::Key:
+        return "key:" + e.text;
     }
     return "?";
 }
@@ -105,14 +134,16 @@ Board& active_board() { return *g_active; }
 
 SharedState& active_state() { return *g_state; }
 
-void record(Event::Kind kind, const void* text, uint32_t length) {
+void record(Event::Kind kind, const void* text, uint32_t length)
+{
     SharedState& s = active_state();
     if (s.log_used > 0 && mergeable(kind)) {
         EventRecord* last = record_at(s, s.last_record);
         if (last->kind == static_cast<uint32_t>(kind)) {
             uint32_t start = s.last_record + sizeof(EventRecord) + last->length;
             uint32_t end = s.last_record + sizeof(EventRecord) + padded(last->length + length);
-            if (end > SharedState::kLogCapacity) finish(End::Hung, 0);
+            if (end > SharedState::kLogCapacity)
+                finish(End::Hung, 0);
             std::memcpy(s.log + start, text, length);
             last->length += length;
             s.log_used = end;
@@ -121,7 +152,8 @@ void record(Event::Kind kind, const void* text, uint32_t length) {
     }
     uint32_t end = s.log_used + sizeof(EventRecord) + padded(length);
     // A run that fills the log is looping without end.
-    if (end > SharedState::kLogCapacity) finish(End::Hung, 0);
+    if (end > SharedState::kLogCapacity)
+        finish(End::Hung, 0);
     EventRecord* r = record_at(s, s.log_used);
     r->kind = static_cast<uint32_t>(kind);
     r->length = length;
@@ -131,11 +163,13 @@ void record(Event::Kind kind, const void* text, uint32_t length) {
     s.log_used = end;
 }
 
-void record(Event::Kind kind, const std::string& text) {
+void record(Event::Kind kind, const std::string& text)
+{
     record(kind, text.data(), static_cast<uint32_t>(text.size()));
 }
 
-void record_sleep(uint64_t microseconds) {
+void record_sleep(uint64_t microseconds)
+{
     SharedState& s = active_state();
     if (s.log_used > 0) {
         EventRecord* last = record_at(s, s.last_record);
@@ -150,7 +184,8 @@ void record_sleep(uint64_t microseconds) {
     record(Event::Kind::Sleep, &microseconds, sizeof microseconds);
 }
 
-void finish(End end, int value) {
+void finish(End end, int value)
+{
     SharedState& s = active_state();
     // The hook may record events: a log it fills ends the run here again, as the hung run it is.
     static bool ending = false;
@@ -160,7 +195,8 @@ void finish(End end, int value) {
     }
     bool run_hook = !ending && active_board().at_run_end;
     ending = true;
-    if (run_hook) active_board().at_run_end();
+    if (run_hook)
+        active_board().at_run_end();
     _exit(0);
 }
 
@@ -170,7 +206,8 @@ void Board::note(const std::string& text) { record(Event::Kind::Note, text); }
 
 Board::Board()
     : state_(static_cast<SharedState*>(map_shared(sizeof(SharedState)))),
-      array_(static_cast<uint8_t*>(map_shared(Flash::kArraySize))) {
+      array_(static_cast<uint8_t*>(map_shared(Flash::kArraySize)))
+{
     std::memset(array_, 0xFF, Flash::kArraySize);
     std::memset(state_->eeprom, 0xFF, sizeof state_->eeprom);
     std::memset(state_->cpld, 0x00, sizeof state_->cpld);
@@ -180,18 +217,21 @@ Board::Board()
     memory.state_ = state_;
 
     std::string pattern = (std::filesystem::temp_directory_path() / "simboard-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("sim: cannot make the board's /tmp");
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("sim: cannot make the board's /tmp");
     tmp_dir_ = pattern;
 }
 
-Board::~Board() {
+Board::~Board()
+{
     std::error_code ignored;
     std::filesystem::remove_all(tmp_dir_, ignored);
     munmap(array_, Flash::kArraySize);
     munmap(state_, sizeof(SharedState));
 }
 
-Run Board::run(const std::function<int()>& body) {
+Run Board::run(const std::function<int()>& body)
+{
     SharedState& s = *state_;
     s.flash_counters = {};
     s.i2c_transfers = 0;
@@ -206,7 +246,8 @@ Run Board::run(const std::function<int()>& body) {
 
     std::fflush(nullptr);
     pid_t child = fork();
-    if (child < 0) throw std::runtime_error("sim: fork failed");
+    if (child < 0)
+        throw std::runtime_error("sim: fork failed");
     if (child == 0) {
         g_active = this;
         g_state = state_;
@@ -228,7 +269,8 @@ Run Board::run(const std::function<int()>& body) {
     return run;
 }
 
-Run Board::collect(int wait_status) const {
+Run Board::collect(int wait_status) const
+{
     const SharedState& s = *state_;
     Run run;
     if (s.end >= 0) {
@@ -255,13 +297,20 @@ Run Board::collect(int wait_status) const {
             e.text = std::to_string(us);
         }
         switch (e.kind) {
-        case Event::Kind::Out: run.out += e.text; break;
-        case Event::Kind::Err: run.err += e.text; break;
-        case Event::Kind::Shell: run.commands.push_back(e.text); break;
+        case Event::Kind::Out:
+            run.out += e.text;
+            break;
+        case Event::Kind::Err:
+            run.err += e.text;
+            break;
+        case Event::Kind::Shell:
+            run.commands.push_back(e.text);
+            break;
         case Event::Kind::Exec: {
             std::istringstream words(e.text);
             std::getline(words, run.exec_path, '\x1f');
-            for (std::string word; std::getline(words, word, '\x1f');) run.exec_argv.push_back(word);
+            for (std::string word; std::getline(words, word, '\x1f');)
+                run.exec_argv.push_back(word);
             e.text = run.exec_path;
             break;
         }
@@ -272,7 +321,8 @@ Run Board::collect(int wait_status) const {
             run.opens.push_back({e.text, flags});
             break;
         }
-        default: break;
+        default:
+            break;
         }
         run.events.push_back(std::move(e));
         at += sizeof(EventRecord) + padded(r->length);
@@ -282,29 +332,36 @@ Run Board::collect(int wait_status) const {
 
 const std::string& Board::tmp_dir() const { return tmp_dir_; }
 
-std::string Board::host_path(const std::string& board_path) const {
+std::string Board::host_path(const std::string& board_path) const
+{
     bool in_tmp = board_path == "/tmp" || board_path.rfind("/tmp/", 0) == 0;
-    if (!in_tmp || board_path.find("/..") != std::string::npos) return {};
+    if (!in_tmp || board_path.find("/..") != std::string::npos)
+        return {};
     return tmp_dir_ + board_path.substr(4);
 }
 
-void Board::write_file(const std::string& board_path, const std::string& content) {
+void Board::write_file(const std::string& board_path, const std::string& content)
+{
     std::string path = host_path(board_path);
-    if (path.empty()) throw std::invalid_argument("sim: not a board /tmp path: " + board_path);
+    if (path.empty())
+        throw std::invalid_argument("sim: not a board /tmp path: " + board_path);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-std::optional<std::string> Board::read_file(const std::string& board_path) const {
+std::optional<std::string> Board::read_file(const std::string& board_path) const
+{
     std::string path = host_path(board_path);
     std::ifstream in(path, std::ios::binary);
-    if (path.empty() || !in) return std::nullopt;
+    if (path.empty() || !in)
+        return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-bool Board::exists(const std::string& board_path) const {
+bool Board::exists(const std::string& board_path) const
+{
     std::string path = host_path(board_path);
     return !path.empty() && std::filesystem::exists(path);
 }
@@ -313,13 +370,17 @@ bool Board::exists(const std::string& board_path) const {
 
 uint8_t* Flash::data() { return array_; }
 
-void Flash::load(uint32_t offset, const std::vector<uint8_t>& bytes) {
-    if (uint64_t{offset} + bytes.size() > kArraySize) throw std::out_of_range("sim: load past the flash");
+void Flash::load(uint32_t offset, const std::vector<uint8_t>& bytes)
+{
+    if (uint64_t{offset} + bytes.size() > kArraySize)
+        throw std::out_of_range("sim: load past the flash");
     std::copy(bytes.begin(), bytes.end(), array_ + offset);
 }
 
-std::vector<uint8_t> Flash::bytes(uint32_t offset, uint32_t length) const {
-    if (uint64_t{offset} + length > kArraySize) throw std::out_of_range("sim: read past the flash");
+std::vector<uint8_t> Flash::bytes(uint32_t offset, uint32_t length) const
+{
+    if (uint64_t{offset} + length > kArraySize)
+        throw std::out_of_range("sim: read past the flash");
     return {array_ + offset, array_ + offset + length};
 }
 
@@ -333,55 +394,71 @@ uint32_t I2c::writes() const { return state_->eeprom_writes; }
 
 uint32_t Memory::allocations() const { return state_->allocations; }
 
-Console& Console::keys(const std::string& text) {
-    for (unsigned char c : text) input.push_back({ConsoleInput::Kind::Key, c});
+Console& Console::keys(const std::string& text)
+{
+    for (unsigned char c : text)
+        input.push_back({ConsoleInput::Kind::Key, c});
     return *this;
 }
 
-Console& Console::interrupt() {
+Console& Console::interrupt()
+{
     input.push_back({ConsoleInput::Kind::Interrupt});
     return *this;
 }
 
-Console& Console::signal() {
+Console& Console::signal()
+{
     input.push_back({ConsoleInput::Kind::Signal});
     return *this;
 }
 
-void Shell::on(const std::string& command, ShellEffect effect) { rules_.push_back({command, false, std::move(effect)}); }
+void Shell::on(const std::string& command, ShellEffect effect)
+{
+    rules_.push_back({command, false, std::move(effect)});
+}
 
-void Shell::on_prefix(const std::string& prefix, ShellEffect effect) {
+void Shell::on_prefix(const std::string& prefix, ShellEffect effect)
+{
     rules_.push_back({prefix, true, std::move(effect)});
 }
 
-const ShellEffect* Shell::effect_for(const std::string& command) const {
+const ShellEffect* Shell::effect_for(const std::string& command) const
+{
     for (const Rule& rule : rules_) {
         bool matches = rule.prefix ? command.rfind(rule.text, 0) == 0 : command == rule.text;
-        if (matches) return &rule.effect;
+        if (matches)
+            return &rule.effect;
     }
     return nullptr;
 }
 
 // ---------------------------------------------------------------- a run's record
 
-std::vector<int> Run::open_flags(const std::string& path) const {
+std::vector<int> Run::open_flags(const std::string& path) const
+{
     std::vector<int> flags;
     for (const Opening& opening : opens)
-        if (opening.path == path) flags.push_back(opening.flags);
+        if (opening.path == path)
+            flags.push_back(opening.flags);
     return flags;
 }
 
-std::vector<std::string> Run::steps() const {
+std::vector<std::string> Run::steps() const
+{
     std::vector<std::string> lines;
-    for (const Event& e : events) lines.push_back(render(e));
+    for (const Event& e : events)
+        lines.push_back(render(e));
     return lines;
 }
 
-std::vector<std::string> Run::steps(std::initializer_list<Event::Kind> kinds) const {
+std::vector<std::string> Run::steps(std::initializer_list<Event::Kind> kinds) const
+{
     std::vector<std::string> lines;
     const Event* previous = nullptr;
     for (const Event& e : events) {
-        if (std::find(kinds.begin(), kinds.end(), e.kind) == kinds.end()) continue;
+        if (std::find(kinds.begin(), kinds.end(), e.kind) == kinds.end())
+            continue;
         // Output of one stream that only left-out steps separated reads as one piece.
         bool same_stream = previous != nullptr && previous->kind == e.kind &&
                            (e.kind == Event::Kind::Out || e.kind == Event::Kind::Err);

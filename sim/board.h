@@ -27,13 +27,15 @@ enum class FlashOp { Read, Erase, Write };
 // A device operation that fails.  It matches the nth operation of its kind in a run (1-based), or
 // every operation of its kind whose byte range covers addr, or both when both are given.
 struct FlashFault {
-    FlashFault(FlashOp op_, uint32_t nth_ = 0, std::optional<uint32_t> addr_ = std::nullopt, bool short_transfer_ = false)
-        : op(op_), nth(nth_), addr(addr_), short_transfer(short_transfer_) {}
+    FlashFault(FlashOp op_, uint32_t nth_ = 0, std::optional<uint32_t> addr_ = std::nullopt,
+               bool short_transfer_ = false)
+        : op(op_), nth(nth_), addr(addr_), short_transfer(short_transfer_)
+    {}
 
     FlashOp op;
-    uint32_t nth;                         // 0: any count
-    std::optional<uint32_t> addr;         // nullopt: any address
-    bool short_transfer;                  // read/write moves half the bytes instead of failing
+    uint32_t nth;                  // 0: any count
+    std::optional<uint32_t> addr;  // nullopt: any address
+    bool short_transfer;           // read/write moves half the bytes instead of failing
 };
 
 struct FlashCounters {
@@ -53,11 +55,11 @@ public:
     uint32_t reported_size = kArraySize;
     uint32_t reported_erase_size = kBlockSize;
 
-    bool missing = false;                 // "/dev/mtd0" does not open
+    bool missing = false;  // "/dev/mtd0" does not open
     // The kernel offers the flash read-only (a read-only partition): an open for writing fails with
     // EACCES, as the MTD character device refuses it.
     bool read_only = false;
-    bool info_fails = false;              // MEMGETINFO fails
+    bool info_fails = false;  // MEMGETINFO fails
     std::vector<FlashFault> faults;
     // The power goes off right after the nth erase or write of a run (1-based; 0: never).
     uint32_t power_cut_after_erase = 0;
@@ -84,13 +86,13 @@ public:
     static constexpr unsigned kCpldGateRegister = 20;
     static constexpr uint8_t kCpldGateBit = 0x04;
 
-    bool bus_missing = false;             // "/dev/i2c-0" does not open
-    bool eeprom_missing = false;          // nothing answers at 0x54
-    bool cpld_missing = false;            // "/dev/tavik/cpld_mmmap" does not open
+    bool bus_missing = false;     // "/dev/i2c-0" does not open
+    bool eeprom_missing = false;  // nothing answers at 0x54
+    bool cpld_missing = false;    // "/dev/tavik/cpld_mmmap" does not open
     bool cpld_seek_fails = false;
     bool cpld_read_fails = false;
     bool cpld_write_fails = false;
-    uint32_t fail_transfer_nth = 0;       // the nth EEPROM transfer of a run fails (1-based; 0: none)
+    uint32_t fail_transfer_nth = 0;  // the nth EEPROM transfer of a run fails (1-based; 0: none)
     // The power goes off right after the nth EEPROM write of a run has been stored (1-based; 0: never).
     uint32_t power_cut_after_write = 0;
 
@@ -114,8 +116,8 @@ private:
 // The program's buffers from the heap (os::new_buffer), which the board can refuse.
 class Memory {
 public:
-    uint32_t fail_nth = 0;                // the nth buffer allocation of a run fails (1-based; 0: none)
-    size_t fail_from_size = 0;            // every allocation of at least this many bytes fails (0: none)
+    uint32_t fail_nth = 0;      // the nth buffer allocation of a run fails (1-based; 0: none)
+    size_t fail_from_size = 0;  // every allocation of at least this many bytes fails (0: none)
 
     // Buffer allocations the last run asked for, the refused ones included.
     uint32_t allocations() const;
@@ -131,9 +133,9 @@ private:
 // the input has ended (reads give 0).
 struct ConsoleInput {
     enum class Kind {
-        Key,          // one byte
-        Interrupt,    // SIGINT arrives while the read waits; the read gives -1 with EINTR
-        Signal,       // SIGINT arrives just before the read, which then takes the next entry
+        Key,        // one byte
+        Interrupt,  // SIGINT arrives while the read waits; the read gives -1 with EINTR
+        Signal,     // SIGINT arrives just before the read, which then takes the next entry
     };
     Kind kind;
     uint8_t key = 0;
@@ -141,7 +143,7 @@ struct ConsoleInput {
 
 class Console {
 public:
-    bool is_tty = true;                   // false: the terminal settings calls fail with ENOTTY
+    bool is_tty = true;  // false: the terminal settings calls fail with ENOTTY
     // The program starts without standard input: descriptor 0 is free, and the first device it
     // opens gets it, as Linux gives out the lowest free descriptor.
     bool input_closed = false;
@@ -165,9 +167,9 @@ using ShellEffect = std::function<int(Board& board, const std::string& command)>
 
 class Shell {
 public:
-    bool unavailable = false;             // no shell can be run: system() gives -1
-    void on(const std::string& command, ShellEffect effect);         // the exact command line
-    void on_prefix(const std::string& prefix, ShellEffect effect);   // every line starting so
+    bool unavailable = false;                                       // no shell can be run: system() gives -1
+    void on(const std::string& command, ShellEffect effect);        // the exact command line
+    void on_prefix(const std::string& prefix, ShellEffect effect);  // every line starting so
     // The first rule, in the order they were given, that matches the command line.
     const ShellEffect* effect_for(const std::string& command) const;
 
@@ -187,7 +189,7 @@ class SerialPeer {
 public:
     virtual ~SerialPeer() = default;
     virtual void receive(uint8_t byte, uint64_t now_us) = 0;   // the board sent a byte
-    virtual std::optional<uint8_t> send(uint64_t now_us) = 0; // the next byte for the board, if any now
+    virtual std::optional<uint8_t> send(uint64_t now_us) = 0;  // the next byte for the board, if any now
 };
 
 // A peer that answers the board.  Its steps happen in order: each sends its bytes once the board
@@ -223,9 +225,9 @@ private:
 
 class Serial {
 public:
-    bool missing = false;                 // "/dev/ttyS0" does not open
-    bool settings_read_fails = false;     // tcgetattr on the port fails with EIO; setting them works
-    std::shared_ptr<SerialPeer> peer;     // nothing: the line stays silent
+    bool missing = false;              // "/dev/ttyS0" does not open
+    bool settings_read_fails = false;  // tcgetattr on the port fails with EIO; setting them works
+    std::shared_ptr<SerialPeer> peer;  // nothing: the line stays silent
     // Real device to pass the port through to (a pty of an interop test); the clock then runs in
     // real time for sleeps.
     std::string passthrough_path;
@@ -236,10 +238,10 @@ public:
 class Net {
 public:
     bool socket_fails = false;
-    bool interface_missing = false;       // SIOCGIFINDEX fails for "eth0"
+    bool interface_missing = false;  // SIOCGIFINDEX fails for "eth0"
     bool flags_fail = false;
     bool ethtool_fails = false;
-    short flags = 0x1 | 0x40;             // IFF_UP | IFF_RUNNING
+    short flags = 0x1 | 0x40;  // IFF_UP | IFF_RUNNING
     bool link = true;
 };
 
@@ -257,24 +259,43 @@ public:
     // less room than it carries writes what fits and gives that count, and one that finds no room
     // at all fails with ENOSPC; so 0 is a full /tmp.
     std::optional<uint64_t> tmp_room;
-    bool exec_fails = false;              // execv gives -1 with ENOENT
+    bool exec_fails = false;  // execv gives -1 with ENOENT
 };
 
 // ---------------------------------------------------------------- a run
 
 enum class End {
-    Returned,   // the body returned; value holds its result
-    Exited,     // os::exit; value holds the status
-    Exec,       // os::execv replaced the process
-    PowerCut,   // the power went off during a flash operation
-    Hung,       // virtual or real time ran past the limit
-    Crashed,    // the child died of a signal; value holds it
+    Returned,  // the body returned; value holds its result
+    Exited,    // os::exit; value holds the status
+    Exec,      // os::execv replaced the process
+    PowerCut,  // the power went off during a flash operation
+    Hung,      // virtual or real time ran past the limit
+    Crashed,   // the child died of a signal; value holds it
 };
 
 struct Event {
     // Key: a key the program read from the console.  What it wrote to the console before that read
     // shows before it only if it had left the program's buffer by then, as on a terminal.
-    enum class Kind { Out, Err, Shell, Sleep, Exec, Exit, PowerCut, Open, Close, Access, Tty, SerialTx, SerialRx, I2c, Cpld, Sync, Note, Key };
+    enum class Kind {
+        Out,
+        Err,
+        Shell,
+        Sleep,
+        Exec,
+        Exit,
+        PowerCut,
+        Open,
+        Close,
+        Access,
+        Tty,
+        SerialTx,
+        SerialRx,
+        I2c,
+        Cpld,
+        Sync,
+        Note,
+        Key
+    };
     Kind kind;
     uint64_t at_us;
     std::string text;
@@ -283,13 +304,13 @@ struct Event {
 struct Run {
     End end = End::Crashed;
     int value = 0;
-    std::string out;                      // everything on standard output
-    std::string err;                      // everything on standard error
-    std::vector<std::string> commands;    // shell command lines in order
+    std::string out;                    // everything on standard output
+    std::string err;                    // everything on standard error
+    std::vector<std::string> commands;  // shell command lines in order
     std::string exec_path;
     std::vector<std::string> exec_argv;
     std::vector<Event> events;
-    uint64_t elapsed_us = 0;              // virtual time the run took
+    uint64_t elapsed_us = 0;  // virtual time the run took
     // The child's peak resident set in KiB (wait4's ru_maxrss).  It starts from what the fork copied
     // of the test process, so a figure means something only against a run of an empty body.
     long max_resident_kib = 0;
@@ -298,7 +319,7 @@ struct Run {
         std::string path;
         int flags;
     };
-    std::vector<Opening> opens;           // every open that succeeded, with the flags it was given
+    std::vector<Opening> opens;  // every open that succeeded, with the flags it was given
 
     // The flags of each successful open of path, in order.
     std::vector<int> open_flags(const std::string& path) const;

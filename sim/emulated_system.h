@@ -18,10 +18,10 @@ enum class Node { Flash, Bus, Cpld, Serial, Socket };
 struct Handle {
     Node node;
     std::string path;
-    int flags = O_RDWR;   // as opened: the access mode and the other open flags
+    int flags = O_RDWR;  // as opened: the access mode and the other open flags
     off_t position = 0;
-    int slave = -1;       // I2C address selected on a bus
-    int real_fd = -1;     // a passed-through serial port
+    int slave = -1;    // I2C address selected on a bus
+    int real_fd = -1;  // a passed-through serial port
 };
 
 // The emulated system's state in the child; fresh for every run.

@@ -20,7 +20,7 @@ struct SharedState {
     uint32_t eeprom_writes;
     uint32_t allocations;
     uint64_t now_us;
-    int end;        // End, or -1 while the run goes on
+    int end;  // End, or -1 while the run goes on
     int value;
 
     // The event log: records of {EventRecord, text} packed one after the other.

@@ -26,7 +26,8 @@ constexpr size_t kLanes = 8;
 constexpr size_t kBlockBytes = kLanes * kWordBytes;
 
 // kByteTable[b] is the register after byte b entered a zero register.
-constexpr std::array<uint32_t, 256> make_byte_table() {
+constexpr std::array<uint32_t, 256> make_byte_table()
+{
     std::array<uint32_t, 256> table{};
     for (uint32_t b = 0; b < 256; ++b) {
         uint32_t r = b;
@@ -41,7 +42,8 @@ constexpr std::array<uint32_t, 256> kByteTable = make_byte_table();
 
 uint32_t byte_step(uint32_t r, uint8_t byte) { return (r >> 8) ^ kByteTable[(r ^ byte) & 0xFF]; }
 
-uint32_t crc_of_bytes(const uint8_t* data, size_t length, uint32_t r) {
+uint32_t crc_of_bytes(const uint8_t* data, size_t length, uint32_t r)
+{
     for (; length > 0; --length, ++data)
         r = byte_step(r, *data);
     return r;
@@ -50,7 +52,8 @@ uint32_t crc_of_bytes(const uint8_t* data, size_t length, uint32_t r) {
 // A chunk table: entry v is what a lane's register holding v at bit `shift` (its word entered, the
 // rest zero) becomes at the lane's next word, once the block's other bytes have passed as zeros.
 template <size_t Entries>
-constexpr std::array<uint32_t, Entries> make_chunk_table(unsigned shift) {
+constexpr std::array<uint32_t, Entries> make_chunk_table(unsigned shift)
+{
     std::array<uint32_t, Entries> table{};
     for (uint32_t v = 0; v < Entries; ++v) {
         uint32_t r = v << shift;
@@ -67,22 +70,25 @@ constexpr std::array<uint32_t, 1024> kHighChunk = make_chunk_table<1024>(22);
 
 // Lane J's register at its next word: its word of the block entered, then the block's other bytes.
 template <size_t J>
-uint32_t lane_step(uint32_t lane, const uint8_t* block) {
+uint32_t lane_step(uint32_t lane, const uint8_t* block)
+{
     const uint8_t* word = block + J * kWordBytes;
-    const uint32_t x =
-        lane ^ (uint32_t{word[0]} | uint32_t{word[1]} << 8 | uint32_t{word[2]} << 16 | uint32_t{word[3]} << 24);
+    const uint32_t x = lane ^ (uint32_t{word[0]} | uint32_t{word[1]} << 8 | uint32_t{word[2]} << 16 |
+                               uint32_t{word[3]} << 24);
     return kLowChunk[x & 0x7FF] ^ kMiddleChunk[(x >> 11) & 0x7FF] ^ kHighChunk[x >> 22];
 }
 
 template <size_t... J>
-void block_step(std::array<uint32_t, kLanes>& lanes, const uint8_t* block, std::index_sequence<J...>) {
+void block_step(std::array<uint32_t, kLanes>& lanes, const uint8_t* block, std::index_sequence<J...>)
+{
     ((lanes[J] = lane_step<J>(lanes[J], block)), ...);
 }
 
 // The lanes folded into one register over the last block: each lane's register joins the register
 // as its word enters, byte by byte.
 template <size_t... J>
-uint32_t fold(const std::array<uint32_t, kLanes>& lanes, const uint8_t* block, std::index_sequence<J...>) {
+uint32_t fold(const std::array<uint32_t, kLanes>& lanes, const uint8_t* block, std::index_sequence<J...>)
+{
     uint32_t r = 0;
     ((r = crc_of_bytes(block + J * kWordBytes, kWordBytes, r ^ lanes[J])), ...);
     return r;
@@ -90,7 +96,8 @@ uint32_t fold(const std::array<uint32_t, kLanes>& lanes, const uint8_t* block, s
 
 // Runs the lanes over all whole blocks but the last, then folds them into one register over the
 // last, so that the register leaves in step with the bytes consumed.
-uint32_t crc_of_blocks(const uint8_t* data, size_t blocks, uint32_t start) {
+uint32_t crc_of_blocks(const uint8_t* data, size_t blocks, uint32_t start)
+{
     std::array<uint32_t, kLanes> lanes{};
     lanes[0] = start;
     for (; blocks > 1; --blocks, data += kBlockBytes)
@@ -100,7 +107,8 @@ uint32_t crc_of_blocks(const uint8_t* data, size_t blocks, uint32_t start) {
 
 }  // namespace
 
-uint32_t gen_crc(const uint8_t* data, uint32_t length, uint32_t start) {
+uint32_t gen_crc(const uint8_t* data, uint32_t length, uint32_t start)
+{
     uint32_t r = start;
     // Below two blocks the fold costs more than the lanes save.
     if (length >= 2 * kBlockBytes) {
@@ -112,6 +120,7 @@ uint32_t gen_crc(const uint8_t* data, uint32_t length, uint32_t start) {
     return crc_of_bytes(data, length, r);
 }
 
-uint32_t swapw(uint32_t word) {
+uint32_t swapw(uint32_t word)
+{
     return (word >> 24) | ((word >> 8) & 0x0000FF00) | ((word << 8) & 0x00FF0000) | (word << 24);
 }

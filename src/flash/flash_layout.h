@@ -5,10 +5,10 @@
 #include <cstdint>
 
 struct ImageHeader {
-    uint32_t crc;    // CRC-32 of record bytes 4 .. len + 15
-    uint32_t len;    // payload bytes, header not included
+    uint32_t crc;  // CRC-32 of record bytes 4 .. len + 15
+    uint32_t len;  // payload bytes, header not included
     uint32_t magic;
-    uint32_t id;     // carried along, never interpreted
+    uint32_t id;  // carried along, never interpreted
 };
 
 constexpr uint32_t IMAGE_HEADER_SIZE = 16;

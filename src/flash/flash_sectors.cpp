@@ -14,7 +14,8 @@ struct SectorRange {
 };
 
 // Computed in 64 bits: the end of a range at the top of a 4 GiB space must not wrap to 0.
-SectorRange sector_range(uint32_t offset, uint32_t length) {
+SectorRange sector_range(uint32_t offset, uint32_t length)
+{
     const uint64_t size = theFlash.sector_size;
     const uint64_t first = offset & ~(size - 1);
     const uint64_t end = (uint64_t{offset} + length + size - 1) & ~(size - 1);
@@ -23,7 +24,9 @@ SectorRange sector_range(uint32_t offset, uint32_t length) {
 
 // Puts the part of the range that falls in the sector at address into the sector's image, then
 // replaces the sector with it.  Says which step failed.
-bool rewrite_sector(uint8_t* sector, int fd, uint32_t address, const uint8_t* source, uint32_t offset, uint32_t length) {
+bool rewrite_sector(uint8_t* sector, int fd, uint32_t address, const uint8_t* source, uint32_t offset,
+                    uint32_t length)
+{
     const uint32_t size = theFlash.sector_size;
     if (!mtd_read(fd, address, size, sector)) {
         puts("Flash Write mtd read failed.");
@@ -48,16 +51,19 @@ bool rewrite_sector(uint8_t* sector, int fd, uint32_t address, const uint8_t* so
 
 }  // namespace
 
-int flash_open() {
+int flash_open()
+{
     mtd_open();
     return mtd_type();
 }
 
-int flash_read(uint8_t* buffer, int fd, uint32_t length, uint32_t offset) {
+int flash_read(uint8_t* buffer, int fd, uint32_t length, uint32_t offset)
+{
     return mtd_read(fd, offset, length, buffer);
 }
 
-int flash_write(const uint8_t* buffer, int fd, uint32_t length, uint32_t offset) {
+int flash_write(const uint8_t* buffer, int fd, uint32_t length, uint32_t offset)
+{
     const SectorRange range = sector_range(offset, length);
     std::unique_ptr<uint8_t[]> sector = os::new_buffer(theFlash.sector_size);
     if (!sector) {
@@ -66,7 +72,8 @@ int flash_write(const uint8_t* buffer, int fd, uint32_t length, uint32_t offset)
     }
     for (uint32_t i = 0; i < range.count; ++i) {
         // The failure message follows the dots of the finished sectors; the line end closes it.
-        if (!rewrite_sector(sector.get(), fd, range.first + i * theFlash.sector_size, buffer, offset, length)) {
+        if (!rewrite_sector(sector.get(), fd, range.first + i * theFlash.sector_size, buffer, offset,
+                            length)) {
             puts("");
             return 0;
         }
@@ -77,7 +84,8 @@ int flash_write(const uint8_t* buffer, int fd, uint32_t length, uint32_t offset)
     return 1;
 }
 
-int flash_erase(int fd, uint32_t length, uint32_t offset) {
+int flash_erase(int fd, uint32_t length, uint32_t offset)
+{
     const SectorRange range = sector_range(offset, length);
     for (uint32_t i = 0; i < range.count; ++i) {
         if (!mtd_erase(fd, range.first + i * theFlash.sector_size, theFlash.sector_size)) {

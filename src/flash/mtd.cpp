@@ -17,13 +17,15 @@ namespace {
 
 // The sector layer masks with sector_size - 1, shifts by sector_shift and splits sectors into
 // whole pieces: anything but a power of two of at least one piece would corrupt neighbouring data.
-bool supported_erase_size(uint32_t erase_size) {
+bool supported_erase_size(uint32_t erase_size)
+{
     return std::has_single_bit(erase_size) && erase_size >= FLASH_WRITE_PIECE;
 }
 
 }  // namespace
 
-int mtd_open() {
+int mtd_open()
+{
     flash_fd = os::open("/dev/mtd0", O_RDWR | O_SYNC);
     // A flash the kernel offers only for reading (a read-only partition) still holds the images to
     // boot; what would write it then fails on its first erase.
@@ -32,7 +34,8 @@ int mtd_open() {
     return flash_fd;
 }
 
-int mtd_type() {
+int mtd_type()
+{
     mtd_info_user info{};
     if (os::ioctl(flash_fd, MEMGETINFO, &info) != 0) {
         puts("Could not get MTD device info ");
@@ -52,22 +55,26 @@ int mtd_type() {
     return 1;
 }
 
-int mtd_erase(int fd, uint32_t start, uint32_t length) {
+int mtd_erase(int fd, uint32_t start, uint32_t length)
+{
     erase_info_user request{start, length};
     return os::ioctl(fd, MEMERASE, &request) >= 0 ? 1 : 0;
 }
 
-int mtd_read(int fd, uint32_t offset, uint32_t length, uint8_t* buffer) {
+int mtd_read(int fd, uint32_t offset, uint32_t length, uint8_t* buffer)
+{
     const ssize_t done = os::pread(fd, buffer, length, static_cast<off_t>(offset));
     return done >= 0 && static_cast<size_t>(done) == length ? 1 : 0;
 }
 
-int mtd_write(int fd, uint32_t offset, uint32_t length, const uint8_t* buffer) {
+int mtd_write(int fd, uint32_t offset, uint32_t length, const uint8_t* buffer)
+{
     const ssize_t done = os::pwrite(fd, buffer, length, static_cast<off_t>(offset));
     return done >= 0 && static_cast<size_t>(done) == length ? 1 : 0;
 }
 
-int mtd_get_size(int fd, uint32_t* size) {
+int mtd_get_size(int fd, uint32_t* size)
+{
     mtd_info_user info{};
     if (os::ioctl(fd, MEMGETINFO, &info) != 0)
         return 0;

@@ -73,15 +73,16 @@ int i2c_read(int bus, int device, uint16_t offset, int length, int offset_width,
     if (offset_width > 0) {
         errno = 0;
         if (os::write(fd, prefix, offset_width) != offset_width) {
-            printf("I2C error - device 0x%x writing bus %d offset %d: %d\n", static_cast<unsigned>(device), bus, offset,
-                   errno);
+            printf("I2C error - device 0x%x writing bus %d offset %d: %d\n", static_cast<unsigned>(device),
+                   bus, offset, errno);
             return 0;
         }
     }
     if (length > 0) {
         errno = 0;
         if (os::read(fd, buffer, length) != length) {
-            printf("I2C error - device 0x%x @ %d, %d bytes : %d\n", static_cast<unsigned>(device), offset, length, errno);
+            printf("I2C error - device 0x%x @ %d, %d bytes : %d\n", static_cast<unsigned>(device), offset,
+                   length, errno);
             return 0;
         }
     }

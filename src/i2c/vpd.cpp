@@ -46,15 +46,9 @@ unsigned api_get_image()
     return slot;
 }
 
-int api_set_image(uint8_t slot)
-{
-    return set_vpd_offset(VPD_SLOT_OFFSET, slot);
-}
+int api_set_image(uint8_t slot) { return set_vpd_offset(VPD_SLOT_OFFSET, slot); }
 
-int api_set_booted_image(uint8_t)
-{
-    return 0;
-}
+int api_set_booted_image(uint8_t) { return 0; }
 
 int api_eeprom_read(uint8_t* buffer, uint16_t offset, int length)
 {

@@ -24,7 +24,8 @@ const FlashArea kAreas[] = {
      FLASH_KERNEL_LIMIT, "KERNEL image is too big for flash (%d > %d)\n", FLASH_KERNEL_BASE,
      "kernel image updated failed"},
     {IMAGE_MAGIC_ROOTFS, "**** ROOTFILESYSTEM ****", "Bad crc for RAMDISK: 0x%08x, voiding download\n", false,
-     FLASH_ROOTFS_LIMIT, "RFS image is too big for flash (%d > %d)\n", FLASH_ROOTFS_BASE, "RFS image updated failed"},
+     FLASH_ROOTFS_LIMIT, "RFS image is too big for flash (%d > %d)\n", FLASH_ROOTFS_BASE,
+     "RFS image updated failed"},
 };
 
 const FlashArea* area_for(uint32_t magic)

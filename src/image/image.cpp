@@ -51,7 +51,8 @@ RecordOutcome take_record(int download, const ImageHeader& header, const uint8_t
         return RecordOutcome::Failed;
     }
     std::copy(header_bytes, header_bytes + IMAGE_HEADER_SIZE, buffer.get());
-    const uint32_t arrived = IMAGE_HEADER_SIZE + read_up_to(download, buffer.get() + IMAGE_HEADER_SIZE, header.len);
+    const uint32_t arrived =
+        IMAGE_HEADER_SIZE + read_up_to(download, buffer.get() + IMAGE_HEADER_SIZE, header.len);
     const DownloadedRecord record{header, buffer.get(), total, arrived};
     if (header.magic == IMAGE_MAGIC_APPLICATION)
         return handle_application_record(record);

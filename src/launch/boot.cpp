@@ -37,23 +37,17 @@ int launcher_main(int, char**)
 // interrupts it and the menu can see the flag.
 int sig_init()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = sig_handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
     return os::sigaction(SIGINT, &action, nullptr);
 }
 
-void sig_handler(int)
-{
-    sig_quit_raised = 1;
-}
+void sig_handler(int) { sig_quit_raised = 1; }
 
 // Any slot byte but 2, including an unreadable one (0xFF), boots slot 1 first.
-int which_image()
-{
-    return api_get_image() == 2 ? 2 : 1;
-}
+int which_image() { return api_get_image() == 2 ? 2 : 1; }
 
 void board_reset()
 {

@@ -45,10 +45,7 @@ bool scan_address(const char* value, uint32_t* address)
     return true;
 }
 
-bool scan_number(const char* value, int* number)
-{
-    return sscanf(value, "%d", number) == 1;
-}
+bool scan_number(const char* value, int* number) { return sscanf(value, "%d", number) == 1; }
 
 }  // namespace
 

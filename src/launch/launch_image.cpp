@@ -15,10 +15,7 @@ constexpr char MARKER_PATH[] = "/tmp/home/bin/distro-id";
 constexpr char GDB_PATH[] = "/tmp/gdb";
 constexpr char BACKTRACE_PATH[] = "/bin/backtrace";
 
-bool exists(const char* path)
-{
-    return os::access(path, F_OK) == 0;
-}
+bool exists(const char* path) { return os::access(path, F_OK) == 0; }
 
 // An archive without the marker file was probably built for other hardware: the operator may
 // fetch a new image before this one is started.
@@ -100,7 +97,8 @@ void choose_launch_mode()
 void launch_image(uint8_t is_diagnostics)
 {
     os::sleep(1);
-    snprintf(stringbuff, sizeof stringbuff, "cd /tmp \ntar mxzf %s \nrm %s\n", APP_ARCHIVE_PATH, APP_ARCHIVE_PATH);
+    snprintf(stringbuff, sizeof stringbuff, "cd /tmp \ntar mxzf %s \nrm %s\n", APP_ARCHIVE_PATH,
+             APP_ARCHIVE_PATH);
     if (run_shell(stringbuff) < 0) {
         fprintf(stderr, "Failed to gunzip Application OS.\n");
         board_reset();

@@ -32,10 +32,7 @@ struct LineEditor {
     bool done;
 };
 
-char at_cursor(const LineEditor& ed)
-{
-    return ed.buffer[ed.cursor];
-}
+char at_cursor(const LineEditor& ed) { return ed.buffer[ed.cursor]; }
 
 void move_left(LineEditor& ed)
 {

@@ -2,10 +2,7 @@
 #include "xmodem/xmodem.h"
 #include "xmodem/xmodem_internal.h"
 
-int putByte(uint8_t byte, int port)
-{
-    return static_cast<int>(os::write(port, &byte, 1));
-}
+int putByte(uint8_t byte, int port) { return static_cast<int>(os::write(port, &byte, 1)); }
 
 int getByte(uint32_t seconds, uint8_t* byte, int port)
 {

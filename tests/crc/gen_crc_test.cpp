@@ -11,11 +11,13 @@ namespace {
 
 const uint8_t* bytes_of(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
-uint32_t crc_of(const std::string& text, uint32_t start) {
+uint32_t crc_of(const std::string& text, uint32_t start)
+{
     return gen_crc(bytes_of(text), static_cast<uint32_t>(text.size()), start);
 }
 
-std::vector<uint8_t> random_buffer(size_t size, uint32_t seed) {
+std::vector<uint8_t> random_buffer(size_t size, uint32_t seed)
+{
     std::vector<uint8_t> buffer(size);
     std::mt19937 random(seed);
     for (uint8_t& b : buffer)
@@ -30,19 +32,24 @@ struct CheckValue {
 };
 
 class GenCrcCheckValues : public testing::TestWithParam<CheckValue> {};
-void PrintTo(const CheckValue& c, std::ostream* os) { *os << '"' << c.text << "\" from " << std::hex << c.start; }
+void PrintTo(const CheckValue& c, std::ostream* os)
+{
+    *os << '"' << c.text << "\" from " << std::hex << c.start;
+}
 
-TEST_P(GenCrcCheckValues, GivesTheKnownRegister) {
+TEST_P(GenCrcCheckValues, GivesTheKnownRegister)
+{
     EXPECT_EQ(crc_of(GetParam().text, GetParam().start), GetParam().crc);
 }
 
-INSTANTIATE_TEST_SUITE_P(Known, GenCrcCheckValues, testing::Values(
-    CheckValue{"123456789", 0xFFFFFFFF, 0x340BC6D9},
-    CheckValue{"abc", 0xFFFFFFFF, 0xCADBBE3D},
-    CheckValue{"", 0xFFFFFFFF, 0xFFFFFFFF},
-    CheckValue{"", 0x12345678, 0x12345678}));
+INSTANTIATE_TEST_SUITE_P(Known, GenCrcCheckValues,
+                         testing::Values(CheckValue{"123456789", 0xFFFFFFFF, 0x340BC6D9},
+                                         CheckValue{"abc", 0xFFFFFFFF, 0xCADBBE3D},
+                                         CheckValue{"", 0xFFFFFFFF, 0xFFFFFFFF},
+                                         CheckValue{"", 0x12345678, 0x12345678}));
 
-TEST(GenCrc, ContinuesOverASplitBufferAtAnyPoint) {
+TEST(GenCrc, ContinuesOverASplitBufferAtAnyPoint)
+{
     EXPECT_EQ(crc_of("56789", crc_of("1234", 0xFFFFFFFF)), 0x340BC6D9u);
     const std::vector<uint8_t> buffer = random_buffer(3001, 7);
     const uint32_t whole = gen_crc(buffer.data(), 3001, 0xFFFFFFFF);
@@ -52,14 +59,16 @@ TEST(GenCrc, ContinuesOverASplitBufferAtAnyPoint) {
     }
 }
 
-TEST(Swapw, ReversesTheFourBytes) {
+TEST(Swapw, ReversesTheFourBytes)
+{
     EXPECT_EQ(swapw(0x12345678), 0x78563412u);
     EXPECT_EQ(swapw(0xFF000080), 0x800000FFu);
 }
 
 // Against an independent register: lengths across the word, lane and block boundaries up to several
 // KiB, starts at every offset in a word and beyond, random start values.
-TEST(GenCrcAgainstReference, EqualOnRandomLengthsAlignmentsAndStarts) {
+TEST(GenCrcAgainstReference, EqualOnRandomLengthsAlignmentsAndStarts)
+{
     const std::vector<uint8_t> buffer = random_buffer(9000 + 64, 1);
     std::mt19937 random(20261207);
     for (int round = 0; round < 4000; ++round) {
@@ -80,24 +89,27 @@ struct BigBuffer {
 
 class GenCrcOnBigBuffers : public testing::TestWithParam<BigBuffer> {};
 
-TEST_P(GenCrcOnBigBuffers, EqualsTheReference) {
+TEST_P(GenCrcOnBigBuffers, EqualsTheReference)
+{
     const BigBuffer& big = GetParam();
     const std::vector<uint8_t> buffer = random_buffer(big.length + big.skew, big.length);
     const uint8_t* data = buffer.data() + big.skew;
     EXPECT_EQ(gen_crc(data, big.length, big.start), crc_reference(data, big.length, big.start));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, GenCrcOnBigBuffers, testing::Values(
-    BigBuffer{1048576, 0, 0xFFFFFFFF},
-    BigBuffer{1048576 + 31, 3, 0x00000000},
-    BigBuffer{2097152 - 1, 1, 0x9E3779B9},
-    BigBuffer{3000001, 6, 0xFFFFFFFF}));
+INSTANTIATE_TEST_SUITE_P(Sizes, GenCrcOnBigBuffers,
+                         testing::Values(BigBuffer{1048576, 0, 0xFFFFFFFF},
+                                         BigBuffer{1048576 + 31, 3, 0x00000000},
+                                         BigBuffer{2097152 - 1, 1, 0x9E3779B9},
+                                         BigBuffer{3000001, 6, 0xFFFFFFFF}));
 
 // A slot of all 0xFF bytes (erased flash) and of all zeros, where every lane sees the same word.
-TEST(GenCrcAgainstReference, EqualOnUniformBuffers) {
+TEST(GenCrcAgainstReference, EqualOnUniformBuffers)
+{
     for (const uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
         const std::vector<uint8_t> buffer(65536 + 5, fill);
-        EXPECT_EQ(gen_crc(buffer.data(), 65536 + 5, 0xFFFFFFFF), crc_reference(buffer.data(), 65536 + 5, 0xFFFFFFFF))
+        EXPECT_EQ(gen_crc(buffer.data(), 65536 + 5, 0xFFFFFFFF),
+                  crc_reference(buffer.data(), 65536 + 5, 0xFFFFFFFF))
             << "fill " << int{fill};
     }
 }

@@ -9,7 +9,8 @@
 
 namespace {
 
-TEST(FlashInit, ReadsTheGeometryOfThe64MiBDevice) {
+TEST(FlashInit, ReadsTheGeometryOfThe64MiBDevice)
+{
     sim::Board board;
     const sim::Run r = run_with_flash(board, [] {
         uint32_t size = 0;
@@ -22,30 +23,36 @@ TEST(FlashInit, ReadsTheGeometryOfThe64MiBDevice) {
     });
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.steps({sim::Event::Kind::Note}), std::vector<std::string>{"note:131072 17 67108864 1 67108864"});
+    EXPECT_EQ(r.steps({sim::Event::Kind::Note}),
+              std::vector<std::string>{"note:131072 17 67108864 1 67108864"});
 }
 
 // Twice the board's erase block, and the smallest erase size the module accepts: one write piece.
-TEST(FlashInit, SectorsFollowTheReportedEraseSize) {
+TEST(FlashInit, SectorsFollowTheReportedEraseSize)
+{
     for (const uint32_t erase_size : {2 * kSector, 1024u}) {
         sim::Board board;
         board.flash.reported_erase_size = erase_size;
         preload(board, 0x800000, 0x800000 + 4 * kSector);
         const std::vector<uint8_t> data(16, 0x5A);
-        const sim::Run r = run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, 0x800020, 16); });
+        const sim::Run r =
+            run_with_flash(board, [&] { return api_flash_write(data.data(), flash_fd, 0x800020, 16); });
         EXPECT_EQ(r.value, 0) << erase_size;
         EXPECT_EQ(r.out, ".\n") << erase_size;
         EXPECT_EQ(board.flash.counters().writes, erase_size / 1024);
         EXPECT_EQ(board.flash.counters().bytes_erased, erase_size);
-        EXPECT_EQ(flash_mismatch(board, 0x800000, 0x800000 + 4 * kSector, [](uint32_t a) {
-                      return a >= 0x800020 && a < 0x800030 ? 0x5A : pattern_at(a);
-                  }), "") << erase_size;
+        EXPECT_EQ(
+            flash_mismatch(board, 0x800000, 0x800000 + 4 * kSector,
+                           [](uint32_t a) { return a >= 0x800020 && a < 0x800030 ? 0x5A : pattern_at(a); }),
+            "")
+            << erase_size;
     }
 }
 
 // A flash that the kernel offers only for reading (a read-only partition) is still read, so that
 // the board boots; a write or an erase is refused by the device and changes no byte.
-TEST(FlashInit, AReadOnlyFlashIsReadAndRefusesChanges) {
+TEST(FlashInit, AReadOnlyFlashIsReadAndRefusesChanges)
+{
     sim::Board board;
     preload(board, 0, 2 * kSector);
     board.flash.read_only = true;
@@ -56,7 +63,8 @@ TEST(FlashInit, AReadOnlyFlashIsReadAndRefusesChanges) {
         const int write = api_flash_write(buffer, flash_fd, 0, 16);
         const int erase = api_flash_erase(flash_fd, 0, kSector);
         char text[80];
-        std::snprintf(text, sizeof text, "%d %d %d %d %02x%02x", init, read, write, erase, buffer[0], buffer[1]);
+        std::snprintf(text, sizeof text, "%d %d %d %d %02x%02x", init, read, write, erase, buffer[0],
+                      buffer[1]);
         sim::Board::note(text);
         return 0;
     });
@@ -76,14 +84,16 @@ class FlashInitFailure : public testing::TestWithParam<InitFailure> {};
 void PrintTo(const InitFailure& c, std::ostream* os) { *os << c.name; }
 
 // After a failed start-up no public operation may reach the device, not even an empty write.
-TEST_P(FlashInitFailure, SaysWhyAndLeavesEveryOperationRefused) {
+TEST_P(FlashInitFailure, SaysWhyAndLeavesEveryOperationRefused)
+{
     sim::Board board;
     preload(board, 0, 2 * kSector);
     GetParam().setup(board.flash);
     const sim::Run r = board.run([] {
         uint8_t buffer[16] = {};
         const int results[] = {api_flash_init(), api_flash_read(buffer, flash_fd, 0, 16),
-                               api_flash_write(buffer, flash_fd, 0, 16), api_flash_write(buffer, flash_fd, 0, 0),
+                               api_flash_write(buffer, flash_fd, 0, 16),
+                               api_flash_write(buffer, flash_fd, 0, 0),
                                api_flash_erase(flash_fd, 0, kSector)};
         int not_refused = 0;
         for (int result : results)
@@ -98,15 +108,19 @@ TEST_P(FlashInitFailure, SaysWhyAndLeavesEveryOperationRefused) {
     EXPECT_EQ(flash_mismatch(board, 0, 2 * kSector, pattern_at), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, FlashInitFailure, testing::Values(
-    InitFailure{"Missing", [](sim::Flash& f) { f.missing = true; }, "Could not get MTD device info \n"},
-    InitFailure{"InfoQueryFails", [](sim::Flash& f) { f.info_fails = true; }, "Could not get MTD device info \n"},
-    InitFailure{"SizeZero", [](sim::Flash& f) { f.reported_size = 0; }, "NO FLASH !\n"},
-    InitFailure{"EraseSizeZero", [](sim::Flash& f) { f.reported_erase_size = 0; }, "Unsupported MTD erase size 0\n"},
-    InitFailure{"EraseSizeNotPowerOfTwo", [](sim::Flash& f) { f.reported_erase_size = 3000; },
-                "Unsupported MTD erase size 3000\n"},
-    InitFailure{"EraseSizeBelowOnePiece", [](sim::Flash& f) { f.reported_erase_size = 512; },
-                "Unsupported MTD erase size 512\n"}),
+INSTANTIATE_TEST_SUITE_P(
+    Devices, FlashInitFailure,
+    testing::Values(InitFailure{"Missing", [](sim::Flash& f) { f.missing = true; },
+                                "Could not get MTD device info \n"},
+                    InitFailure{"InfoQueryFails", [](sim::Flash& f) { f.info_fails = true; },
+                                "Could not get MTD device info \n"},
+                    InitFailure{"SizeZero", [](sim::Flash& f) { f.reported_size = 0; }, "NO FLASH !\n"},
+                    InitFailure{"EraseSizeZero", [](sim::Flash& f) { f.reported_erase_size = 0; },
+                                "Unsupported MTD erase size 0\n"},
+                    InitFailure{"EraseSizeNotPowerOfTwo", [](sim::Flash& f) { f.reported_erase_size = 3000; },
+                                "Unsupported MTD erase size 3000\n"},
+                    InitFailure{"EraseSizeBelowOnePiece", [](sim::Flash& f) { f.reported_erase_size = 512; },
+                                "Unsupported MTD erase size 512\n"}),
     [](const testing::TestParamInfo<InitFailure>& info) { return std::string(info.param.name); });
 
 enum class Op { Read, Write, Erase };
@@ -125,7 +139,8 @@ void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
 
 // Ranges are taken up to the last byte of the device; anything beyond, or wrapping past 4 GiB onto
 // its start, is refused before the device is touched.
-TEST_P(FlashRange, IsServedOnlyWithinTheDevice) {
+TEST_P(FlashRange, IsServedOnlyWithinTheDevice)
+{
     const RangeCase& c = GetParam();
     sim::Board board;
     preload(board, 0, 2 * kSector);
@@ -156,18 +171,20 @@ TEST_P(FlashRange, IsServedOnlyWithinTheDevice) {
     EXPECT_EQ(flash_mismatch(board, kDeviceSize - 2 * kSector, kDeviceSize, expected), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranges, FlashRange, testing::Values(
-    RangeCase{"ReadLastBytes", Op::Read, kDeviceSize - 16, 16, 0, ""},
-    RangeCase{"ReadPastTheEnd", Op::Read, kDeviceSize - 8, 16, -1, ""},
-    RangeCase{"ReadWrappingPast4GiB", Op::Read, 0x10, 0xFFFFFFF8, -1, ""},
-    RangeCase{"WriteLastBytes", Op::Write, kDeviceSize - 16, 16, 0, ".\n"},
-    RangeCase{"WritePastTheEnd", Op::Write, kDeviceSize - 8, 16, -1, ""},
-    RangeCase{"WriteWrappingOntoTheStart", Op::Write, 0xFFFFFFF0, 0x20, -1, ""},
-    RangeCase{"EraseBeyondTheEnd", Op::Erase, kDeviceSize, kSector, -1, ""},
-    RangeCase{"EraseWrappingOntoTheStart", Op::Erase, 0xFFFE0000, 2 * kSector, -1, ""}),
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, FlashRange,
+    testing::Values(RangeCase{"ReadLastBytes", Op::Read, kDeviceSize - 16, 16, 0, ""},
+                    RangeCase{"ReadPastTheEnd", Op::Read, kDeviceSize - 8, 16, -1, ""},
+                    RangeCase{"ReadWrappingPast4GiB", Op::Read, 0x10, 0xFFFFFFF8, -1, ""},
+                    RangeCase{"WriteLastBytes", Op::Write, kDeviceSize - 16, 16, 0, ".\n"},
+                    RangeCase{"WritePastTheEnd", Op::Write, kDeviceSize - 8, 16, -1, ""},
+                    RangeCase{"WriteWrappingOntoTheStart", Op::Write, 0xFFFFFFF0, 0x20, -1, ""},
+                    RangeCase{"EraseBeyondTheEnd", Op::Erase, kDeviceSize, kSector, -1, ""},
+                    RangeCase{"EraseWrappingOntoTheStart", Op::Erase, 0xFFFE0000, 2 * kSector, -1, ""}),
     [](const testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
 
-TEST(FlashRead, ShortTransferIsAFailure) {
+TEST(FlashRead, ShortTransferIsAFailure)
+{
     sim::Board board;
     board.flash.faults.push_back(sim::FlashFault(sim::FlashOp::Read, 1, std::nullopt, true));
     const sim::Run r = run_with_flash(board, [] {

@@ -11,7 +11,8 @@ namespace {
 constexpr std::array<uint8_t, 16> kStoredHeader = {0x12, 0x34, 0x56, 0x78, 0x00, 0x7F, 0xFF, 0xF0,
                                                    0x01, 0x4A, 0x41, 0x4E, 0xDE, 0xAD, 0xBE, 0xEF};
 
-TEST(ImageHeader, DecodesTheStoredWordsMostSignificantByteFirst) {
+TEST(ImageHeader, DecodesTheStoredWordsMostSignificantByteFirst)
+{
     const ImageHeader header = decode_image_header(kStoredHeader.data());
     EXPECT_EQ(header.crc, 0x12345678u);
     EXPECT_EQ(header.len, 0x007FFFF0u);
@@ -19,7 +20,8 @@ TEST(ImageHeader, DecodesTheStoredWordsMostSignificantByteFirst) {
     EXPECT_EQ(header.id, 0xDEADBEEFu);
 }
 
-TEST(ImageHeader, EncodesToTheStoredBytes) {
+TEST(ImageHeader, EncodesToTheStoredBytes)
+{
     std::array<uint8_t, 16> bytes{};
     encode_image_header(ImageHeader{0x12345678, 0x007FFFF0, 0x014A414E, 0xDEADBEEF}, bytes.data());
     EXPECT_EQ(bytes, kStoredHeader);
@@ -33,16 +35,17 @@ struct MagicCase {
 class ImageMagic : public testing::TestWithParam<MagicCase> {};
 void PrintTo(const MagicCase& c, std::ostream* os) { *os << std::hex << c.magic; }
 
-TEST_P(ImageMagic, IsKnownOnlyForTheSixRecordTypes) {
+TEST_P(ImageMagic, IsKnownOnlyForTheSixRecordTypes)
+{
     EXPECT_EQ(is_known_image_magic(GetParam().magic), GetParam().known);
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, ImageMagic, testing::Values(
-    MagicCase{0x014A414E, true}, MagicCase{0x024A414E, true},
-    MagicCase{0x034A414E, true}, MagicCase{0x044A414E, true},
-    MagicCase{0x054A414E, true}, MagicCase{0x064A414E, true},
-    MagicCase{0x004A414E, false}, MagicCase{0x074A414E, false},
-    MagicCase{0x4E414A01, false},  // an application magic read in the wrong byte order
-    MagicCase{0xFFFFFFFF, false}));  // erased flash
+INSTANTIATE_TEST_SUITE_P(
+    Types, ImageMagic,
+    testing::Values(MagicCase{0x014A414E, true}, MagicCase{0x024A414E, true}, MagicCase{0x034A414E, true},
+                    MagicCase{0x044A414E, true}, MagicCase{0x054A414E, true}, MagicCase{0x064A414E, true},
+                    MagicCase{0x004A414E, false}, MagicCase{0x074A414E, false},
+                    MagicCase{0x4E414A01, false},    // an application magic read in the wrong byte order
+                    MagicCase{0xFFFFFFFF, false}));  // erased flash
 
 }  // namespace

@@ -23,8 +23,14 @@ int set_slot_2() { return api_i2c_init(), api_set_image(2); }
 
 TEST(Gate, ChangesOnlyItsBit)
 {
-    struct Case { uint8_t before; int on; uint8_t after; const char* written; };
-    for (Case c : {Case{0x00, 1, 0x04, "cpld:20=04"}, {0xFF, 0, 0xFB, "cpld:20=fb"}, {0x04, 1, 0x04, "cpld:20=04"}}) {
+    struct Case {
+        uint8_t before;
+        int on;
+        uint8_t after;
+        const char* written;
+    };
+    for (Case c :
+         {Case{0x00, 1, 0x04, "cpld:20=04"}, {0xFF, 0, 0xFB, "cpld:20=fb"}, {0x04, 1, 0x04, "cpld:20=04"}}) {
         Board board;
         board.i2c.cpld()[20] = c.before;
         sim::Run r = board.run([&] { return set_sms_access(c.on); });
@@ -52,11 +58,16 @@ TEST(Gate, IsClearAfterEveryRoad)
 
 TEST(Gate, FailuresAreReportedAndTheTransferStillRuns)
 {
-    struct Case { Knob knob; std::string message; int cpld_opens; };
-    for (const Case& c : {Case{[](Board& b) { b.i2c.cpld_missing = true; }, "CPLD driver could not be opened\n", 0},
-                          {[](Board& b) { b.i2c.cpld_seek_fails = true; }, "CPLD seek error\n", 2},
-                          {[](Board& b) { b.i2c.cpld_read_fails = true; }, "CPLD read error\n", 2},
-                          {[](Board& b) { b.i2c.cpld_write_fails = true; }, "CPLD write error\n", 2}}) {
+    struct Case {
+        Knob knob;
+        std::string message;
+        int cpld_opens;
+    };
+    for (const Case& c :
+         {Case{[](Board& b) { b.i2c.cpld_missing = true; }, "CPLD driver could not be opened\n", 0},
+          {[](Board& b) { b.i2c.cpld_seek_fails = true; }, "CPLD seek error\n", 2},
+          {[](Board& b) { b.i2c.cpld_read_fails = true; }, "CPLD read error\n", 2},
+          {[](Board& b) { b.i2c.cpld_write_fails = true; }, "CPLD write error\n", 2}}) {
         Board board;
         c.knob(board);
         sim::Run r = board.run(get_slot);
@@ -89,13 +100,18 @@ TEST(Slot, ReadsTheByteAtOffsetOneBetweenGateChanges)
     board.i2c.eeprom()[1] = 2;
     sim::Run r = board.run(get_slot);
     EXPECT_EQ(r.value, 2);
-    EXPECT_THAT(r.steps(), ElementsAre("open:/dev/i2c-0", kOpenCpld, "cpld:20=04", "sleep:100000", kCloseCpld,
-                                       "i2c:0x54 read [01] = 02", kOpenCpld, "cpld:20=00", "sleep:100000", kCloseCpld));
+    EXPECT_THAT(r.steps(),
+                ElementsAre("open:/dev/i2c-0", kOpenCpld, "cpld:20=04", "sleep:100000", kCloseCpld,
+                            "i2c:0x54 read [01] = 02", kOpenCpld, "cpld:20=00", "sleep:100000", kCloseCpld));
 }
 
 TEST(Slot, ReadFailuresGiveFFSilently)
 {
-    struct Case { uint8_t byte; bool eeprom_missing; int expected; };
+    struct Case {
+        uint8_t byte;
+        bool eeprom_missing;
+        int expected;
+    };
     for (Case c : {Case{0, false, 0}, {2, true, 255}}) {
         Board board;
         board.i2c.eeprom()[1] = c.byte;
@@ -130,13 +146,20 @@ TEST(Slot, WriteWaitsForTheEepromAndPersists)
 
 TEST(Slot, WriteFailureNamesTheWholeOffsetAndTheWriteError)
 {
-    struct Case { int (*access)(); bool fails; bool cpld_missing; std::string out; int offset; };
+    struct Case {
+        int (*access)();
+        bool fails;
+        bool cpld_missing;
+        std::string out;
+        int offset;
+    };
     auto wide = [] { return api_i2c_init(), set_vpd_offset(0x0105, 2); };
     std::string no_cpld = "CPLD driver could not be opened\n";
-    for (const Case& c : {Case{set_slot_2, true, false, "I2C error when writing bus 0 offset 1: 5\n", 1},
-                          {wide, false, false, "", 5},
-                          {wide, true, false, "I2C error when writing bus 0 offset 261: 5\n", 5},
-                          {set_slot_2, true, true, no_cpld + no_cpld + "I2C error when writing bus 0 offset 1: 5\n", 1}}) {
+    for (const Case& c :
+         {Case{set_slot_2, true, false, "I2C error when writing bus 0 offset 1: 5\n", 1},
+          {wide, false, false, "", 5},
+          {wide, true, false, "I2C error when writing bus 0 offset 261: 5\n", 5},
+          {set_slot_2, true, true, no_cpld + no_cpld + "I2C error when writing bus 0 offset 1: 5\n", 1}}) {
         Board board;
         board.i2c.fail_transfer_nth = c.fails ? 1 : 0;
         board.i2c.cpld_missing = c.cpld_missing;
@@ -156,7 +179,8 @@ TEST(Eeprom, ReadMovesOneByteWhateverTheLength)
     sim::Run r = board.run([] {
         uint8_t buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
         api_i2c_init();
-        return api_eeprom_read(buffer, 3, 4) == 0 && buffer[0] == 0x33 && buffer[1] == 0xAA && buffer[3] == 0xAA;
+        return api_eeprom_read(buffer, 3, 4) == 0 && buffer[0] == 0x33 && buffer[1] == 0xAA &&
+               buffer[3] == 0xAA;
     });
     EXPECT_EQ(r.value, 1);
 }

@@ -1,11 +1,11 @@
 // The operator's answer to an application record: install into a slot, boot at once, or no answer.
 #include <gtest/gtest.h>
 
+#include "launch/launch.h"
+#include "platform/os.h"
 #include "tests/support/bytes.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/installer_support.h"
-#include "launch/launch.h"
-#include "platform/os.h"
 
 namespace {
 
@@ -53,7 +53,8 @@ TEST_P(SlotAnswer, InstallsIntoThatSlotAndSelectsIt)
     EXPECT_TRUE(erased(board, c.other_base, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], c.slot_byte);
     // What the kernel still caches of the slot is written out before the slot byte names it.
-    const std::vector<std::string> sync_then_select = {"sync", "i2c:0x54 write [01] = 0" + std::string(1, slot)};
+    const std::vector<std::string> sync_then_select = {"sync",
+                                                       "i2c:0x54 write [01] = 0" + std::string(1, slot)};
     EXPECT_EQ(r.steps({Kind::Sync, Kind::I2c}), sync_then_select);
 }
 
@@ -69,7 +70,8 @@ struct SlotByteFailureCase {
 const SlotByteFailureCase kSlotByteFailures[] = {
     {"EepromTransferFails", [](sim::Board& b) { b.i2c.fail_transfer_nth = 1; },
      "I2C error when writing bus 0 offset 1: 5\n"},
-    {"NoEeprom", [](sim::Board& b) { b.i2c.eeprom_missing = true; }, "I2C error when writing bus 0 offset 1: 6\n"},
+    {"NoEeprom", [](sim::Board& b) { b.i2c.eeprom_missing = true; },
+     "I2C error when writing bus 0 offset 1: 6\n"},
     {"NoCpld", [](sim::Board& b) { b.i2c.cpld_missing = true; },
      "CPLD driver could not be opened\nCPLD driver could not be opened\nI2C error when writing bus 0 offset 1: 6\n"},
     {"CpldWriteFails", [](sim::Board& b) { b.i2c.cpld_write_fails = true; },
@@ -97,7 +99,8 @@ TEST_P(SlotByteFailure, SaysSoInstallsTheRestAndFailsTheInstall)
 
     sim::Run r = install(board);
 
-    const std::string init_failure = board.i2c.bus_missing ? "ERROR: driver /dev/i2c-0 couldn't be opened\n" : "";
+    const std::string init_failure =
+        board.i2c.bus_missing ? "ERROR: driver /dev/i2c-0 couldn't be opened\n" : "";
     EXPECT_EQ(r.end, sim::End::Returned);
     EXPECT_EQ(r.value, 0);
     EXPECT_EQ(r.out, init_failure + kExtracting + kApplicationPrompt +
@@ -141,7 +144,8 @@ class BootAnswer : public testing::TestWithParam<NamedKeys> {};
 TEST_P(BootAnswer, UnpacksThePayloadAndLaunchesItWithoutTouchingFlash)
 {
     sim::Board board;
-    put_download(board, {record_bytes(kMagicApplication, "application"), record_bytes(kMagicBootCode, "boot loader")});
+    put_download(
+        board, {record_bytes(kMagicApplication, "application"), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys(GetParam().second);
     board.i2c.eeprom()[1] = 1;
     unpack_compatible_image(board);
@@ -149,14 +153,15 @@ TEST_P(BootAnswer, UnpacksThePayloadAndLaunchesItWithoutTouchingFlash)
     sim::Run r = install(board);
 
     EXPECT_EQ(r.end, sim::End::Exec);
-    EXPECT_EQ(r.steps(kConsoleAndCommands),
-              Lines{"out:" + kExtracting + kApplicationPrompt + "Booting downloaded image\nImage ready to boot...\n"} +
-                  kUnpackAndDecompress + Lines{"exec:/bin/backtrace"});
+    EXPECT_EQ(r.steps(kConsoleAndCommands), Lines{"out:" + kExtracting + kApplicationPrompt +
+                                                  "Booting downloaded image\nImage ready to boot...\n"} +
+                                                kUnpackAndDecompress + Lines{"exec:/bin/backtrace"});
     // Archive and download are closed before the launch begins.
-    EXPECT_EQ(r.steps({Kind::Open, Kind::Close, Kind::Shell}),
-              (Lines{"open:/dev/i2c-0", "open:/dev/mtd0", "open:/tmp/image", "open:/tmp/zarelimage.tar.gz",
-                     "close:/tmp/zarelimage.tar.gz", "close:/tmp/image", "sh:" + kUnpackLine, "close:/dev/i2c-0"} +
-                   kDecompressCommands));
+    EXPECT_EQ(
+        r.steps({Kind::Open, Kind::Close, Kind::Shell}),
+        (Lines{"open:/dev/i2c-0", "open:/dev/mtd0", "open:/tmp/image", "open:/tmp/zarelimage.tar.gz",
+               "close:/tmp/zarelimage.tar.gz", "close:/tmp/image", "sh:" + kUnpackLine, "close:/dev/i2c-0"} +
+         kDecompressCommands));
     EXPECT_EQ(board.read_file("/tmp/zarelimage.tar.gz"), "application");
     EXPECT_EQ(board.flash.counters().erases, 0u);
     EXPECT_EQ(board.flash.counters().writes, 0u);
@@ -190,7 +195,8 @@ class ArchiveFailure : public testing::TestWithParam<ArchiveFailureCase> {};
 TEST_P(ArchiveFailure, StopsTheWalkWithTheErrorNumber)
 {
     sim::Board board;
-    put_download(board, {record_bytes(kMagicApplication, "application"), record_bytes(kMagicBootCode, "boot loader")});
+    put_download(
+        board, {record_bytes(kMagicApplication, "application"), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys("\n");
     GetParam().setup(board);
 
@@ -239,8 +245,9 @@ TEST_P(NoAnswer, SkipsTheRecord)
     EXPECT_EQ(board.i2c.eeprom()[1], 0xFF);
 }
 
-INSTANTIATE_TEST_SUITE_P(Console, NoAnswer, testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "Interrupted" : "EndOfInput"); });
+INSTANTIATE_TEST_SUITE_P(Console, NoAnswer, testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "Interrupted" : "EndOfInput");
+});
 
 // Had the tail of the first line been left, its '1' would have installed the second record.
 TEST(LongAnswer, DropsTheRestOfItsLine)
@@ -254,7 +261,8 @@ TEST(LongAnswer, DropsTheRestOfItsLine)
 
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(r.out, kExtracting + kApplicationPrompt +
-                         "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" + kApplicationPrompt);
+                         "\nInstalling image as image2...\n.\nImage2 updated succeeded\n" +
+                         kApplicationPrompt);
     EXPECT_EQ(flash_text(board, 0x00800000, first.size()), as_text(first));
     EXPECT_TRUE(erased(board, 0x00000000, 0x20000));
     EXPECT_EQ(board.i2c.eeprom()[1], 2);

@@ -14,7 +14,8 @@ TEST(Installer, WritesEveryRecordAtItsAreaAndSelectsTheSlot)
     const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, pattern_text(1000));
     const std::vector<uint8_t> kernel = record_bytes(kMagicKernel, "kernel " + pattern_text(2000));
     const std::vector<uint8_t> rootfs = record_bytes(kMagicRootFs, "root file system " + pattern_text(3000));
-    const std::vector<uint8_t> application = record_bytes(kMagicApplication, "application " + pattern_text(4000));
+    const std::vector<uint8_t> application =
+        record_bytes(kMagicApplication, "application " + pattern_text(4000));
     sim::Board board;
     put_download(board, {boot, kernel, rootfs, application});
     board.console.keys("2\n");
@@ -50,7 +51,8 @@ const LimitCase kLimits[] = {
     {"BootCodeAtLimit", kMagicBootCode, 0x00040000, "", 0x03F00000, "**** BOOT CODE ****\n...\n"},
     {"BootCodeOnePast", kMagicBootCode, 0x00040001, "", std::nullopt,
      "**** BOOT CODE ****\nUBOOT image is too big for flash (262145 > 262144)\n"},
-    {"KernelAtLimit", kMagicKernel, 0x000FFFF0, "", 0x01E00000, "**** KERNEL ****\n" + std::string(8, '.') + "\n"},
+    {"KernelAtLimit", kMagicKernel, 0x000FFFF0, "", 0x01E00000,
+     "**** KERNEL ****\n" + std::string(8, '.') + "\n"},
     {"KernelOnePast", kMagicKernel, 0x000FFFF1, "", std::nullopt,
      "**** KERNEL ****\nKERNEL image is too big for flash (1048577 > 1048576)\n"},
     {"RootFsAtLimit", kMagicRootFs, 0x00AFFFF0, "", 0x01000000,
@@ -116,7 +118,8 @@ struct CrcCase {
 const CrcCase kCrcCases[] = {
     {"BootCode", kMagicBootCode, "boot loader",
      "**** BOOT CODE ****\nBad crc for UBOOT: 0x08ff2032, voiding download\n"},
-    {"Kernel", kMagicKernel, "kernel", "**** KERNEL ****\nBad crc for KERNEL: 0x91f4fd5d, voiding download\n"},
+    {"Kernel", kMagicKernel, "kernel",
+     "**** KERNEL ****\nBad crc for KERNEL: 0x91f4fd5d, voiding download\n"},
     {"RootFs", kMagicRootFs, "root file system",
      "**** ROOTFILESYSTEM ****\nBad crc for RAMDISK: 0x5c20fe7c, voiding download\n"},
     {"Application", kMagicApplication, "application",
@@ -148,8 +151,8 @@ TEST(CrcMismatch, InTheSecondRecordKeepsTheFirstAndStops)
 {
     const std::vector<uint8_t> boot = record_bytes(kMagicBootCode, "boot loader");
     sim::Board board;
-    put_download(board,
-                 {boot, corrupted(record_bytes(kMagicKernel, "kernel")), record_bytes(kMagicRootFs, "root file system")});
+    put_download(board, {boot, corrupted(record_bytes(kMagicKernel, "kernel")),
+                         record_bytes(kMagicRootFs, "root file system")});
 
     sim::Run r = install(board);
 
@@ -198,7 +201,8 @@ TEST_P(FlashWriteFailure, StopsWithoutSuccessOrSlotChange)
 {
     const WriteFailureCase& c = GetParam();
     sim::Board board;
-    put_download(board, {record_bytes(c.magic, pattern_text(0x30000)), record_bytes(kMagicBootCode, "boot loader")});
+    put_download(board,
+                 {record_bytes(c.magic, pattern_text(0x30000)), record_bytes(kMagicBootCode, "boot loader")});
     board.console.keys(c.keys);
     board.flash.faults.push_back(c.fault);
     board.i2c.eeprom()[1] = 0x05;
@@ -221,7 +225,8 @@ struct AllocationFailureCase {
 
 const AllocationFailureCase kAllocationFailures[] = {
     {"FirstRecordBuffer", 1, "Failed to allocate buffer for image (65552)\n"},
-    {"SectorBufferOfTheFirstWrite", 2, "**** KERNEL ****\nFlash Write malloc failed\nkernel image updated failed\n"},
+    {"SectorBufferOfTheFirstWrite", 2,
+     "**** KERNEL ****\nFlash Write malloc failed\nkernel image updated failed\n"},
     {"SecondRecordBuffer", 3, "**** KERNEL ****\n.\nFailed to allocate buffer for image (27)\n"},
     {"SectorBufferOfTheSlot", 4,
      "**** KERNEL ****\n.\n**** APPLICATION ****\n" + kSlotPrompt +

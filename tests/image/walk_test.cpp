@@ -39,7 +39,9 @@ const EndCase kEnds[] = {
     {"UnknownMagic", as_text(record_bytes(0x074A414E, "seven")) + boot_record(), ""},
     {"MagicInWrongByteOrder", as_text(record_bytes(0x4E414A02, "boot loader")) + boot_record(), ""},
     {"OnlyDiagnostics",
-     as_text(record_bytes(kMagicDiagnostics, "diagnostics")) + as_text(record_bytes(kMagicDiagnostics, "more")), ""},
+     as_text(record_bytes(kMagicDiagnostics, "diagnostics")) +
+         as_text(record_bytes(kMagicDiagnostics, "more")),
+     ""},
     {"DiagnosticsCutShort", cut_short(as_text(record_bytes(kMagicDiagnostics, "diagnostics")), 20), ""},
     {"ShortPaddingAfterRecord", boot_record() + std::string(15, '\x1A'), kBootWritten},
     {"BlockOfPaddingAfterRecord", boot_record() + std::string(1023, '\x1A'), kBootWritten},

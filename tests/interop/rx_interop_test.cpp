@@ -24,7 +24,6 @@ std::vector<uint8_t> padded(std::vector<uint8_t> file, size_t padding)
     return file;
 }
 
-
 // rx answers a damaged block, and the EOT, after a second of quiet on its line.
 const xmodem::Timing kFast{.start_wait_ms = 5000, .reply_wait_ms = 3000, .settle_ms = 200, .max_tries = 4};
 
@@ -35,7 +34,10 @@ public:
 
     void progress(uint64_t acknowledged, uint64_t) override { acknowledged_ = acknowledged; }
     void console(std::span<const uint8_t>) override {}
-    void resent(unsigned block, const std::string& reason) override { resent_blocks.emplace_back(block, reason); }
+    void resent(unsigned block, const std::string& reason) override
+    {
+        resent_blocks.emplace_back(block, reason);
+    }
     bool interrupted() override { return acknowledged_ >= interrupt_at_; }
 
     std::vector<std::pair<unsigned, std::string>> resent_blocks;

@@ -9,7 +9,6 @@
 
 namespace {
 
-
 enum class Slot { Good, Erased, BadMagic, BadCrc };
 
 struct SlotByte {
@@ -36,8 +35,8 @@ std::string refusal(Slot kind, int slot)
     std::string magic = kind == Slot::Erased ? "ffffffff" : "34a414e";
     if (kind == Slot::BadCrc)
         return "err:Image" + s + " CRC failed, trying Image" + o + " now.\n";
-    return "err:Image has invalid header 0x" + magic + ". (0x64a414e)\nImage" + s + " has invalid header... trying Image" +
-           o + ".\n";
+    return "err:Image has invalid header 0x" + magic + ". (0x64a414e)\nImage" + s +
+           " has invalid header... trying Image" + o + ".\n";
 }
 
 std::string final_refusal(Slot kind)
@@ -134,7 +133,8 @@ BootCase oversize(const char* name, uint32_t len)
 }
 
 const BootCase kBootCases[] = {
-    {"DiagnosticsInSlot1", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicDiagnostics, "diag")); },
+    {"DiagnosticsInSlot1",
+     [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicDiagnostics, "diag")); },
      Lines{booting(1)} + kUnpackAndDecompress + kDiagnostics, "diag", 4096},
     {"DiagnosticsInSlot2",
      [](sim::Board& b) {
@@ -144,7 +144,8 @@ const BootCase kBootCases[] = {
      Lines{booting(2)} + kUnpackAndDecompress + kDiagnostics, "diag", 4096},
     {"EmptyPayload", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, "")); },
      Lines{booting(1)} + kLaunch, "", 4096},
-    {"LargestRecordThatFits", [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kLargest)); },
+    {"LargestRecordThatFits",
+     [](sim::Board& b) { b.flash.load(kSlot1Base, record_bytes(kMagicApplication, kLargest)); },
      Lines{booting(1)} + kLaunch, kLargest, 0x00801000},
     // The record read stops half way and fails.  The unread half of a fresh buffer holds zeros,
     // the same as the record's own, so only the failed read tells that it was not read; nor is it
@@ -181,8 +182,8 @@ const BootCase kBootCases[] = {
          load_env(b, {"shell=on"});
          b.files.open_fails = {"/tmp/zarelimage.tar.gz"};
      },
-     Lines{booting(1), "err:Failed to open application image output file.\n", "sh:/bin/sh\n"} + kReset, std::nullopt,
-     4096},
+     Lines{booting(1), "err:Failed to open application image output file.\n", "sh:/bin/sh\n"} + kReset,
+     std::nullopt, 4096},
     {"ShellBeforeFinalReset",
      [](sim::Board& b) {
          put_slot(b, 1, Slot::BadCrc);
@@ -239,8 +240,7 @@ const BootCase kBootCases[] = {
          load_env(b, {"diagnostics=rescue"});
          b.console.keys("e");
      },
-     Lines{"out:" + kRescueEntry + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1),
-     4096},
+     Lines{"out:" + kRescueEntry + kRescueMenuChoice + "Booting image '1'\n"} + kLaunch, payload_of(1), 4096},
 };
 
 void PrintTo(const BootCase& c, std::ostream* os) { *os << c.name; }

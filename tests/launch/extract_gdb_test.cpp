@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // More than three copy chunks, the last one partial.
 std::string debugger_payload() { return pattern_text(3 * 65536 + 3395); }
 
@@ -30,7 +29,10 @@ struct CopyCase {
     uint32_t reads;  // the header, then the payload in 64 KiB pieces
 };
 
-void PrintTo(const CopyCase& c, std::ostream* os) { *os << "booted slot " << c.booted << ", " << c.length << " bytes"; }
+void PrintTo(const CopyCase& c, std::ostream* os)
+{
+    *os << "booted slot " << c.booted << ", " << c.length << " bytes";
+}
 
 class DebuggerCopy : public testing::TestWithParam<CopyCase> {};
 
@@ -44,18 +46,19 @@ TEST_P(DebuggerCopy, WritesThePayloadAndDecompressesIt)
 
     std::string other = std::to_string(3 - c.booted);
     EXPECT_EQ(r.value, 1);
-    EXPECT_EQ(r.out, "Extracting GDB from image slot " + other + "\nFound GDB image " + other + " of length = " +
-                         c.length + ".\ndecompressing GDB....\n");
+    EXPECT_EQ(r.out, "Extracting GDB from image slot " + other + "\nFound GDB image " + other +
+                         " of length = " + c.length + ".\ndecompressing GDB....\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.commands, (Lines{"gunzip /tmp/gdb.gz", "chmod +x /tmp/gdb"}));
     EXPECT_EQ(board.read_file("/tmp/gdb.gz"), c.payload);
     EXPECT_EQ(board.flash.counters().reads, c.reads);
 }
 
-INSTANTIATE_TEST_SUITE_P(Slots, DebuggerCopy,
-                         testing::Values(CopyCase{1, kSlot2Base, kMagicApplication, debugger_payload(), "200003", 5},
-                                         CopyCase{2, kSlot1Base, kMagicDiagnostics, debugger_payload(), "200003", 5},
-                                         CopyCase{1, kSlot2Base, kMagicApplication, "", "0", 1}));
+INSTANTIATE_TEST_SUITE_P(
+    Slots, DebuggerCopy,
+    testing::Values(CopyCase{1, kSlot2Base, kMagicApplication, debugger_payload(), "200003", 5},
+                    CopyCase{2, kSlot1Base, kMagicDiagnostics, debugger_payload(), "200003", 5},
+                    CopyCase{1, kSlot2Base, kMagicApplication, "", "0", 1}));
 
 struct RefusalCase {
     const char* name;
@@ -67,7 +70,10 @@ struct RefusalCase {
     int booted = 1;
 };
 
-void put_debugger(sim::Board& board) { board.flash.load(kSlot2Base, record_bytes(kMagicApplication, "gdb!")); }
+void put_debugger(sim::Board& board)
+{
+    board.flash.load(kSlot2Base, record_bytes(kMagicApplication, "gdb!"));
+}
 
 const char kExtracting[] = "Extracting GDB from image slot 2\n";
 const std::string kFound = std::string(kExtracting) + "Found GDB image 2 of length = 4.\n";
@@ -105,7 +111,10 @@ const RefusalCase kRefusals[] = {
          put_debugger(b);
          b.files.close_fails = {"/tmp/gdb.gz"};
      },
-     kFound, "Failed to write GDB output file.\n", {"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"}, "gdb!"},
+     kFound,
+     "Failed to write GDB output file.\n",
+     {"open:/dev/mtd0", "open:/tmp/gdb.gz", "close:/tmp/gdb.gz"},
+     "gdb!"},
     {"NoSlotToCopyFrom", [](sim::Board&) {}, "", "", Lines{"open:/dev/mtd0"}, std::nullopt, 3},
 };
 

@@ -3,20 +3,20 @@
 
 #include "i2c/i2c.h"
 #include "launch/launch.h"
+#include "platform/os.h"
 #include "tests/support/console_texts.h"
 #include "tests/support/launch_support.h"
-#include "platform/os.h"
 
 namespace {
 
 using Kind = sim::Event::Kind;
 
-const std::initializer_list<Kind> kLaunchSteps = {Kind::Out, Kind::Err,  Kind::Shell,  Kind::Exec, Kind::Exit,
-                                                  Kind::Sleep, Kind::Access, Kind::Close};
+const std::initializer_list<Kind> kLaunchSteps = {Kind::Out,  Kind::Err,   Kind::Shell,  Kind::Exec,
+                                                  Kind::Exit, Kind::Sleep, Kind::Access, Kind::Close};
 
 const Lines kPrepare = Lines{"sleep:1000000", "sh:" + kUnpackLine, "access:/tmp/home/bin/distro-id",
-                              "close:/dev/i2c-0", "out:Uncompressing application image....\n"} +
-                        kDecompressCommands;
+                             "close:/dev/i2c-0", "out:Uncompressing application image....\n"} +
+                       kDecompressCommands;
 const Lines kReset = {"sleep:1000000", "sh:reboot", "exit:0"};
 const Lines kBacktrace = {"exec:/bin/backtrace"};
 
@@ -43,21 +43,42 @@ const Lines kShell = {"out:Dropping into shell\n", "sh:/bin/sh\n", "out:Dropping
 
 const LaunchCase kCases[] = {
     {"Normal", {}, 0, Debugger::Absent, kBacktrace},
-    {"Diagnostics", {}, 1, Debugger::Absent,
+    {"Diagnostics",
+     {},
+     1,
+     Debugger::Absent,
      Lines{"out:install diags image\n", "sh:mkdir -p /tmp/home/bin",
-           "sh:mv /tmp/mpdiag.elf.strip /tmp/home/bin/mp.elf.strip"} + kBacktrace},
+           "sh:mv /tmp/mpdiag.elf.strip /tmp/home/bin/mp.elf.strip"} +
+         kBacktrace},
     {"Shell", {.shell = 1}, 0, Debugger::Absent, kShell + kBacktrace},
-    {"DebugServerDefaults", {.gdbserver = 1}, 0, Debugger::Absent,
+    {"DebugServerDefaults",
+     {.gdbserver = 1},
+     0,
+     Debugger::Absent,
      Lines{"sh:/bin/gdbserver 0.0.0.0:0 /tmp/home/bin/mp.elf.strip\n"} + kReset},
-    {"DebugServerWithMemoryChecker", {.gdb = 1, .gdbserver = 1, .ip = 0xC0A8010A, .port = 2345, .memchk = 1}, 0,
+    {"DebugServerWithMemoryChecker",
+     {.gdb = 1, .gdbserver = 1, .ip = 0xC0A8010A, .port = 2345, .memchk = 1},
+     0,
      Debugger::Present,
-     Lines{"sh:LD_PRELOAD=libduma.so.0.0.0 /bin/gdbserver 192.168.1.10:2345 /tmp/home/bin/mp.elf.strip\n"} + kReset},
+     Lines{"sh:LD_PRELOAD=libduma.so.0.0.0 /bin/gdbserver 192.168.1.10:2345 /tmp/home/bin/mp.elf.strip\n"} +
+         kReset},
     {"Debugger", {.gdb = 1}, 0, Debugger::Present, kUnderDebugger + kReset},
-    {"DebuggerMissing", {.gdb = 1, .memchk = 1}, 0, Debugger::Absent,
+    {"DebuggerMissing",
+     {.gdb = 1, .memchk = 1},
+     0,
+     Debugger::Absent,
      Lines{"access:/tmp/gdb",
-           "out:**** GDB mode selected but GDB not available. Please install GDB image ***\n"} + kBacktrace},
-    {"DebuggerPutInPlaceFromShell", {.gdb = 1, .shell = 1}, 0, Debugger::MadeInShell, kShell + kUnderDebugger + kReset},
-    {"MemoryChecker", {.memchk = 1}, 0, Debugger::Absent,
+           "out:**** GDB mode selected but GDB not available. Please install GDB image ***\n"} +
+         kBacktrace},
+    {"DebuggerPutInPlaceFromShell",
+     {.gdb = 1, .shell = 1},
+     0,
+     Debugger::MadeInShell,
+     kShell + kUnderDebugger + kReset},
+    {"MemoryChecker",
+     {.memchk = 1},
+     0,
+     Debugger::Absent,
      Lines{"sh:LD_PRELOAD=libduma.so.0.0.0 /tmp/home/bin/mp.elf.strip\n"} + kReset},
 };
 
@@ -119,9 +140,10 @@ TEST_P(IncompatibleImage, OffersRescueOnYes)
     });
 
     std::string answer = rescue ? kRescueEntry + kRescueMenuChoice : "";
-    EXPECT_EQ(r.steps({Kind::Out, Kind::Access, Kind::Close, Kind::Exec}),
-              (Lines{"access:/tmp/home/bin/distro-id", std::string("out:") + kPrompt + answer, "close:/dev/i2c-0",
-                     "out:Uncompressing application image....\n", "exec:/bin/backtrace"}));
+    EXPECT_EQ(
+        r.steps({Kind::Out, Kind::Access, Kind::Close, Kind::Exec}),
+        (Lines{"access:/tmp/home/bin/distro-id", std::string("out:") + kPrompt + answer, "close:/dev/i2c-0",
+               "out:Uncompressing application image....\n", "exec:/bin/backtrace"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, IncompatibleImage,
@@ -148,7 +170,8 @@ TEST(LaunchFailures, ExecThatFailsEndsInReset)
         api_i2c_init();
         launch_image(0);
     });
-    EXPECT_EQ(r.steps(kLaunchSteps), kPrepare + kBacktrace + Lines{"err:Failed to start Application OS.\n"} + kReset);
+    EXPECT_EQ(r.steps(kLaunchSteps),
+              kPrepare + kBacktrace + Lines{"err:Failed to start Application OS.\n"} + kReset);
     EXPECT_EQ(r.exec_argv, Lines{"/bin/backtrace"});
 }
 

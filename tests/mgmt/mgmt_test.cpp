@@ -20,7 +20,8 @@ TEST_P(MgmtLink, TellsLinkOnlyWhenUpRunningAndReported)
 
     EXPECT_EQ(r.value, c.status * 11);
     EXPECT_EQ(r.out, c.out + c.out);
-    const std::vector<std::string> each_call_closes = {"open:socket", "close:socket", "open:socket", "close:socket"};
+    const std::vector<std::string> each_call_closes = {"open:socket", "close:socket", "open:socket",
+                                                       "close:socket"};
     if (!c.out.starts_with("Raw Socket")) {
         EXPECT_EQ(r.steps({sim::Event::Kind::Open, sim::Event::Kind::Close}), each_call_closes);
     }

@@ -20,10 +20,14 @@ enum class Fault { FlashRead, FlashErase, FlashWrite, Allocation };
 const char* name_of(Fault fault)
 {
     switch (fault) {
-    case Fault::FlashRead: return "flash read";
-    case Fault::FlashErase: return "flash erase";
-    case Fault::FlashWrite: return "flash write";
-    case Fault::Allocation: return "allocation";
+    case Fault::FlashRead:
+        return "flash read";
+    case Fault::FlashErase:
+        return "flash erase";
+    case Fault::FlashWrite:
+        return "flash write";
+    case Fault::Allocation:
+        return "allocation";
     }
     return "?";
 }
@@ -93,8 +97,8 @@ TEST_P(FaultWalk, NoFailingOperationClaimsSuccessOrLeavesABoardThatCannotStart)
     std::ostringstream summary;
     summary << "install into slot " << slot << ": " << total << " faults (" << points.at(Fault::FlashRead)
             << " reads, " << points.at(Fault::FlashErase) << " erases, " << points.at(Fault::FlashWrite)
-            << " writes, " << points.at(Fault::Allocation) << " allocations); started: "
-            << reliability::describe(outcomes);
+            << " writes, " << points.at(Fault::Allocation)
+            << " allocations); started: " << reliability::describe(outcomes);
     std::printf("fault walk, %s\n", summary.str().c_str());
     RecordProperty("fault_walk", summary.str());
     // A slot written over in part gives way to the other one.
@@ -124,10 +128,8 @@ const DeviceCase kDeviceCases[] = {
     {"FlashInfoFails", [](sim::Board& b) { b.flash.info_fails = true; }, false},
     {"FlashReadOnly", [](sim::Board& b) { b.flash.read_only = true; }, true},
     {"FlashReadsFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Read)}; }, false},
-    {"FlashErasesFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Erase)}; },
-     true},
-    {"FlashWritesFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Write)}; },
-     true},
+    {"FlashErasesFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Erase)}; }, true},
+    {"FlashWritesFail", [](sim::Board& b) { b.flash.faults = {sim::FlashFault(sim::FlashOp::Write)}; }, true},
     {"NoMemoryForASector", [](sim::Board& b) { b.memory.fail_from_size = 0x4000; }, true},
 };
 

@@ -17,9 +17,12 @@ enum class Cut { AfterErase, AfterFlashWrite, AfterEepromWrite };
 const char* name_of(Cut cut)
 {
     switch (cut) {
-    case Cut::AfterErase: return "erase";
-    case Cut::AfterFlashWrite: return "flash write";
-    case Cut::AfterEepromWrite: return "EEPROM write";
+    case Cut::AfterErase:
+        return "erase";
+    case Cut::AfterFlashWrite:
+        return "flash write";
+    case Cut::AfterEepromWrite:
+        return "EEPROM write";
     }
     return "?";
 }
@@ -32,12 +35,11 @@ void arm(sim::Board& board, Cut cut, uint32_t nth)
 }
 
 struct Campaign {
-    int slot;                         // the slot the application is installed into
-    std::map<Cut, uint32_t> points;   // operations of each kind in a whole install
+    int slot;                        // the slot the application is installed into
+    std::map<Cut, uint32_t> points;  // operations of each kind in a whole install
     std::map<Started, uint32_t> outcomes;
     uint32_t total = 0;
 };
-
 
 class PowerCut : public testing::TestWithParam<int> {};
 
@@ -75,8 +77,8 @@ TEST_P(PowerCut, EveryCutLeavesABoardThatStartsAWholeApplication)
     std::ostringstream summary;
     summary << "install into slot " << campaign.slot << ": " << campaign.total << " cut points ("
             << campaign.points[Cut::AfterErase] << " erases, " << campaign.points[Cut::AfterFlashWrite]
-            << " flash writes, " << campaign.points[Cut::AfterEepromWrite] << " EEPROM write); started: "
-            << reliability::describe(campaign.outcomes);
+            << " flash writes, " << campaign.points[Cut::AfterEepromWrite]
+            << " EEPROM write); started: " << reliability::describe(campaign.outcomes);
     std::printf("power cuts, %s\n", summary.str().c_str());
     RecordProperty("power_cuts", summary.str());
 

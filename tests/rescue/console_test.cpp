@@ -63,7 +63,8 @@ TEST(UartPutC, WritesTheLowByteAtOnce)
         uartPutC(0x142);
         return 0;
     });
-    EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::Sleep}), (Lines{"out:A", "sleep:1000000", "out:B"}));
+    EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::Sleep}),
+              (Lines{"out:A", "sleep:1000000", "out:B"}));
 }
 
 }  // namespace

@@ -41,33 +41,130 @@ struct EditCase {
 const EditCase kEdits[] = {
     {"PlainLine", 8, "abc\rzz", "abc\n", "abc"},
     {"LineFeedEnds", 8, "ab\nzz", "ab\n", "ab"},
-    {"InsertInTheMiddle", 8, "abdef\x02\x02\x02" "c\r", "abdef\b\b\b" "cdef\b\b\b" "\n", "abcdef"},
-    {"InsertThenBackspace", 8, "abdef\x02\x02\x02" "c\b\r",
-     "abdef\b\b\b" "cdef\b\b\b" "\b" "\0" "def \b\b\b\b" "\n"s, "abdef"},
-    {"BackspaceAtEnd", 8, "abc\b\r", "abc\b" "\0" " \b\n"s, "ab"},
-    {"DelAsBackspace", 8, "abc\x7f\r", "abc\b" "\0" " \b\n"s, "ab"},
-    {"EscBackspace", 8, "abc\x1b\b\r", "abc\b" "\0" " \b\n"s, "ab"},
-    {"EscDel", 8, "abc\x1b\x7f\r", "abc\b" "\0" " \b\n"s, "ab"},
+    {"InsertInTheMiddle", 8,
+     "abdef\x02\x02\x02"
+     "c\r",
+     "abdef\b\b\b"
+     "cdef\b\b\b"
+     "\n",
+     "abcdef"},
+    {"InsertThenBackspace", 8,
+     "abdef\x02\x02\x02"
+     "c\b\r",
+     "abdef\b\b\b"
+     "cdef\b\b\b"
+     "\b"
+     "\0"
+     "def \b\b\b\b"
+     "\n"s,
+     "abdef"},
+    {"BackspaceAtEnd", 8, "abc\b\r",
+     "abc\b"
+     "\0"
+     " \b\n"s,
+     "ab"},
+    {"DelAsBackspace", 8, "abc\x7f\r",
+     "abc\b"
+     "\0"
+     " \b\n"s,
+     "ab"},
+    {"EscBackspace", 8, "abc\x1b\b\r",
+     "abc\b"
+     "\0"
+     " \b\n"s,
+     "ab"},
+    {"EscDel", 8, "abc\x1b\x7f\r",
+     "abc\b"
+     "\0"
+     " \b\n"s,
+     "ab"},
     {"BackspaceLeavesNothingBehind", 8, "abcdef\x02\x02\x02\x02\b\r",
-     "abcdef\b\b\b\b" "\b" "\0" "cdef \b\b\b\b\b" "\n"s, "acdef"},
-    {"CtrlDUnderCursor", 8, "abc\x01\x04\r", "abc\b\b\b" "\0" "bc \b\b\b" "\n"s, "bc"},
+     "abcdef\b\b\b\b"
+     "\b"
+     "\0"
+     "cdef \b\b\b\b\b"
+     "\n"s,
+     "acdef"},
+    {"CtrlDUnderCursor", 8, "abc\x01\x04\r",
+     "abc\b\b\b"
+     "\0"
+     "bc \b\b\b"
+     "\n"s,
+     "bc"},
     {"CtrlDAtEnd", 8, "abc\x04\r", "abc\n", "abc"},
     {"BackspaceAtStart", 8, "\bab\x01\b\x7f\x1b\b\r", "ab\b\b\n", "ab"},
-    {"CtrlAToStart", 8, "bc\x01" "a\r", "bc\b\b" "abc\b\b" "\n", "abc"},
-    {"CtrlAAtStart", 8, "\x01" "abc\r", "abc\n", "abc"},
-    {"CtrlBAndCtrlF", 8, "ac\x02\x06\x02" "b\r", "ac\b" "c\b" "bc\b" "\n", "abc"},
-    {"CursorStopsAtTheEnds", 8, "\x02" "ab\x06\r", "ab\n", "ab"},
-    {"ArrowKeys", 8, "ac\x1b[D\x1b[C\x1b[D" "b\r", "ac\b" "c\b" "bc\b" "\n", "abc"},
-    {"ArrowWithParameters", 8, "ac\x02\x1b[1;5C" "b\r", "ac\b" "c" "b\n", "acb"},
-    {"ArrowUpDropped", 8, "ab\x1b[A" "c\r", "abc\n", "abc"},
-    {"DeleteKeySequenceDropped", 8, "ab\x1b[3~" "c\r", "abc\n", "abc"},
+    {"CtrlAToStart", 8,
+     "bc\x01"
+     "a\r",
+     "bc\b\b"
+     "abc\b\b"
+     "\n",
+     "abc"},
+    {"CtrlAAtStart", 8,
+     "\x01"
+     "abc\r",
+     "abc\n", "abc"},
+    {"CtrlBAndCtrlF", 8,
+     "ac\x02\x06\x02"
+     "b\r",
+     "ac\b"
+     "c\b"
+     "bc\b"
+     "\n",
+     "abc"},
+    {"CursorStopsAtTheEnds", 8,
+     "\x02"
+     "ab\x06\r",
+     "ab\n", "ab"},
+    {"ArrowKeys", 8,
+     "ac\x1b[D\x1b[C\x1b[D"
+     "b\r",
+     "ac\b"
+     "c\b"
+     "bc\b"
+     "\n",
+     "abc"},
+    {"ArrowWithParameters", 8,
+     "ac\x02\x1b[1;5C"
+     "b\r",
+     "ac\b"
+     "c"
+     "b\n",
+     "acb"},
+    {"ArrowUpDropped", 8,
+     "ab\x1b[A"
+     "c\r",
+     "abc\n", "abc"},
+    {"DeleteKeySequenceDropped", 8,
+     "ab\x1b[3~"
+     "c\r",
+     "abc\n", "abc"},
     {"EscOInsertsLetters", 8, "ab\x1bOC\r", "abOC\n", "abOC"},
-    {"EscEscStaysEscaped", 8, "a\x1b\x1b[D" "b\r", "a\b" "ba\b" "\n", "ba"},
+    {"EscEscStaysEscaped", 8,
+     "a\x1b\x1b[D"
+     "b\r",
+     "a\b"
+     "ba\b"
+     "\n",
+     "ba"},
     {"CarriageReturnDroppedInSequence", 8, "ab\x1b[\rc\r", "abc\n", "abc"},
     {"FullLineRingsBell", 4, "abcd\r", "abc\a\n", "abc"},
-    {"FullLineStillEdits", 4, "abcd\x02\x7f" "d\r", "abc\a" "\b" "\b" "\0" "c \b\b" "dc\b" "\n"s, "adc"},
+    {"FullLineStillEdits", 4,
+     "abcd\x02\x7f"
+     "d\r",
+     "abc\a"
+     "\b"
+     "\b"
+     "\0"
+     "c \b\b"
+     "dc\b"
+     "\n"s,
+     "adc"},
     {"SizeOne", 1, "ab\r", "\a\a\n", ""},
-    {"CtrlCKeepsText", 8, "ab\x03" "cd\r", "ab <break>\n", "ab"},
+    {"CtrlCKeepsText", 8,
+     "ab\x03"
+     "cd\r",
+     "ab <break>\n", "ab"},
     {"SpaceInserted", 8, " a b\r", " a b\n", " a b"},
     {"HighByteInserted", 8, "a\xe9\r", "a\xe9\n", "a\xe9"},
     {"UnknownControlBytesRing", 8, "a\x05\x00\x1c\tb\r"s, "a\a\a\a\ab\n", "ab"},

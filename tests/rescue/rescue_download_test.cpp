@@ -58,8 +58,8 @@ TEST(RescueDownload, InstallsTheReceivedRecordsAndShowsTheMenuAgain)
     sim::Run r = rescue(board);
 
     EXPECT_EQ(r.value, 1);
-    EXPECT_EQ(r.out, kEntry + kMenu + kPrompt + "\n" + kDownload + kExtracting + "**** KERNEL ****\n.\n" + kMenu +
-                         kPrompt + "\n");
+    EXPECT_EQ(r.out, kEntry + kMenu + kPrompt + "\n" + kDownload + kExtracting + "**** KERNEL ****\n.\n" +
+                         kMenu + kPrompt + "\n");
     EXPECT_EQ(board.flash.bytes(0x01E00000, static_cast<uint32_t>(kernel.size())), kernel);
     EXPECT_EQ(board.read_file("/tmp/image")->size(), 3072u);
 }

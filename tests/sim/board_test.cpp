@@ -3,19 +3,19 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <cstring>
-#include <string>
-#include <vector>
 #include <linux/ethtool.h>
 #include <linux/i2c-dev.h>
 #include <linux/sockios.h>
 #include <mtd/mtd-user.h>
 #include <net/if.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <vector>
 
 #include "platform/os.h"
 #include "sim/board.h"
@@ -30,7 +30,8 @@ int g_runs_seen = 0;  // a module-style global: every run must find it at its in
 
 int open_flash() { return os::open("/dev/mtd0", O_RDWR | O_SYNC); }
 
-TEST(SimBoard, EachRunStartsFreshWhileTheBoardKeepsItsState) {
+TEST(SimBoard, EachRunStartsFreshWhileTheBoardKeepsItsState)
+{
     sim::Board board;
     for (int i = 0; i < 2; ++i) {
         sim::Run r = board.run([] {
@@ -48,7 +49,8 @@ TEST(SimBoard, EachRunStartsFreshWhileTheBoardKeepsItsState) {
 }
 
 // Erases go by whole blocks within the size the device reports.
-TEST(SimBoard, FlashWritesOnlyClearBitsAndEraseSetsThemPerBlock) {
+TEST(SimBoard, FlashWritesOnlyClearBitsAndEraseSetsThemPerBlock)
+{
     sim::Board board;
     board.flash.reported_size = 0x2000000;
     board.flash.load(0x20000, {0xF0});
@@ -70,7 +72,8 @@ TEST(SimBoard, FlashWritesOnlyClearBitsAndEraseSetsThemPerBlock) {
     EXPECT_EQ(c.erases, 3u);
 }
 
-TEST(SimBoard, FlashFaultsHitTheNamedOperation) {
+TEST(SimBoard, FlashFaultsHitTheNamedOperation)
+{
     struct Case {
         sim::FlashFault fault;
         std::vector<int> results;  // three one-byte reads at 0, 0x1000, 0x2000
@@ -93,18 +96,21 @@ TEST(SimBoard, FlashFaultsHitTheNamedOperation) {
             return code;
         });
         int expected = 0;
-        for (int result : c.results) expected = expected * 4 + result + 1;
+        for (int result : c.results)
+            expected = expected * 4 + result + 1;
         EXPECT_EQ(r.value, expected);
     }
 }
 
-TEST(SimBoard, PowerCutStopsTheRunAndKeepsTheFlashAsItWas) {
+TEST(SimBoard, PowerCutStopsTheRunAndKeepsTheFlashAsItWas)
+{
     sim::Board board;
     board.flash.power_cut_after_write = 2;
     sim::Run r = board.run([] {
         int fd = open_flash();
         uint8_t zero = 0;
-        for (off_t at = 0; at < 4; ++at) os::pwrite(fd, &zero, 1, at);
+        for (off_t at = 0; at < 4; ++at)
+            os::pwrite(fd, &zero, 1, at);
         return 0;
     });
     EXPECT_EQ(r.end, sim::End::PowerCut);
@@ -112,7 +118,8 @@ TEST(SimBoard, PowerCutStopsTheRunAndKeepsTheFlashAsItWas) {
 }
 
 // Transfers and erases of several MiB keep NOR semantics over their whole range.
-TEST(SimBoard, LargeWritesAndErasesReachEveryByte) {
+TEST(SimBoard, LargeWritesAndErasesReachEveryByte)
+{
     sim::Board board;
     sim::Run r = board.run([] {
         int fd = open_flash();
@@ -131,7 +138,8 @@ TEST(SimBoard, LargeWritesAndErasesReachEveryByte) {
     EXPECT_EQ(board.flash.counters().bytes_erased, 0x00400000u);
 }
 
-TEST(SimBoard, EepromAnswersOnlyWhileTheCpldGateIsSet) {
+TEST(SimBoard, EepromAnswersOnlyWhileTheCpldGateIsSet)
+{
     sim::Board board;
     board.i2c.eeprom()[1] = 2;
     auto read_slot = [] {
@@ -145,7 +153,8 @@ TEST(SimBoard, EepromAnswersOnlyWhileTheCpldGateIsSet) {
     EXPECT_EQ(board.run(read_slot).value, 2);
 }
 
-TEST(SimBoard, ConsoleDeliversKeysInterruptsAndEndOfInput) {
+TEST(SimBoard, ConsoleDeliversKeysInterruptsAndEndOfInput)
+{
     sim::Board board;
     board.console.keys("a").interrupt().keys("b");
     sim::Run r = board.run([] {
@@ -165,7 +174,8 @@ TEST(SimBoard, ConsoleDeliversKeysInterruptsAndEndOfInput) {
     EXPECT_EQ(r.out, "a<intr>b<end> 1\n");
 }
 
-TEST(SimBoard, ASignalBeforeAReadLeavesTheReadItsKey) {
+TEST(SimBoard, ASignalBeforeAReadLeavesTheReadItsKey)
+{
     sim::Board board;
     board.console.signal().keys("k");
     sim::Run r = board.run([] {
@@ -180,29 +190,36 @@ TEST(SimBoard, ASignalBeforeAReadLeavesTheReadItsKey) {
     EXPECT_EQ(r.value, 1);
 }
 
-TEST(SimBoard, ManagementInterfaceAnswersAsItsKnobsSay) {
+TEST(SimBoard, ManagementInterfaceAnswersAsItsKnobsSay)
+{
     for (const LinkState& c : kLinkStates) {
         SCOPED_TRACE(c.name);
         sim::Board board;
         c.set(board.net);
         sim::Run r = board.run([] {
             int fd = os::socket(AF_INET, SOCK_DGRAM, 0);
-            if (fd < 0) return 1;
+            if (fd < 0)
+                return 1;
             ifreq request{};
             std::strncpy(request.ifr_name, "eth0", IFNAMSIZ - 1);
-            if (os::ioctl(fd, SIOCGIFINDEX, &request) < 0) return 2;
-            if (os::ioctl(fd, SIOCGIFFLAGS, &request) < 0) return 3;
-            if ((request.ifr_flags & (IFF_UP | IFF_RUNNING)) != (IFF_UP | IFF_RUNNING)) return 5;
+            if (os::ioctl(fd, SIOCGIFINDEX, &request) < 0)
+                return 2;
+            if (os::ioctl(fd, SIOCGIFFLAGS, &request) < 0)
+                return 3;
+            if ((request.ifr_flags & (IFF_UP | IFF_RUNNING)) != (IFF_UP | IFF_RUNNING))
+                return 5;
             ethtool_value value{ETHTOOL_GLINK, 0};
             request.ifr_data = reinterpret_cast<char*>(&value);
-            if (os::ioctl(fd, SIOCETHTOOL, &request) < 0) return 4;
+            if (os::ioctl(fd, SIOCETHTOOL, &request) < 0)
+                return 4;
             return 10 + static_cast<int>(value.data);
         });
         EXPECT_EQ(r.value, c.requests);
     }
 }
 
-TEST(SimBoard, ShellRecordsCommandsAndRunsTheirEffects) {
+TEST(SimBoard, ShellRecordsCommandsAndRunsTheirEffects)
+{
     sim::Board board;
     board.shell.on_prefix("tar ", [](sim::Board& b, const std::string&) {
         b.write_file("/tmp/home/bin/distro-id", "x");
@@ -220,7 +237,8 @@ TEST(SimBoard, ShellRecordsCommandsAndRunsTheirEffects) {
     EXPECT_EQ(board.run([] { return os::system("reboot"); }).value, -1);
 }
 
-TEST(SimBoard, ProcessEndsAreReportedWithTheOutputAFaithfulSystemWouldShow) {
+TEST(SimBoard, ProcessEndsAreReportedWithTheOutputAFaithfulSystemWouldShow)
+{
     sim::Board board;
     sim::Run exited = board.run([]() -> int {
         std::printf("unflushed");
@@ -246,7 +264,8 @@ TEST(SimBoard, ProcessEndsAreReportedWithTheOutputAFaithfulSystemWouldShow) {
     EXPECT_EQ(board.run([] { return os::execv("/bin/backtrace", nullptr); }).value, -1);
 }
 
-TEST(SimBoard, StreamsInterleaveInTheOrderTheProgramWroteThem) {
+TEST(SimBoard, StreamsInterleaveInTheOrderTheProgramWroteThem)
+{
     sim::Board board;
     sim::Run r = board.run([] {
         std::puts("one");
@@ -260,7 +279,8 @@ TEST(SimBoard, StreamsInterleaveInTheOrderTheProgramWroteThem) {
     EXPECT_THAT(r.steps(), ElementsAre("out:one\n", "err:two\n", "out:thr", "sh:cmd", "out:ee\n"));
 }
 
-TEST(SimBoard, ClockIsVirtualAndARunThatWaitsForeverHangs) {
+TEST(SimBoard, ClockIsVirtualAndARunThatWaitsForeverHangs)
+{
     sim::Board board;
     sim::Run r = board.run([] {
         os::sleep(5);
@@ -273,12 +293,14 @@ TEST(SimBoard, ClockIsVirtualAndARunThatWaitsForeverHangs) {
 
     board.virtual_limit_us = 10'000'000;
     sim::Run forever = board.run([]() -> int {
-        for (;;) os::sleep(1);
+        for (;;)
+            os::sleep(1);
     });
     EXPECT_EQ(forever.end, sim::End::Hung);
 }
 
-TEST(SimBoard, TheRunEndHookRunsInTheChildAsTheRunEnds) {
+TEST(SimBoard, TheRunEndHookRunsInTheChildAsTheRunEnds)
+{
     sim::Board board;
     board.at_run_end = [] { sim::Board::note("ending with " + std::to_string(g_runs_seen)); };
     sim::Run returned = board.run([] {
@@ -296,7 +318,8 @@ TEST(SimBoard, TheRunEndHookRunsInTheChildAsTheRunEnds) {
     EXPECT_THAT(exited.steps(), ElementsAre("exit:2", "note:ending with 0"));
 }
 
-TEST(SimBoard, OnlyTheBoardsTmpIsReachable) {
+TEST(SimBoard, OnlyTheBoardsTmpIsReachable)
+{
     sim::Board board;
     sim::Run r = board.run([] {
         int fd = os::open("/tmp/out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -314,14 +337,16 @@ TEST(SimBoard, OnlyTheBoardsTmpIsReachable) {
 
 namespace {
 
-void install_interrupt_handler(int flags) {
+void install_interrupt_handler(int flags)
+{
     struct sigaction action {};
     action.sa_handler = [](int) {};
     action.sa_flags = flags;
     os::sigaction(SIGINT, &action, nullptr);
 }
 
-TEST(SimBoard, AnInterruptEndsAConsoleReadUnlessTheHandlerRestartsIt) {
+TEST(SimBoard, AnInterruptEndsAConsoleReadUnlessTheHandlerRestartsIt)
+{
     for (int flags : {0, SA_RESTART}) {
         sim::Board board;
         board.console.interrupt().keys("k");
@@ -335,7 +360,8 @@ TEST(SimBoard, AnInterruptEndsAConsoleReadUnlessTheHandlerRestartsIt) {
     }
 }
 
-TEST(SimBoard, TheOperatorInterruptsAtAVirtualTime) {
+TEST(SimBoard, TheOperatorInterruptsAtAVirtualTime)
+{
     sim::Board board;
     board.console.interrupt_at_us = 2500000;
     sim::Run r = board.run([] {
@@ -345,14 +371,16 @@ TEST(SimBoard, TheOperatorInterruptsAtAVirtualTime) {
         os::sigaction(SIGINT, &action, nullptr);
         for (int second = 1; second <= 5; ++second) {
             os::sleep(1);
-            if (interrupted) return second;
+            if (interrupted)
+                return second;
         }
         return 0;
     });
     EXPECT_EQ(r.value, 3);
 }
 
-TEST(SimBoard, StdioReadsTheConsoleAheadAsTheKernelDeliversIt) {
+TEST(SimBoard, StdioReadsTheConsoleAheadAsTheKernelDeliversIt)
+{
     struct Case {
         bool is_tty;
         std::string rest;  // what a plain read finds after stdio took its line
@@ -363,7 +391,8 @@ TEST(SimBoard, StdioReadsTheConsoleAheadAsTheKernelDeliversIt) {
         board.console.keys("2\nE");
         sim::Run r = board.run([] {
             char line[32] = {};
-            if (std::fgets(line, sizeof line, stdin) == nullptr) return -1;
+            if (std::fgets(line, sizeof line, stdin) == nullptr)
+                return -1;
             char key = 0;
             std::printf("%s%s", line, os::read(0, &key, 1) == 1 ? std::string(1, key).c_str() : "<end>");
             return 0;
@@ -372,7 +401,8 @@ TEST(SimBoard, StdioReadsTheConsoleAheadAsTheKernelDeliversIt) {
     }
 }
 
-TEST(SimBoard, FlushingThePortDropsWhatThePeerHasSent) {
+TEST(SimBoard, FlushingThePortDropsWhatThePeerHasSent)
+{
     sim::Board board;
     auto peer = std::make_shared<sim::ReactivePeer>();
     peer->then({0x11, 0x22}).then({0x33}, 5000);
@@ -387,7 +417,8 @@ TEST(SimBoard, FlushingThePortDropsWhatThePeerHasSent) {
     EXPECT_EQ(r.value, 0x33);
 }
 
-TEST(SimBoard, ReactivePeerAnswersInOrderOnItsLinesTime) {
+TEST(SimBoard, ReactivePeerAnswersInOrderOnItsLinesTime)
+{
     sim::Board board;
     // 100 us a byte; the first step waits 1 ms on its own, the second for the board's 'C'.
     auto peer = std::make_shared<sim::ReactivePeer>(100);
@@ -397,7 +428,8 @@ TEST(SimBoard, ReactivePeerAnswersInOrderOnItsLinesTime) {
         int fd = os::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
         auto next = [fd] {
             uint8_t byte = 0;
-            while (os::read(fd, &byte, 1) != 1) os::usleep(50);
+            while (os::read(fd, &byte, 1) != 1)
+                os::usleep(50);
             return byte;
         };
         next();
@@ -443,7 +475,8 @@ const AccessCase kAccessCases[] = {
 
 class DescriptorAccessMode : public testing::TestWithParam<AccessCase> {};
 
-TEST_P(DescriptorAccessMode, IsHonoured) {
+TEST_P(DescriptorAccessMode, IsHonoured)
+{
     const AccessCase& c = GetParam();
     sim::Board board;
     board.i2c.cpld()[20] = 0x04;
@@ -460,7 +493,8 @@ TEST_P(DescriptorAccessMode, IsHonoured) {
 INSTANTIATE_TEST_SUITE_P(Nodes, DescriptorAccessMode, testing::ValuesIn(kAccessCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SimBoard, PositionedFlashAccessAndEraseNeedTheirAccessMode) {
+TEST(SimBoard, PositionedFlashAccessAndEraseNeedTheirAccessMode)
+{
     sim::Board board;
     sim::Run r = board.run([] {
         uint8_t byte = 0;
@@ -469,18 +503,21 @@ TEST(SimBoard, PositionedFlashAccessAndEraseNeedTheirAccessMode) {
         erase_info_user block{0, 0x20000};
         mtd_info_user info{};
         auto error_of = [](long result) { return result < 0 ? errno : 0; };
-        int results[] = {error_of(os::pwrite(read_only, &byte, 1, 0)), error_of(os::pread(write_only, &byte, 1, 0)),
+        int results[] = {error_of(os::pwrite(read_only, &byte, 1, 0)),
+                         error_of(os::pread(write_only, &byte, 1, 0)),
                          error_of(os::ioctl(read_only, MEMERASE, &block)),
                          error_of(os::ioctl(write_only, MEMERASE, &block)),
                          error_of(os::ioctl(read_only, MEMGETINFO, &info))};
         std::printf("%d %d %d %d %d\n", results[0], results[1], results[2], results[3], results[4]);
         return 0;
     });
-    EXPECT_EQ(r.out, std::to_string(EBADF) + " " + std::to_string(EBADF) + " " + std::to_string(EPERM) + " 0 0\n");
+    EXPECT_EQ(r.out,
+              std::to_string(EBADF) + " " + std::to_string(EBADF) + " " + std::to_string(EPERM) + " 0 0\n");
     EXPECT_EQ(board.flash.counters().erases, 1u);
 }
 
-TEST(SimBoard, EachOpenIsRecordedWithItsFlags) {
+TEST(SimBoard, EachOpenIsRecordedWithItsFlags)
+{
     sim::Board board;
     sim::Run r = board.run([] {
         os::open("/dev/mtd0", O_RDWR | O_SYNC);
@@ -498,7 +535,8 @@ TEST(SimBoard, EachOpenIsRecordedWithItsFlags) {
                 ElementsAre("open:/dev/mtd0", "open:/dev/ttyS0", "open:/tmp/file", "open:/dev/mtd0"));
 }
 
-TEST(SimBoard, ClosingADescriptorTheProgramDidNotOpenIsRecorded) {
+TEST(SimBoard, ClosingADescriptorTheProgramDidNotOpenIsRecorded)
+{
     sim::Board board;
     board.console.keys("k");
     sim::Run r = board.run([] {
@@ -508,14 +546,16 @@ TEST(SimBoard, ClosingADescriptorTheProgramDidNotOpenIsRecorded) {
         int read_error = errno;
         int again = os::close(0);
         int unknown = os::close(57);
-        std::printf("%d %d/%d %d %d\n", first, static_cast<int>(read_after), read_error == EBADF, again, unknown);
+        std::printf("%d %d/%d %d %d\n", first, static_cast<int>(read_after), read_error == EBADF, again,
+                    unknown);
         return 0;
     });
     EXPECT_EQ(r.out, "0 -1/1 -1 -1\n");
     EXPECT_THAT(r.steps({sim::Event::Kind::Close}), ElementsAre("close:fd 0", "close:fd 0", "close:fd 57"));
 }
 
-TEST(SimBoard, AFailingCloseReportsEioAndStillReleasesTheDescriptor) {
+TEST(SimBoard, AFailingCloseReportsEioAndStillReleasesTheDescriptor)
+{
     sim::Board board;
     board.files.close_fails = {"/tmp/archive", "/dev/mtd0"};
     sim::Run r = board.run([] {
@@ -523,13 +563,15 @@ TEST(SimBoard, AFailingCloseReportsEioAndStillReleasesTheDescriptor) {
         int flash = os::open("/dev/mtd0", O_RDWR);
         int other = os::open("/tmp/other", O_WRONLY | O_CREAT, 0644);
         int results[] = {os::close(file), errno, os::close(file), os::close(flash), errno, os::close(other)};
-        std::printf("%d %d %d %d %d %d\n", results[0], results[1], results[2], results[3], results[4], results[5]);
+        std::printf("%d %d %d %d %d %d\n", results[0], results[1], results[2], results[3], results[4],
+                    results[5]);
         return 0;
     });
     EXPECT_EQ(r.out, "-1 " + std::to_string(EIO) + " -1 -1 " + std::to_string(EIO) + " 0\n");
 }
 
-TEST(SimBoard, BufferAllocationsFailAsTheMemoryKnobsSay) {
+TEST(SimBoard, BufferAllocationsFailAsTheMemoryKnobsSay)
+{
     struct Case {
         uint32_t fail_nth;
         size_t fail_from_size;
@@ -541,7 +583,8 @@ TEST(SimBoard, BufferAllocationsFailAsTheMemoryKnobsSay) {
         board.memory.fail_nth = c.fail_nth;
         board.memory.fail_from_size = c.fail_from_size;
         sim::Run r = board.run([] {
-            for (size_t size : {16, 0x20000, 16, 0x20000}) std::printf("%d", os::new_buffer(size) != nullptr);
+            for (size_t size : {16, 0x20000, 16, 0x20000})
+                std::printf("%d", os::new_buffer(size) != nullptr);
             return 0;
         });
         EXPECT_EQ(r.out, c.given) << "nth " << c.fail_nth << ", from " << c.fail_from_size;
@@ -549,7 +592,8 @@ TEST(SimBoard, BufferAllocationsFailAsTheMemoryKnobsSay) {
     }
 }
 
-TEST(SimBoard, PowerCutAfterAnEepromWriteKeepsWhatWasStored) {
+TEST(SimBoard, PowerCutAfterAnEepromWriteKeepsWhatWasStored)
+{
     sim::Board board;
     board.i2c.cpld()[20] = 0x04;
     board.i2c.power_cut_after_write = 2;

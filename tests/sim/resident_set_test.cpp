@@ -14,7 +14,8 @@ int open_flash() { return os::open("/dev/mtd0", O_RDWR | O_SYNC); }
 
 // The peak resident set of a run shows the program's own memory, not how much of the emulated flash
 // it went through: the flash is the device's memory.
-TEST(SimBoard, ARunReportsItsPeakResidentSetWithoutTheFlashItTouched) {
+TEST(SimBoard, ARunReportsItsPeakResidentSetWithoutTheFlashItTouched)
+{
     sim::Board board;
     const long empty = board.run([] { return 0; }).max_resident_kib;
     sim::Run holds_16_mib = board.run([] {

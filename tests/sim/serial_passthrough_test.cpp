@@ -9,7 +9,8 @@
 
 namespace {
 
-TEST(SerialPassthrough, CarriesBytesBothWaysThroughARealPty) {
+TEST(SerialPassthrough, CarriesBytesBothWaysThroughARealPty)
+{
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
@@ -28,7 +29,8 @@ TEST(SerialPassthrough, CarriesBytesBothWaysThroughARealPty) {
     sim::Run r = board.run([] {
         int port = os::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
         uint8_t byte = 0;
-        for (int polls = 0; polls < 1000 && os::read(port, &byte, 1) != 1; ++polls) os::usleep(1000);
+        for (int polls = 0; polls < 1000 && os::read(port, &byte, 1) != 1; ++polls)
+            os::usleep(1000);
         os::write(port, "C", 1);
         return byte;
     });

@@ -17,9 +17,11 @@ inline const std::string kRescueDownload = "Running xmodem rescue.....\n";
 
 // The receiver's words to the operator before and after the transfer, and the reminders it repeats
 // while no key comes.
-inline const std::string kSwitchTo115200 = "       Change the baud rate to 115200 bps and hit the <ENTER> key\n"
-                                           "       before initiating the download.\n";
-inline const std::string kSwitchBackTo9600 = "       Change the baud rate back to 9600 bps, hit the <ENTER> key\n";
+inline const std::string kSwitchTo115200 =
+    "       Change the baud rate to 115200 bps and hit the <ENTER> key\n"
+    "       before initiating the download.\n";
+inline const std::string kSwitchBackTo9600 =
+    "       Change the baud rate back to 9600 bps, hit the <ENTER> key\n";
 inline const std::string kStartReminder =
     "\r\n    ... Waiting for the <Enter> key to be hit before the download can start...\r\n";
 inline const std::string kEndReminder = "\r\n    ... Waiting for the <ENTER> key to be hit...\r\n";

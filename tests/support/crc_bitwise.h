@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-inline uint32_t crc_bitwise(const uint8_t* data, uint32_t length, uint32_t start) {
+inline uint32_t crc_bitwise(const uint8_t* data, uint32_t length, uint32_t start)
+{
     uint32_t r = start;
     for (uint32_t i = 0; i < length; ++i) {
         uint8_t b = data[i];

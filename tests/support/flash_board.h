@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "bytes.h"
 #include "flash/flash.h"
 #include "sim/board.h"
-#include "bytes.h"
 
 constexpr uint32_t kSector = sim::Flash::kBlockSize;
 constexpr uint32_t kDeviceSize = sim::Flash::kArraySize;
@@ -24,14 +24,16 @@ constexpr uint8_t kWrittenSeed = 0xBF;
 inline uint8_t pattern_at(uint32_t address) { return pattern_byte(address, kHeldSeed); }
 inline uint8_t data_at(uint32_t index) { return pattern_byte(index, kWrittenSeed); }
 
-inline void preload(sim::Board& board, uint32_t from, uint32_t to) {
+inline void preload(sim::Board& board, uint32_t from, uint32_t to)
+{
     for (uint32_t a = from; a < to; ++a)
         board.flash.data()[a] = pattern_at(a);
 }
 
 // "" when every byte of flash in [from, to) is what expected says, else the first one that is not.
 inline std::string flash_mismatch(sim::Board& board, uint32_t from, uint32_t to,
-                                  const std::function<uint8_t(uint32_t)>& expected) {
+                                  const std::function<uint8_t(uint32_t)>& expected)
+{
     for (uint32_t a = from; a < to; ++a) {
         const uint8_t got = board.flash.data()[a];
         if (got != expected(a)) {
@@ -43,6 +45,7 @@ inline std::string flash_mismatch(sim::Board& board, uint32_t from, uint32_t to,
     return "";
 }
 
-inline sim::Run run_with_flash(sim::Board& board, const std::function<int()>& op) {
+inline sim::Run run_with_flash(sim::Board& board, const std::function<int()>& op)
+{
     return board.run([&] { return api_flash_init() == 0 ? op() : kInitFailed; });
 }

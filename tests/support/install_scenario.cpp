@@ -3,9 +3,9 @@
 #include <cstring>
 #include <sstream>
 
-#include "launch/launch.h"
 #include "bytes.h"
 #include "installer_support.h"
+#include "launch/launch.h"
 
 namespace reliability {
 
@@ -26,7 +26,10 @@ const std::vector<uint8_t>& old_application(int slot)
 
 uint32_t base_of(int slot) { return slot == 2 ? kSlot2Base : kSlot1Base; }
 
-std::string payload_of(const std::vector<uint8_t>& record) { return std::string(record.begin() + 16, record.end()); }
+std::string payload_of(const std::vector<uint8_t>& record)
+{
+    return std::string(record.begin() + 16, record.end());
+}
 
 // The slot the boot tried last, as its console shows.
 char last_attempt(const std::string& out)
@@ -41,11 +44,16 @@ char last_attempt(const std::string& out)
 std::string describe(Started started)
 {
     switch (started) {
-    case Started::OldOfSlot1: return "old application of slot 1";
-    case Started::OldOfSlot2: return "old application of slot 2";
-    case Started::NewOfSlot1: return "new application in slot 1";
-    case Started::NewOfSlot2: return "new application in slot 2";
-    case Started::Nothing: return "nothing";
+    case Started::OldOfSlot1:
+        return "old application of slot 1";
+    case Started::OldOfSlot2:
+        return "old application of slot 2";
+    case Started::NewOfSlot1:
+        return "new application in slot 1";
+    case Started::NewOfSlot2:
+        return "new application in slot 2";
+    case Started::Nothing:
+        return "nothing";
     }
     return "?";
 }
@@ -63,7 +71,8 @@ std::string describe(const std::map<Started, uint32_t>& outcomes)
 }
 
 InstallScenario::InstallScenario(sim::Board& board, int slot)
-    : board_(board), slot_(slot), new_application_(record_bytes(kMagicApplication, pattern_text(kPayloadLength)))
+    : board_(board), slot_(slot),
+      new_application_(record_bytes(kMagicApplication, pattern_text(kPayloadLength)))
 {
     board_.flash.reported_erase_size = kEraseSize;
     put_download(board_, {record_bytes(kMagicKernel, pattern_text(kPayloadLength + 3)),
@@ -87,7 +96,8 @@ sim::Run InstallScenario::install() { return ::install(board_); }
 
 bool InstallScenario::new_application_whole() const
 {
-    return board_.flash.bytes(base_of(slot_), static_cast<uint32_t>(new_application_.size())) == new_application_;
+    return board_.flash.bytes(base_of(slot_), static_cast<uint32_t>(new_application_.size())) ==
+           new_application_;
 }
 
 Started InstallScenario::whole_record_of(int slot) const

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "flash/flash.h"
 #include "i2c/i2c.h"
 #include "image/image.h"
-#include "sim/board.h"
-#include "bytes.h"
 #include "launch_support.h"
+#include "sim/board.h"
 
 inline void put_download(sim::Board& board, const std::vector<std::vector<uint8_t>>& records)
 {

@@ -34,13 +34,14 @@ inline constexpr std::initializer_list<sim::Event::Kind> kConsoleAndCommands = {
     sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::Shell, sim::Event::Kind::Exec,
     sim::Event::Kind::Exit};
 
-inline const std::string kUnpackLine = "cd /tmp \ntar mxzf /tmp/zarelimage.tar.gz \nrm /tmp/zarelimage.tar.gz\n";
+inline const std::string kUnpackLine =
+    "cd /tmp \ntar mxzf /tmp/zarelimage.tar.gz \nrm /tmp/zarelimage.tar.gz\n";
 
 // The application's binary decompressed in place, as the shell runs it; and the whole course from
 // the unpacking of the archive on, as the console and the shell show it.
-inline const Lines kDecompressCommands = {"sh:lzma d /tmp/home/bin/mp.elf.strip.lzma /tmp/home/bin/mp.elf.strip\n",
-                                          "sh:rm /tmp/home/bin/mp.elf.strip.lzma\n",
-                                          "sh:chmod +x /tmp/home/bin/mp.elf.strip"};
+inline const Lines kDecompressCommands = {
+    "sh:lzma d /tmp/home/bin/mp.elf.strip.lzma /tmp/home/bin/mp.elf.strip\n",
+    "sh:rm /tmp/home/bin/mp.elf.strip.lzma\n", "sh:chmod +x /tmp/home/bin/mp.elf.strip"};
 inline const Lines kUnpackAndDecompress =
     Lines{"sh:" + kUnpackLine, "out:Uncompressing application image....\n"} + kDecompressCommands;
 

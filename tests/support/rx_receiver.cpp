@@ -18,8 +18,7 @@ constexpr std::chrono::milliseconds kAnswerDelay{10};
 
 }  // namespace
 
-RxReceiver::RxReceiver(const std::string& file, std::optional<BlockDamage> damage)
-    : damage_(damage)
+RxReceiver::RxReceiver(const std::string& file, std::optional<BlockDamage> damage) : damage_(damage)
 {
     int answers[2];
     if (pipe2(answers, O_CLOEXEC) != 0)
@@ -98,8 +97,7 @@ void RxReceiver::relay()
                 // sooner would be lost with it
                 std::this_thread::sleep_for(kAnswerDelay);
                 write_all(sender_side_.master, bytes, static_cast<size_t>(n));
-            }
-            else
+            } else
                 fds[1].fd = -1;  // rx has ended
         }
     }

@@ -82,7 +82,10 @@ void end_of_file(sim::ReactivePeer& peer, uint8_t trigger)
     operator_done(peer);
 }
 
-void operator_done(sim::ReactivePeer& peer, uint8_t trigger, uint64_t delay_us) { peer.on(trigger, {0x0A}, delay_us); }
+void operator_done(sim::ReactivePeer& peer, uint8_t trigger, uint64_t delay_us)
+{
+    peer.on(trigger, {0x0A}, delay_us);
+}
 
 void operator_done_after_cancel(sim::ReactivePeer& peer) { operator_done(peer, kCan, 5000000); }
 

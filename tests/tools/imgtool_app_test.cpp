@@ -2,8 +2,8 @@
 // board's tar and lzma would.
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "tests/support/imgtool_support.h"
 
@@ -30,7 +30,9 @@ struct AppCase {
 };
 
 const AppCase kAppCases[] = {
-    {"NamedMarker", {"--name", "release 7"}, "home/\nhome/bin/\nhome/bin/distro-id\nhome/bin/mp.elf.strip.lzma\n",
+    {"NamedMarker",
+     {"--name", "release 7"},
+     "home/\nhome/bin/\nhome/bin/distro-id\nhome/bin/mp.elf.strip.lzma\n",
      "release 7\n"},
     {"EmptyMarker", {}, "home/\nhome/bin/\nhome/bin/distro-id\nhome/bin/mp.elf.strip.lzma\n", ""},
     {"NoMarker", {"--no-marker"}, "home/\nhome/bin/\nhome/bin/mp.elf.strip.lzma\n", std::nullopt},
@@ -44,7 +46,8 @@ TEST_P(App, ArchivesTheLzmaBinaryAndTheMarker)
 {
     const AppCase& c = GetParam();
     TempDir dir;
-    std::string binary = "\x7f" "ELF";
+    std::string binary = "\x7f"
+                         "ELF";
     for (int i = 0; i < 5000; ++i)
         binary += std::to_string(i * i);
     std::vector<std::string> args = {"app", dir.write("mp.elf", binary), "-o", dir.path("app.tar.gz")};
@@ -62,7 +65,8 @@ TEST_P(App, ArchivesTheLzmaBinaryAndTheMarker)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Markers, App, testing::ValuesIn(kAppCases), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Markers, App, testing::ValuesIn(kAppCases),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(App, ReportsATarThatFailed)
 {

@@ -1,8 +1,8 @@
 // A flash image made by imgtool, booted by the launcher on the simulated board.
 #include <gtest/gtest.h>
 
-#include "tests/support/imgtool_support.h"
 #include "launch/launch.h"
+#include "tests/support/imgtool_support.h"
 #include "tests/support/launch_support.h"
 
 namespace {
@@ -14,10 +14,11 @@ TEST(ImgtoolFlashImage, BootsItsSlotWithItsOptions)
                        dir.path("record")})
                   .status,
               0);
-    ASSERT_EQ(imgtool({"flash", "-o", dir.path("flash.img"), "--slot2", dir.path("record"), "--env", "bootdelay=3",
-                       "--env", "gdbserver=on", "--env", "gdbserver_ip=10.1.2.3", "--env", "gdbport=2345"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        imgtool({"flash", "-o", dir.path("flash.img"), "--slot2", dir.path("record"), "--env", "bootdelay=3",
+                 "--env", "gdbserver=on", "--env", "gdbserver_ip=10.1.2.3", "--env", "gdbport=2345"})
+            .status,
+        0);
     const std::string image = dir.read("flash.img");
     sim::Board board;
     board.flash.load(0, std::vector<uint8_t>(image.begin(), image.end()));

@@ -127,11 +127,13 @@ TEST(SendOnLine, AFileIsNoLine)
     TempDir dir;
     const std::string line = dir.write("line", "");
 
-    const ToolRun r = imgtool({"send", "--line", line, "--slot", "1", dir.write("download.bin", make_record(0x014A414E, "a"))});
+    const ToolRun r = imgtool(
+        {"send", "--line", line, "--slot", "1", dir.write("download.bin", make_record(0x014A414E, "a"))});
 
     EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find(line + ": no board answered: cannot use " + line + ": Inappropriate ioctl for device (not a "
-                                "serial line)\n"),
+    EXPECT_NE(r.err.find(line + ": no board answered: cannot use " + line +
+                         ": Inappropriate ioctl for device (not a "
+                         "serial line)\n"),
               std::string::npos)
         << r.err;
 }
@@ -142,14 +144,17 @@ TEST(SendOnLine, EveryBoardIsServedAndTheWorstOutcomeIsTheStatus)
     FarEnd quiet("", silent);
     FarEnd booting(kBooting, silent);
 
-    const ToolRun r = imgtool({"send", "--line", quiet.path(), "--line", booting.path(), "--wait", "4", "--slot",
-                               "1", dir.write("download.bin", make_record(0x014A414E, "archive"))});
+    const ToolRun r = imgtool({"send", "--line", quiet.path(), "--line", booting.path(), "--wait", "4",
+                               "--slot", "1", dir.write("download.bin", make_record(0x014A414E, "archive"))});
 
     EXPECT_EQ(r.status, 1);
     // The board's own lines carry their line's name when several are served
-    EXPECT_NE(r.out.find(booting.path() + ": Uncompressing application image....\n"), std::string::npos) << r.out;
-    EXPECT_NE(row_of(r.out, quiet.path()).find(" failed: no board answered within 4 s"), std::string::npos) << r.out;
-    EXPECT_NE(row_of(r.out, booting.path()).find(" failed: the board is booting its application"), std::string::npos)
+    EXPECT_NE(r.out.find(booting.path() + ": Uncompressing application image....\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(row_of(r.out, quiet.path()).find(" failed: no board answered within 4 s"), std::string::npos)
+        << r.out;
+    EXPECT_NE(row_of(r.out, booting.path()).find(" failed: the board is booting its application"),
+              std::string::npos)
         << r.out;
 }
 

@@ -29,20 +29,33 @@ struct RefusalCase {
 };
 
 const RefusalCase kRefusals[] = {
-    {"EmptyFile", "", {"--slot", "1"}, "imgtool send: DOWNLOAD holds no image record (end of file at offset 0)\n"},
+    {"EmptyFile",
+     "",
+     {"--slot", "1"},
+     "imgtool send: DOWNLOAD holds no image record (end of file at offset 0)\n"},
     // The magic is the third big-endian word: "a te"
-    {"NotADownload", "this is a text file, not image records\n", {"--slot", "1"},
+    {"NotADownload",
+     "this is a text file, not image records\n",
+     {"--slot", "1"},
      "imgtool send: DOWNLOAD holds no image record (unknown magic 0x61207465 at offset 0)\n"},
-    {"KernelWithBadCrc", application() + with_bad_crc(kernel("abc")), {"--slot", "2"},
+    {"KernelWithBadCrc",
+     application() + with_bad_crc(kernel("abc")),
+     {"--slot", "2"},
      "imgtool send: DOWNLOAD: the kernel record at 0x00000017 has a bad CRC (stored 0x8f5380cb, computed "
      "0x705380cb): the board would refuse it\n"},
-    {"ApplicationWithoutSlot", kernel() + application(), {},
+    {"ApplicationWithoutSlot",
+     kernel() + application(),
+     {},
      "imgtool send: DOWNLOAD holds an application record: say where it goes with --slot 1, --slot 2 or --slot "
      "boot\n"},
-    {"RecordCutShort", kernel().substr(0, 20), {},
+    {"RecordCutShort",
+     kernel().substr(0, 20),
+     {},
      "imgtool send: DOWNLOAD: the kernel record at 0x00000000 is cut short\n"},
     // A kernel area holds 0x00100000 bytes, header included
-    {"KernelTooBigForItsArea", make_record(0x034A414E, std::string(0x000FFFF1, 'k')), {},
+    {"KernelTooBigForItsArea",
+     make_record(0x034A414E, std::string(0x000FFFF1, 'k')),
+     {},
      "imgtool send: DOWNLOAD: the kernel record at 0x00000000 is too big for its flash area (at most 0x00100000 "
      "bytes in all)\n"},
 };
@@ -84,9 +97,11 @@ const UsageCase kUsage[] = {
     {"NoDownload", {"--line", "LINE"}, "expected one DOWNLOAD"},
     {"TwoDownloads", {"--line", "LINE", "DOWNLOAD", "DOWNLOAD"}, "expected one DOWNLOAD"},
     {"SlotThree", {"--line", "LINE", "--slot", "3", "DOWNLOAD"}, "--slot takes 1, 2 or boot, not 3"},
-    {"WaitZero", {"--line", "LINE", "--wait", "0", "DOWNLOAD"},
+    {"WaitZero",
+     {"--line", "LINE", "--wait", "0", "DOWNLOAD"},
      "--wait takes a number of seconds from 1 to 86400, not 0"},
-    {"TerminalOnTwoLines", {"--line", "LINE", "--line", "LINE", "--terminal", "DOWNLOAD"},
+    {"TerminalOnTwoLines",
+     {"--line", "LINE", "--line", "LINE", "--terminal", "DOWNLOAD"},
      "--terminal takes one --line"},
 };
 

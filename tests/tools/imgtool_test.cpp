@@ -17,16 +17,41 @@ struct PackCase {
 };
 
 const PackCase kPackCases[] = {
-    {"ApplicationAbc", {"--type", "application"}, "abc",
-     "\x28\x3f\x39\x0a" "\x00\x00\x00\x03" "\x01\x4a\x41\x4e" "\x00\x00\x00\x00"s},
-    {"KernelWithHexId", {"--type", "kernel", "--id", "0x10"}, "abc",
-     "\x20\x4a\xd7\x54" "\x00\x00\x00\x03" "\x03\x4a\x41\x4e" "\x00\x00\x00\x10"s},
-    {"EmptyDiagnostics", {"--type", "diagnostics", "--id", "0xDEADBEEF"}, "",
-     "\xdc\x21\x59\x87" "\x00\x00\x00\x00" "\x06\x4a\x41\x4e" "\xde\xad\xbe\xef"s},
-    {"BootCodeWithDecimalId", {"--type", "bootcode", "--id", "4660"}, "123456789",
-     "\x0b\x54\x8e\xac" "\x00\x00\x00\x09" "\x02\x4a\x41\x4e" "\x00\x00\x12\x34"s},
-    {"Type5", {"--type", "type5", "--id", "1"}, "\x00\xff"s,
-     "\x06\x7e\x34\xc9" "\x00\x00\x00\x02" "\x05\x4a\x41\x4e" "\x00\x00\x00\x01"s},
+    {"ApplicationAbc",
+     {"--type", "application"},
+     "abc",
+     "\x28\x3f\x39\x0a"
+     "\x00\x00\x00\x03"
+     "\x01\x4a\x41\x4e"
+     "\x00\x00\x00\x00"s},
+    {"KernelWithHexId",
+     {"--type", "kernel", "--id", "0x10"},
+     "abc",
+     "\x20\x4a\xd7\x54"
+     "\x00\x00\x00\x03"
+     "\x03\x4a\x41\x4e"
+     "\x00\x00\x00\x10"s},
+    {"EmptyDiagnostics",
+     {"--type", "diagnostics", "--id", "0xDEADBEEF"},
+     "",
+     "\xdc\x21\x59\x87"
+     "\x00\x00\x00\x00"
+     "\x06\x4a\x41\x4e"
+     "\xde\xad\xbe\xef"s},
+    {"BootCodeWithDecimalId",
+     {"--type", "bootcode", "--id", "4660"},
+     "123456789",
+     "\x0b\x54\x8e\xac"
+     "\x00\x00\x00\x09"
+     "\x02\x4a\x41\x4e"
+     "\x00\x00\x12\x34"s},
+    {"Type5",
+     {"--type", "type5", "--id", "1"},
+     "\x00\xff"s,
+     "\x06\x7e\x34\xc9"
+     "\x00\x00\x00\x02"
+     "\x05\x4a\x41\x4e"
+     "\x00\x00\x00\x01"s},
 };
 
 void PrintTo(const PackCase& c, std::ostream* os) { *os << c.name; }
@@ -47,7 +72,8 @@ TEST_P(Pack, WritesTheBigEndianHeaderAndThePayload)
     EXPECT_EQ(dir.read("record"), c.header + c.payload);
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, Pack, testing::ValuesIn(kPackCases), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Types, Pack, testing::ValuesIn(kPackCases),
+                         [](const auto& info) { return info.param.name; });
 
 struct Limit {
     const char* type;
@@ -110,9 +136,11 @@ TEST(Flash, PutsRecordsAtTheirBasesAndTheEnvironmentInItsBlock)
 
     const std::string image = dir.read("flash.img");
     ASSERT_EQ(image.size(), 0x04000000u);
-    const std::pair<uint32_t, std::string> kPlaced[] = {
-        {0x00000000, kApplication}, {0x00800000, kDiagnostics}, {0x01000000, kRootFs},
-        {0x01E00000, kKernel},      {0x03F00000, kBootCode}};
+    const std::pair<uint32_t, std::string> kPlaced[] = {{0x00000000, kApplication},
+                                                        {0x00800000, kDiagnostics},
+                                                        {0x01000000, kRootFs},
+                                                        {0x01E00000, kKernel},
+                                                        {0x03F00000, kBootCode}};
     for (const auto& [base, record] : kPlaced) {
         EXPECT_EQ(image.substr(base, record.size()), record) << std::hex << base;
         EXPECT_EQ(image[base + record.size()], '\xff') << std::hex << base;
@@ -132,11 +160,12 @@ TEST(Flash, PutsRecordsAtTheirBasesAndTheEnvironmentInItsBlock)
 TEST(Flash, WarnsOfAnEnvironmentLongerThanTheLauncherReads)
 {
     TempDir dir;
-    const ToolRun r =
-        imgtool({"flash", "-o", dir.path("flash.img"), "--env", "bootargs=" + std::string(500, 'a'), "--env", "gdb=on"});
+    const ToolRun r = imgtool({"flash", "-o", dir.path("flash.img"), "--env",
+                               "bootargs=" + std::string(500, 'a'), "--env", "gdb=on"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "imgtool flash: warning: the environment text is 518 bytes; the launcher reads its options "
-                     "from the first 512 only\n");
+    EXPECT_EQ(r.err,
+              "imgtool flash: warning: the environment text is 518 bytes; the launcher reads its options "
+              "from the first 512 only\n");
 }
 
 struct RefusedRecord {
@@ -165,7 +194,8 @@ TEST_P(FlashRefuses, ARecordThatItsAreaCannotHold)
 {
     const RefusedRecord& c = GetParam();
     TempDir dir;
-    const ToolRun r = imgtool({"flash", "-o", dir.path("flash.img"), c.option, dir.write("record", c.record)});
+    const ToolRun r =
+        imgtool({"flash", "-o", dir.path("flash.img"), c.option, dir.write("record", c.record)});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.find("imgtool flash: " + dir.path("record") + ": "), 0u) << r.err;
     EXPECT_FALSE(dir.exists("flash.img"));
@@ -198,8 +228,9 @@ const InfoCase kInfoCases[] = {
      1},
     // The installer passes over a diagnostics record unchecked.
     {"BadCrcOfDiagnosticsPassedOver", make_record(0x064A414E, "abc").substr(0, 18) + "C" + kAbc,
-     "  0x00000000  diagnostics  len 3  id 0x00000000  crc 0x01042c89  computed 0x3a6a0c41  BAD CRC\n" + kAbcLine.substr(0, 2) +
-         "0x00000013" + kAbcLine.substr(12) + "  walk ended: end of file at offset 0x00000026\n",
+     "  0x00000000  diagnostics  len 3  id 0x00000000  crc 0x01042c89  computed 0x3a6a0c41  BAD CRC\n" +
+         kAbcLine.substr(0, 2) + "0x00000013" + kAbcLine.substr(12) +
+         "  walk ended: end of file at offset 0x00000026\n",
      1},
     {"CutShort", kAbc.substr(0, 17),
      "  0x00000000  application  len 3  id 0x00000000  crc 0x283f390a  cut short: 17 of 19 bytes present\n"
@@ -207,7 +238,8 @@ const InfoCase kInfoCases[] = {
      1},
     {"TransferFiller", kAbc + std::string(109, '\x1a'),
      kAbcLine + "  walk ended: unknown magic 0x1a1a1a1a at offset 0x00000013\n", 0},
-    {"StrayBytes", kAbc + std::string(15, '\0'), kAbcLine + "  walk ended: 15 stray bytes at offset 0x00000013\n", 0},
+    {"StrayBytes", kAbc + std::string(15, '\0'),
+     kAbcLine + "  walk ended: 15 stray bytes at offset 0x00000013\n", 0},
     {"NoRecord", "", "  walk ended: end of file at offset 0x00000000\n  no records\n", 1},
 };
 
@@ -224,7 +256,8 @@ TEST_P(Info, WalksADownloadAndSaysWhereItEnded)
     EXPECT_EQ(r.status, c.status);
 }
 
-INSTANTIATE_TEST_SUITE_P(Downloads, Info, testing::ValuesIn(kInfoCases), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Downloads, Info, testing::ValuesIn(kInfoCases),
+                         [](const auto& info) { return info.param.name; });
 
 std::string hex(uint32_t value)
 {
@@ -236,8 +269,10 @@ std::string hex(uint32_t value)
 TEST(Info, ReadsAFlashImageAreaByArea)
 {
     TempDir dir;
-    ASSERT_EQ(imgtool({"flash", "-o", dir.path("flash.img"), "--slot2", dir.write("a", kAbc), "--env", "shell=on"}).status,
-              0);
+    ASSERT_EQ(
+        imgtool({"flash", "-o", dir.path("flash.img"), "--slot2", dir.write("a", kAbc), "--env", "shell=on"})
+            .status,
+        0);
     std::string image = dir.read("flash.img");
     image.replace(0x01E00008, 4, "\x12\x34\x56\x78");
     image.replace(0x03F00000, kKernel.size(), kKernel);
@@ -246,15 +281,20 @@ TEST(Info, ReadsAFlashImageAreaByArea)
 
     const ToolRun r = imgtool({"info", dir.write("flash.img", image)});
 
-    EXPECT_EQ(r.out, dir.path("flash.img") + ": flash image\n"
-                     "  slot 1      0x00000000  erased\n"
-                     "  slot 2      0x00800000  " + kAbcLine.substr(14) +
-                     "  rootfs      0x01000000  erased\n"
-                     "  kernel      0x01e00000  unknown magic 0x12345678\n"
-                     "  bootcode    0x03f00000  kernel       len 6  id 0x00000000  crc " + kernel_crc +
-                     "  computed " + kernel_crc + "  ok  wrong type: the area holds bootcode\n"
-                     "  environment 0x03fe0000  crc " + env_crc + "  computed " + env_crc + "  ok\n"
-                     "    shell=on\n");
+    EXPECT_EQ(r.out, dir.path("flash.img") +
+                         ": flash image\n"
+                         "  slot 1      0x00000000  erased\n"
+                         "  slot 2      0x00800000  " +
+                         kAbcLine.substr(14) +
+                         "  rootfs      0x01000000  erased\n"
+                         "  kernel      0x01e00000  unknown magic 0x12345678\n"
+                         "  bootcode    0x03f00000  kernel       len 6  id 0x00000000  crc " +
+                         kernel_crc + "  computed " + kernel_crc +
+                         "  ok  wrong type: the area holds bootcode\n"
+                         "  environment 0x03fe0000  crc " +
+                         env_crc + "  computed " + env_crc +
+                         "  ok\n"
+                         "    shell=on\n");
     EXPECT_EQ(r.status, 1);
 }
 
@@ -273,15 +313,30 @@ const UsageCase kUsageCases[] = {
     {"BadId", {"pack", "--type", "kernel", "--id", "0x100000000", "p", "-o", "r"}, 2, "imgtool pack: bad id"},
     {"MissingOutput", {"pack", "--type", "kernel", "p"}, 2, "imgtool pack: missing -o RECORD"},
     {"OptionWithoutValue", {"flash", "-o"}, 2, "imgtool flash: -o needs a value"},
-    {"AreaTwice", {"flash", "-o", "f", "--slot1", "a", "--slot1", "b"}, 2, "imgtool flash: --slot1 given twice"},
-    {"VariableWithoutValue", {"flash", "-o", "f", "--env", "shell"}, 2, "imgtool flash: bad variable 'shell'"},
+    {"AreaTwice",
+     {"flash", "-o", "f", "--slot1", "a", "--slot1", "b"},
+     2,
+     "imgtool flash: --slot1 given twice"},
+    {"VariableWithoutValue",
+     {"flash", "-o", "f", "--env", "shell"},
+     2,
+     "imgtool flash: bad variable 'shell'"},
     {"VariableWithoutName", {"flash", "-o", "f", "--env", "=on"}, 2, "imgtool flash: bad variable '=on'"},
-    {"VariableTwice", {"flash", "-o", "f", "--env", "gdb=on", "--env", "gdb=off"}, 2,
+    {"VariableTwice",
+     {"flash", "-o", "f", "--env", "gdb=on", "--env", "gdb=off"},
+     2,
      "imgtool flash: variable gdb given twice"},
-    {"EnvironmentTooBig", {"flash", "-o", "f", "--env", "x=" + std::string(0x1FFFA, 'y')}, 2,
+    {"EnvironmentTooBig",
+     {"flash", "-o", "f", "--env", "x=" + std::string(0x1FFFA, 'y')},
+     2,
      "imgtool flash: the variables take 131070 bytes; the block holds 131068"},
-    {"MarkerNamedAndLeftOut", {"app", "--no-marker", "--name", "v1", "b", "-o", "a"}, 2, "imgtool app: --name"},
-    {"UnreadablePayload", {"pack", "--type", "kernel", "/nonexistent/p", "-o", "r"}, 1,
+    {"MarkerNamedAndLeftOut",
+     {"app", "--no-marker", "--name", "v1", "b", "-o", "a"},
+     2,
+     "imgtool app: --name"},
+    {"UnreadablePayload",
+     {"pack", "--type", "kernel", "/nonexistent/p", "-o", "r"},
+     1,
      "imgtool pack: cannot read /nonexistent/p: No such file or directory"},
 };
 

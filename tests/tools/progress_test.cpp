@@ -16,10 +16,16 @@ const TextCase kTexts[] = {
     {"BeforeTheFirstBlock", 1049600, {{0.0, 0}}, "0 % 0/1049600 bytes"},
     // One acknowledgement gives no rate yet: the wait for the board does not count as a slow line
     {"FirstBlock", 1049600, {{5.0, 1024}}, "0 % 1024/1049600 bytes"},
-    {"AtFortyPerCent", 1049600, {{1.0, 1024}, {37.5, 419840}}, "40 % 419840/1049600 bytes 11.2 KiB/s 0:55 left"},
+    {"AtFortyPerCent",
+     1049600,
+     {{1.0, 1024}, {37.5, 419840}},
+     "40 % 419840/1049600 bytes 11.2 KiB/s 0:55 left"},
     {"Done", 2048, {{0.0, 1024}, {0.5, 2048}}, "100 % 2048/2048 bytes 2.0 KiB/s 0:00 left"},
     {"EmptyFile", 0, {{0.0, 0}}, "100 % 0/0 bytes"},
-    {"PastTheHour", 100 * 1024 * 1024, {{0.0, 1024}, {10.0, 11264}}, "0 % 11264/104857600 bytes 1.0 KiB/s 28:26:29 left"},
+    {"PastTheHour",
+     100 * 1024 * 1024,
+     {{0.0, 1024}, {10.0, 11264}},
+     "0 % 11264/104857600 bytes 1.0 KiB/s 28:26:29 left"},
 };
 
 void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
@@ -53,7 +59,8 @@ TEST(ProgressEstimate, HoldsWithinFivePerCentAfterTheFirstTenthOnAPacedLine)
         if (block < blocks / 10 || block == blocks)
             continue;
         const double really_left = static_cast<double>(blocks - block) * block_seconds;
-        ASSERT_NEAR(*progress.seconds_left(), really_left, 0.05 * really_left + 0.01) << "after block " << block;
+        ASSERT_NEAR(*progress.seconds_left(), really_left, 0.05 * really_left + 0.01)
+            << "after block " << block;
     }
 }
 

@@ -39,7 +39,8 @@ class Crc16 : public testing::TestWithParam<CrcCase> {};
 
 TEST_P(Crc16, MatchesTheKnownValue) { EXPECT_EQ(xmodem::crc16(GetParam().bytes), GetParam().crc); }
 
-INSTANTIATE_TEST_SUITE_P(Values, Crc16, testing::ValuesIn(kCrcCases), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Values, Crc16, testing::ValuesIn(kCrcCases),
+                         [](const auto& info) { return info.param.name; });
 
 struct PlanCase {
     uint64_t file_size;
@@ -96,13 +97,28 @@ std::vector<uint8_t> join(std::vector<uint8_t> front, const std::vector<uint8_t>
 }
 
 const FrameCase kFrames[] = {
-    {"ShortTailOf128", 1, bytes_of("AB"), 128, {0x01, 0x01, 0xFE},
-     join(bytes_of("AB"), std::vector<uint8_t>(126, 0x1A)), {0x68, 0x52}},
+    {"ShortTailOf128",
+     1,
+     bytes_of("AB"),
+     128,
+     {0x01, 0x01, 0xFE},
+     join(bytes_of("AB"), std::vector<uint8_t>(126, 0x1A)),
+     {0x68, 0x52}},
     {"Full128", 0x80, counting(128), 128, {0x01, 0x80, 0x7F}, counting(128), {0xE8, 0x0A}},
-    {"ShortLast1024", 0xFF, {0x00, 0x01, 0x02}, 1024, {0x02, 0xFF, 0x00},
-     join({0x00, 0x01, 0x02}, std::vector<uint8_t>(1021, 0x1A)), {0xEF, 0xFA}},
-    {"Full1024AfterTheNumberWraps", 0x00, std::vector<uint8_t>(1024, 0xFF), 1024, {0x02, 0x00, 0xFF},
-     std::vector<uint8_t>(1024, 0xFF), {0xC0, 0x84}},
+    {"ShortLast1024",
+     0xFF,
+     {0x00, 0x01, 0x02},
+     1024,
+     {0x02, 0xFF, 0x00},
+     join({0x00, 0x01, 0x02}, std::vector<uint8_t>(1021, 0x1A)),
+     {0xEF, 0xFA}},
+    {"Full1024AfterTheNumberWraps",
+     0x00,
+     std::vector<uint8_t>(1024, 0xFF),
+     1024,
+     {0x02, 0x00, 0xFF},
+     std::vector<uint8_t>(1024, 0xFF),
+     {0xC0, 0x84}},
 };
 
 class FrameBlock : public testing::TestWithParam<FrameCase> {};

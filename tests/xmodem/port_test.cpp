@@ -42,9 +42,15 @@ void PrintTo(const OperatorCase& c, std::ostream* os) { *os << c.name; }
 const OperatorCase kOperators[] = {
     {"PromptKeys", {{500000, 0x0D}}, 500000, 1000000, kSwitchTo115200 + kSwitchBackTo9600},
     {"TenEmptyPolls", {{9500000, 0x0D}}, 9500000, 10000000, kSwitchTo115200 + kSwitchBackTo9600},
-    {"ElevenEmptyPolls", {{10500000, 0x0D}}, 10500000, 11000000,
+    {"ElevenEmptyPolls",
+     {{10500000, 0x0D}},
+     10500000,
+     11000000,
      kSwitchTo115200 + kStartReminder + kSwitchBackTo9600 + kEndReminder},
-    {"TwentyTwoEmptyPolls", {{21500000, 0x0D}}, 21500000, 22000000,
+    {"TwentyTwoEmptyPolls",
+     {{21500000, 0x0D}},
+     21500000,
+     22000000,
      kSwitchTo115200 + times(2, kStartReminder) + kSwitchBackTo9600 + times(2, kEndReminder)},
     // A key other than carriage return is dropped and costs a poll of a second.
     {"OtherKeyFirst", {{500000, 0x0A}, {500000, 0x0D}}, 500000, 2000000, kSwitchTo115200 + kSwitchBackTo9600},
@@ -56,7 +62,8 @@ struct EndKeyCase {
     bool confirms;
 };
 
-const EndKeyCase kEndKeys[] = {{"LineFeed", 0x0A, true}, {"CarriageReturn", 0x0D, true}, {"Space", 0x20, false}};
+const EndKeyCase kEndKeys[] = {
+    {"LineFeed", 0x0A, true}, {"CarriageReturn", 0x0D, true}, {"Space", 0x20, false}};
 
 void PrintTo(const EndKeyCase& c, std::ostream* os) { *os << c.name; }
 
@@ -75,8 +82,7 @@ TEST_P(EndOfDownloadKey, EnterConfirmsTheSwitchBackWhateverItSends)
     sim::Run r = receive(board, peer);
 
     EXPECT_EQ(r.end, c.confirms ? sim::End::Returned : sim::End::Hung);
-    EXPECT_EQ(r.out, kSwitchTo115200 + kSwitchBackTo9600 +
-                         (c.confirms ? "" : times(5, kEndReminder)));
+    EXPECT_EQ(r.out, kSwitchTo115200 + kSwitchBackTo9600 + (c.confirms ? "" : times(5, kEndReminder)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, EndOfDownloadKey, testing::ValuesIn(kEndKeys),
@@ -113,8 +119,9 @@ TEST(OperatorKeys, InstructionsShowBeforeTheWaitAlsoOnABufferedConsole)
     board.console.output_is_pipe = true;
     sim::Run r = receive(board, empty_transfer());
 
-    EXPECT_EQ(r.steps({sim::Event::Kind::Out, sim::Event::Kind::SerialRx}),
-              (Lines{"out:" + kSwitchTo115200, "rx:0d", "rx:04", "rx:04", "out:" + kSwitchBackTo9600, "rx:0a"}));
+    EXPECT_EQ(
+        r.steps({sim::Event::Kind::Out, sim::Event::Kind::SerialRx}),
+        (Lines{"out:" + kSwitchTo115200, "rx:0d", "rx:04", "rx:04", "out:" + kSwitchBackTo9600, "rx:0a"}));
 }
 
 TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
@@ -122,11 +129,12 @@ TEST(TerminalSettings, AreSwitchedForTheDownloadAndPutBack)
     sim::Board board;
     sim::Run r = receive(board, empty_transfer());
 
-    EXPECT_EQ(r.steps({sim::Event::Kind::Tty}),
-              (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush",
-                     "tty:/dev/ttyS0 icanon=0 echo=0 isig=0 vmin=1 vtime=0 speed=115200", "tty:/dev/ttyS0 flow",
-                     "tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush",
-                     "tty:/dev/ttyS0 icanon=1 echo=1 isig=1 vmin=1 vtime=0 speed=9600", "tty:/dev/ttyS0 flow"}));
+    EXPECT_EQ(
+        r.steps({sim::Event::Kind::Tty}),
+        (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush",
+               "tty:/dev/ttyS0 icanon=0 echo=0 isig=0 vmin=1 vtime=0 speed=115200", "tty:/dev/ttyS0 flow",
+               "tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush",
+               "tty:/dev/ttyS0 icanon=1 echo=1 isig=1 vmin=1 vtime=0 speed=9600", "tty:/dev/ttyS0 flow"}));
     EXPECT_EQ(r.steps({sim::Event::Kind::Open, sim::Event::Kind::Close}),
               (Lines{"open:/dev/ttyS0", "open:/tmp/image", "close:/dev/ttyS0", "close:/tmp/image"}));
 }
@@ -140,7 +148,8 @@ TEST(TerminalSettings, SettingsThatCouldNotBeReadAreNotPutBack)
 
     EXPECT_EQ(r.value, 0);
     const Lines tty = r.steps({sim::Event::Kind::Tty});
-    EXPECT_EQ(Lines(tty.begin() + 4, tty.end()), (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush", "tty:/dev/ttyS0 flow"}));
+    EXPECT_EQ(Lines(tty.begin() + 4, tty.end()),
+              (Lines{"tty:/dev/ttyS0 drain", "tty:/dev/ttyS0 flush", "tty:/dev/ttyS0 flow"}));
 }
 
 TEST(TerminalSettings, DownloadSettingsAreRaw8N1AndKeepTheRest)
@@ -161,9 +170,9 @@ TEST(TerminalSettings, DownloadSettingsAreRaw8N1AndKeepTheRest)
     // ECHO | ECHOE | ECHOK | IEXTEN.
     EXPECT_EQ(r.value, 1);
     EXPECT_EQ(r.steps({sim::Event::Kind::Note}),
-              (Lines{"note:iflag=" + std::to_string(IGNBRK) + " oflag=0 cflag=" +
-                     std::to_string(CS8 | CREAD | CLOCAL | B115200) + " lflag=" + std::to_string(ECHOK | IEXTEN) +
-                     " speed=" + std::to_string(B115200)}));
+              (Lines{"note:iflag=" + std::to_string(IGNBRK) +
+                     " oflag=0 cflag=" + std::to_string(CS8 | CREAD | CLOCAL | B115200) +
+                     " lflag=" + std::to_string(ECHOK | IEXTEN) + " speed=" + std::to_string(B115200)}));
 }
 
 TEST(PortMissing, NoExchangeNoFileAndAResultBelowOne)
@@ -209,7 +218,7 @@ TEST(NoSender, TheBoardAsksForAStartOnceASecond)
 
     EXPECT_EQ(r.end, sim::End::Hung);
     EXPECT_EQ(sent_at(r, 0x43), (std::vector<uint64_t>{1000000, 2000000, 3000000, 4000000, 5000000, 6000000,
-                                                        7000000, 8000000, 9000000, 10000000}));
+                                                       7000000, 8000000, 9000000, 10000000}));
 }
 
 }  // namespace

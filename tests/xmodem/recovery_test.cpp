@@ -31,10 +31,19 @@ const DamageCase kDamages[] = {
      },
      2000000},
     // A byte that never comes waits its 3 s, then the line is drained for 2 s.
-    {"MissingComplement", [](sim::ReactivePeer& p) { p.on(0x06, {0x01, 0x02}); }, 5000000},
-    {"MissingCrcLowByte", [](sim::ReactivePeer& p) { p.on(0x06, cut_short(frame(2, kSecond), 132)); }, 5000000},
+    {"MissingComplement",
+     [](sim::ReactivePeer& p) {
+         p.on(0x06, {0x01, 0x02});
+     },
+     5000000},
+    {"MissingCrcLowByte", [](sim::ReactivePeer& p) { p.on(0x06, cut_short(frame(2, kSecond), 132)); },
+     5000000},
     // No data: the first pass finds nothing within its second.
-    {"MissingData", [](sim::ReactivePeer& p) { p.on(0x06, {0x01, 0x02, 0xFD}); }, 3000000},
+    {"MissingData",
+     [](sim::ReactivePeer& p) {
+         p.on(0x06, {0x01, 0x02, 0xFD});
+     },
+     3000000},
     // 100 data bytes, then, once two passes have given up, the CRC of just those: still refused.
     {"ShortBlockWithMatchingCrc",
      [](sim::ReactivePeer& p) {
@@ -100,7 +109,8 @@ const RoundsCase kRounds[] = {
          p.on(0x06, corrupted(frame(3, kThird))).on(0x15, frame(3, kThird));
          p.on(0x06, corrupted(frame(4, kFourth))).on(0x15, frame(4, kFourth));
      },
-     {"tx:43", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06"}, 4},
+     {"tx:43", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06", "tx:15", "tx:06"},
+     4},
     // An EOT taken for line noise: the block header that answers its NAK only ends the round, the
     // rest of that block fails the next one, and the block sent again is accepted.  That rest starts
     // 02 FD 4A, a header of block 0xFD with a wrong complement; a first data byte of 0x02 would
@@ -159,10 +169,14 @@ const AbortCase kAborts[] = {
     // A /tmp that fills up during the download: the block that does not fit whole (refused, or cut
     // short as tmpfs cuts a write at its last free byte) gives the transfer up, and what had
     // arrived is removed, so that /tmp has its room again for the boot.
-    {"NoRoomInTmp", [](sim::ReactivePeer& p) { p.on(0x43, frame(1, kFirst)); }, {"tx:43", "tx:1818181818"}, 0},
+    {"NoRoomInTmp",
+     [](sim::ReactivePeer& p) { p.on(0x43, frame(1, kFirst)); },
+     {"tx:43", "tx:1818181818"},
+     0},
     {"RoomInTmpForOneBlockAndAHalf",
      [](sim::ReactivePeer& p) { p.on(0x43, frame(1, kFirst)).on(0x06, frame(2, kSecond)); },
-     {"tx:43", "tx:06", "tx:1818181818"}, 192},
+     {"tx:43", "tx:06", "tx:1818181818"},
+     192},
 };
 
 class Abort : public testing::TestWithParam<AbortCase> {};
@@ -232,16 +246,22 @@ TEST(Abort, ALineThatNeverFallsSilentDoesNotHoldTheReceiver)
 
 struct StartCase {
     const char* name;
-    Bytes reply;            // the sender's answer to the first 'C'
-    uint64_t next_start_us; // from the first 'C' to the next
+    Bytes reply;             // the sender's answer to the first 'C'
+    uint64_t next_start_us;  // from the first 'C' to the next
     std::string err;
 };
 
 void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 
 const StartCase kStarts[] = {
-    {"ConfirmedCancelKeepsWaiting", {0x18, 0x18}, 1000000, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
-    {"SecondCanComparedOnSevenBits", {0x18, 0x98}, 1000000, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
+    {"ConfirmedCancelKeepsWaiting",
+     {0x18, 0x18},
+     1000000,
+     "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
+    {"SecondCanComparedOnSevenBits",
+     {0x18, 0x98},
+     1000000,
+     "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
     {"CanAndOtherByte", {0x18, 0x41}, 0, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
     {"LoneCan", {0x18}, 3000000, "Init serial\nInit serial done\nCAN\nEOT\nAll done\n"},
     {"EarlyAck", {0x06}, 0, "Init serial\nInit serial done\nEOT\nAll done\n"},

@@ -82,7 +82,8 @@ TEST(Wire, SmallTransferByteForByte)
     for (int i = 0; i < 128; ++i)
         block += "41";
     block += "1cce";
-    EXPECT_EQ(wire(r), (Lines{"rx:0d", "tx:43", "rx:" + block, "tx:06", "rx:04", "tx:15", "rx:04", "tx:06", "rx:0a"}));
+    EXPECT_EQ(wire(r),
+              (Lines{"rx:0d", "tx:43", "rx:" + block, "tx:06", "rx:04", "tx:15", "rx:04", "tx:06", "rx:0a"}));
     EXPECT_EQ(r.value, 128);
 }
 
@@ -108,21 +109,30 @@ void PrintTo(const DeliveryCase& c, std::ostream* os) { *os << c.name; }
 const DeliveryCase kDeliveries[] = {
     // 87 us a byte, as at 115200 bit/s: the board polls faster than the line, so reads find the line
     // empty inside every block.
-    {"BytesArriveAtLineSpeed", 87, {pattern(1024, 1), pattern(128, 2)}, nullptr,
+    {"BytesArriveAtLineSpeed",
+     87,
+     {pattern(1024, 1), pattern(128, 2)},
+     nullptr,
      {"tx:43", "tx:06", "tx:06", "tx:15", "tx:06"}},
     // The data stops for 1.5 s: the pass that waited in vain for a second is followed by another.
-    {"APauseInsideABlockIsBridged", 0, {pattern(128, 1)},
+    {"APauseInsideABlockIsBridged",
+     0,
+     {pattern(128, 1)},
      [](sim::ReactivePeer& p) {
          const Bytes block = frame(1, pattern(128, 1));
-         p.on(0x43, Bytes(block.begin(), block.begin() + 60)).then(Bytes(block.begin() + 60, block.end()), 1500000);
+         p.on(0x43, Bytes(block.begin(), block.begin() + 60))
+             .then(Bytes(block.begin() + 60, block.end()), 1500000);
      },
      {"tx:43", "tx:06", "tx:15", "tx:06"}},
     {"BlockNumbersRunThrough255BackToZero", 0, three_hundred_blocks(), nullptr, {}},
     // What came behind an accepted block is dropped before its ACK: a copy of the block sent at once
     // is not taken for a repeat.
-    {"BytesBehindAnAcceptedBlockAreDropped", 0, {pattern(128, 1), pattern(128, 2)},
+    {"BytesBehindAnAcceptedBlockAreDropped",
+     0,
+     {pattern(128, 1), pattern(128, 2)},
      [](sim::ReactivePeer& p) {
-         p.on(0x43, concat({frame(1, pattern(128, 1)), frame(1, pattern(128, 1))})).on(0x06, frame(2, pattern(128, 2)));
+         p.on(0x43, concat({frame(1, pattern(128, 1)), frame(1, pattern(128, 1))}))
+             .on(0x06, frame(2, pattern(128, 2)));
      },
      {"tx:43", "tx:06", "tx:06", "tx:15", "tx:06"}},
 };
@@ -176,7 +186,7 @@ using Step = std::pair<uint8_t, Bytes>;  // the board's byte that triggers it, t
 struct EndCase {
     const char* name;
     std::vector<Bytes> blocks;
-    std::vector<Step> ending;      // the sender's steps from its first EOT on
+    std::vector<Step> ending;  // the sender's steps from its first EOT on
     Lines sent;
     std::vector<uint64_t> gaps_us;  // between the board's bytes from its first NAK on
     std::string err;
@@ -185,9 +195,17 @@ struct EndCase {
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 const EndCase kEnds[] = {
-    {"EotNakEot", {pattern(128, 1)}, {{0x06, {0x04}}, {0x15, {0x04}}}, {"tx:43", "tx:06", "tx:15", "tx:06"}, {0},
+    {"EotNakEot",
+     {pattern(128, 1)},
+     {{0x06, {0x04}}, {0x15, {0x04}}},
+     {"tx:43", "tx:06", "tx:15", "tx:06"},
+     {0},
      kDoneErr},
-    {"EotThenSilence", {pattern(128, 1)}, {{0x06, {0x04}}}, {"tx:43", "tx:06", "tx:15", "tx:06"}, {5000000},
+    {"EotThenSilence",
+     {pattern(128, 1)},
+     {{0x06, {0x04}}},
+     {"tx:43", "tx:06", "tx:15", "tx:06"},
+     {5000000},
      kDoneErr},
     {"EotFirst", {}, {{0x43, {0x04}}, {0x15, {0x04}}}, {"tx:43", "tx:15", "tx:06"}, {0}, kDoneErr},
     // Noise in place of the second EOT fails the round: NAK after 2 s of silence.
@@ -198,8 +216,12 @@ const EndCase kEnds[] = {
      {2000000, 0, 0},
      "Init serial\nInit serial done\nEOT\nEOT\nAll done\n"},
     // What came with the EOT is dropped before the NAK: only the answer to the NAK confirms it.
-    {"EotWithNoiseBehindIt", {pattern(128, 1)}, {{0x06, {0x04, 0x5A}}, {0x15, {0x04}}},
-     {"tx:43", "tx:06", "tx:15", "tx:06"}, {0}, kDoneErr},
+    {"EotWithNoiseBehindIt",
+     {pattern(128, 1)},
+     {{0x06, {0x04, 0x5A}}, {0x15, {0x04}}},
+     {"tx:43", "tx:06", "tx:15", "tx:06"},
+     {0},
+     kDoneErr},
 };
 
 std::vector<uint64_t> gaps_from_first_nak(const sim::Run& r)

@@ -137,9 +137,9 @@ int run_app(const Args& args, Streams io)
     std::error_code error;
     const fs::path archive = fs::absolute(*parsed.value("-o"), error);
     // Owner and format chosen so that the board's tar unpacks it as root, whoever built it.
-    if (auto failure = run_program({"tar", "--create", "--gzip", "--format=ustar", "--sort=name", "--owner=0", "--group=0",
-                                    "--numeric-owner", "--file", archive.string(), "-C", staging.path().string(),
-                                    "home"})) {
+    if (auto failure = run_program({"tar", "--create", "--gzip", "--format=ustar", "--sort=name", "--owner=0",
+                                    "--group=0", "--numeric-owner", "--file", archive.string(), "-C",
+                                    staging.path().string(), "home"})) {
         fs::remove(archive, error);
         return report_failure(io, "app", *failure);
     }

@@ -46,7 +46,8 @@ struct ParsedArgs {
 
 // Splits args into options of specs (and --help, which every command takes) and operands; "--"
 // ends the options.  Gives the message of the first mistake.
-std::optional<std::string> parse_args(const Args& args, std::span<const OptionSpec> specs, ParsedArgs& parsed);
+std::optional<std::string> parse_args(const Args& args, std::span<const OptionSpec> specs,
+                                      ParsedArgs& parsed);
 
 // The prologue of every command: parses args into parsed and gives the exit status when the command
 // ends there, after a usage mistake or with its help printed on --help.

@@ -48,11 +48,13 @@ DownloadWalk walk_download(InputFile& file)
         const RecordCheck check = check_record(file, offset);
         walk.records.push_back({offset, check});
         if (check.state == RecordState::CutShort || check.state == RecordState::Unreadable) {
-            walk.end = WalkEnd{check.state == RecordState::CutShort ? "record cut short" : "read failed", false};
+            walk.end =
+                WalkEnd{check.state == RecordState::CutShort ? "record cut short" : "read failed", false};
             break;
         }
         if (check.state == RecordState::BadCrc && is_installed_type(check.header.magic)) {
-            walk.end = WalkEnd{"bad CRC", false, " (the installer stops here; the records before it are installed)"};
+            walk.end =
+                WalkEnd{"bad CRC", false, " (the installer stops here; the records before it are installed)"};
             break;
         }
         offset += IMAGE_HEADER_SIZE + uint64_t{check.header.len};

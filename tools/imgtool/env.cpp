@@ -33,7 +33,8 @@ int run_env(const Args& args, Streams io)
     if (auto failure = open_input(path, file))
         return report_failure(io, "env", *failure);
     if (file.size != FLASH_IMAGE_SIZE)
-        return report_failure(io, "env", path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)");
+        return report_failure(io, "env",
+                              path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)");
     std::vector<uint8_t> block(FLASH_ENV_SIZE);
     if (!read_bytes(file, FLASH_ENV_BASE, block.data(), FLASH_ENV_SIZE))
         return report_failure(io, "env", "cannot read " + path);
@@ -46,7 +47,8 @@ int run_env(const Args& args, Streams io)
     if (!env.terminated)
         return report_failure(io, "env", path + ": the environment has no end of list");
     if (env.stored_crc != env.computed_crc)
-        return report_failure(io, "env", path + ": environment CRC " + hex32(env.stored_crc) +
-                                              " does not match its data (" + hex32(env.computed_crc) + ")");
+        return report_failure(io, "env",
+                              path + ": environment CRC " + hex32(env.stored_crc) +
+                                  " does not match its data (" + hex32(env.computed_crc) + ")");
     return EXIT_OK;
 }

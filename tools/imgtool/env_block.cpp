@@ -7,10 +7,7 @@
 #include "crc/crc.h"
 #include "flash/flash_layout.h"
 
-uint32_t env_data_crc(const uint8_t* data)
-{
-    return ~gen_crc(data, ENV_DATA_SIZE, 0xFFFFFFFF);
-}
+uint32_t env_data_crc(const uint8_t* data) { return ~gen_crc(data, ENV_DATA_SIZE, 0xFFFFFFFF); }
 
 std::optional<std::string> check_env_variables(const std::vector<std::string>& variables)
 {
@@ -51,7 +48,10 @@ EnvContents decode_env_block(const uint8_t* block)
 {
     const uint8_t* data = block + 4;
     EnvContents contents{std::all_of(block, block + FLASH_ENV_SIZE, [](uint8_t b) { return b == 0xFF; }),
-                         get_be32(block), env_data_crc(data), {}, false};
+                         get_be32(block),
+                         env_data_crc(data),
+                         {},
+                         false};
     uint32_t at = 0;
     while (at < ENV_DATA_SIZE) {
         const uint8_t* end = std::find(data + at, data + ENV_DATA_SIZE, 0);

@@ -12,9 +12,12 @@
 namespace {
 
 const OptionSpec kOptions[] = {
-    {.name = "-o", .takes_value = true},       {.name = "--slot1", .takes_value = true},
-    {.name = "--slot2", .takes_value = true},  {.name = "--rootfs", .takes_value = true},
-    {.name = "--kernel", .takes_value = true}, {.name = "--bootcode", .takes_value = true},
+    {.name = "-o", .takes_value = true},
+    {.name = "--slot1", .takes_value = true},
+    {.name = "--slot2", .takes_value = true},
+    {.name = "--rootfs", .takes_value = true},
+    {.name = "--kernel", .takes_value = true},
+    {.name = "--bootcode", .takes_value = true},
     {.name = "--env", .takes_value = true, .repeatable = true},
 };
 
@@ -44,7 +47,8 @@ void print_help(std::ostream& out)
 }
 
 // The record file for area, checked whole, into its place in the image.
-std::optional<std::string> place_record(const FlashArea& area, const std::string& path, std::vector<uint8_t>& image)
+std::optional<std::string> place_record(const FlashArea& area, const std::string& path,
+                                        std::vector<uint8_t>& image)
 {
     InputFile file;
     if (auto failure = open_input(path, file))
@@ -77,7 +81,8 @@ std::optional<std::string> place_record(const FlashArea& area, const std::string
 bool write_image(const std::vector<uint8_t>& image, const std::string& path)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    return out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size())) &&
+    return out.write(reinterpret_cast<const char*>(image.data()),
+                     static_cast<std::streamsize>(image.size())) &&
            out.flush();
 }
 
@@ -92,7 +97,8 @@ int run_flash(const Args& args, Streams io)
         return report_usage(io, "flash", "unexpected argument '" + parsed.operands.front() + "'");
     if (!parsed.has("-o"))
         return report_usage(io, "flash", "missing -o FLASH.img");
-    const std::vector<std::string> variables = parsed.has("--env") ? parsed.options.at("--env") : std::vector<std::string>{};
+    const std::vector<std::string> variables =
+        parsed.has("--env") ? parsed.options.at("--env") : std::vector<std::string>{};
     if (auto mistake = check_env_variables(variables))
         return report_usage(io, "flash", *mistake);
 

@@ -38,7 +38,8 @@ bool walk_sequence(InputFile& file, std::ostream& out)
     const DownloadWalk walk = walk_download(file);
     for (const WalkedRecord& record : walk.records)
         out << "  " << hex_offset(record.offset) << "  " << describe_record(record.check) << '\n';
-    out << "  walk ended: " << walk.end.reason << " at offset " << hex_offset(walk.end_offset) << walk.end.note << '\n';
+    out << "  walk ended: " << walk.end.reason << " at offset " << hex_offset(walk.end_offset)
+        << walk.end.note << '\n';
     if (walk.records.empty())
         out << "  no records\n";
     return walk.intact();
@@ -64,7 +65,8 @@ bool show_area(InputFile& file, const FlashArea& area, std::ostream& out)
         return false;
     }
     if (header.len > max_payload(*type)) {
-        out << pad(type->name, 11) << "  len " << header.len << "  too big for the area (" << limit_text(*type) << ")\n";
+        out << pad(type->name, 11) << "  len " << header.len << "  too big for the area ("
+            << limit_text(*type) << ")\n";
         return false;
     }
     const RecordCheck check = check_record(file, area.base);

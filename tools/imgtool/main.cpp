@@ -2,7 +2,4 @@
 
 #include "imgtool/imgtool.h"
 
-int main(int argc, char** argv)
-{
-    return imgtool_main(argc, argv, std::cout, std::cerr);
-}
+int main(int argc, char** argv) { return imgtool_main(argc, argv, std::cout, std::cerr); }

@@ -24,7 +24,8 @@ void print_help(std::ostream& out)
            "\n"
            "  --type TYPE  the record type, one of:\n";
     for (const RecordType& type : record_types())
-        out << "                 " << pad(type.name, 13) << hex32(type.magic) << ", " << limit_text(type) << '\n';
+        out << "                 " << pad(type.name, 13) << hex32(type.magic) << ", " << limit_text(type)
+            << '\n';
     out << "  --id N       the header's id word, decimal or 0x-prefixed hexadecimal (default 0)\n"
            "  -o RECORD    the record file to write\n"
            "A payload too big for the area its type is installed into is refused.\n";
@@ -58,7 +59,8 @@ int run_pack(const Args& args, Streams io)
         return report_usage(io, "pack", "missing --type");
     const RecordType* type = record_type_named(*parsed.value("--type"));
     if (type == nullptr)
-        return report_usage(io, "pack", "unknown type '" + *parsed.value("--type") + "' (" + record_type_names() + ")");
+        return report_usage(io, "pack",
+                            "unknown type '" + *parsed.value("--type") + "' (" + record_type_names() + ")");
     const std::optional<uint32_t> id = parse_u32(parsed.value("--id").value_or("0"));
     if (!id)
         return report_usage(io, "pack", "bad id '" + *parsed.value("--id") + "'");
@@ -73,8 +75,9 @@ int run_pack(const Args& args, Streams io)
         return report_failure(io, "pack", *failure);
     if (payload.size > max_payload(*type))
         return report_failure(io, "pack",
-                              payload_path + ": " + std::to_string(payload.size) + " bytes are too much for a " +
-                                  type->name + " record (" + limit_text(*type) + ")");
+                              payload_path + ": " + std::to_string(payload.size) +
+                                  " bytes are too much for a " + type->name + " record (" +
+                                  limit_text(*type) + ")");
 
     const std::string record_path = *parsed.value("-o");
     std::error_code error;

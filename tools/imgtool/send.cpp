@@ -70,7 +70,8 @@ struct Plan {
 
 // The download's records as the board's installer will take them, or the reason the board would
 // refuse the file.
-std::variant<Plan, std::string> plan_download(InputFile& file, const std::string& path, const SendOptions& options)
+std::variant<Plan, std::string> plan_download(InputFile& file, const std::string& path,
+                                              const SendOptions& options)
 {
     const DownloadWalk walk = walk_download(file);
     if (walk.records.empty())
@@ -78,23 +79,26 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
     Plan plan;
     for (const WalkedRecord& record : walk.records) {
         const RecordType* type = record_type_of(record.check.header.magic);
-        const std::string where = "the " + std::string(type->name) + " record at " + hex_offset(record.offset);
+        const std::string where =
+            "the " + std::string(type->name) + " record at " + hex_offset(record.offset);
         if (record.check.state == RecordState::CutShort)
             return path + ": " + where + " is cut short";
         if (record.check.state == RecordState::Unreadable)
             return "cannot read " + path;
         const bool installed = is_installed_type(record.check.header.magic);
         if (installed && record.check.state == RecordState::BadCrc)
-            return path + ": " + where + " has a bad CRC (stored " + hex32(record.check.header.crc) + ", computed " +
-                   hex32(record.check.computed_crc) + "): the board would refuse it";
+            return path + ": " + where + " has a bad CRC (stored " + hex32(record.check.header.crc) +
+                   ", computed " + hex32(record.check.computed_crc) + "): the board would refuse it";
         const bool is_application = record.check.header.magic == IMAGE_MAGIC_APPLICATION;
         if (is_application && !options.slot.has_value() && !options.boot)
-            return path + " holds an application record: say where it goes with --slot 1, --slot 2 or --slot boot";
+            return path +
+                   " holds an application record: say where it goes with --slot 1, --slot 2 or --slot boot";
         const bool booted = is_application && options.boot;
         if (installed && !booted && record.check.header.len > max_payload(*type))
             return path + ": " + where + " is too big for its flash area (" + limit_text(*type) + ")";
         plan.records.push_back({type->name, installed});
-        std::string item = std::string(type->name) + " (" + std::to_string(record.check.header.len) + " bytes";
+        std::string item =
+            std::string(type->name) + " (" + std::to_string(record.check.header.len) + " bytes";
         if (is_application)
             item += booted ? ", booted at once" : ", slot " + std::to_string(*options.slot);
         else if (installed)
@@ -142,14 +146,16 @@ std::string log_path_for(const std::optional<std::string>& log, const std::strin
     return lines == 1 ? *log : *log + "." + std::filesystem::path(line).filename().string();
 }
 
-void print_table(std::ostream& out, const std::vector<std::string>& lines, const std::vector<BoardResult>& results)
+void print_table(std::ostream& out, const std::vector<std::string>& lines,
+                 const std::vector<BoardResult>& results)
 {
     size_t line_width = 4, result_width = 6;
     for (size_t i = 0; i < lines.size(); ++i) {
         line_width = std::max(line_width, lines[i].size());
         result_width = std::max(result_width, results[i].summary.size());
     }
-    out << '\n' << pad("line", line_width + 2) << pad("result", result_width + 2) << pad("time", 9) << "rate\n";
+    out << '\n'
+        << pad("line", line_width + 2) << pad("result", result_width + 2) << pad("time", 9) << "rate\n";
     for (size_t i = 0; i < lines.size(); ++i) {
         const BoardResult& result = results[i];
         const bool transferred = result.seconds > 0;
@@ -237,7 +243,8 @@ int run_send(const Args& args, Streams io)
         std::vector<std::thread> boards;
         for (size_t i = 0; i < lines.size(); ++i) {
             boards.emplace_back([&, i] {
-                results[i] = serve_board(lines[i], i, screen, log_path_for(parsed.value("--log"), lines[i], lines.size()),
+                results[i] = serve_board(lines[i], i, screen,
+                                         log_path_for(parsed.value("--log"), lines[i], lines.size()),
                                          *download, plan.records, options);
             });
         }

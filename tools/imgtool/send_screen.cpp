@@ -5,15 +5,15 @@
 Screen::Screen(std::ostream& out, std::ostream& err, bool progress_redrawn, std::vector<std::string> boards)
     : out_(out), err_(err), redrawn_(progress_redrawn), names_(std::move(boards)),
       progress_lines_(names_.size()), tenths_shown_(names_.size(), -1)
-{
-}
+{}
 
 std::string Screen::prefix(size_t board) const
 {
     return names_.size() > 1 && board < names_.size() ? names_[board] + ": " : "";
 }
 
-template <typename Print> void Screen::above_progress(Print print)
+template <typename Print>
+void Screen::above_progress(Print print)
 {
     if (redrawn_ && drawn_ > 0) {
         err_ << "\033[" << drawn_ << "F\033[J";

@@ -28,7 +28,8 @@ public:
 private:
     std::string prefix(size_t board) const;
     // The lines of the progress block away, something printed, the block back.
-    template <typename Print> void above_progress(Print print);
+    template <typename Print>
+    void above_progress(Print print);
 
     std::mutex mutex_;
     std::ostream& out_;

@@ -16,13 +16,15 @@ using Clock = std::chrono::steady_clock;
 
 // The board's words this conversation turns on
 constexpr std::string_view kMenuPrompt = "Option? : ";
-constexpr std::string_view kRecoveryQuestion = "Would you like to enter recovery mode to download a new image? y/N: ";
+constexpr std::string_view kRecoveryQuestion =
+    "Would you like to enter recovery mode to download a new image? y/N: ";
 constexpr std::string_view kLaunching = "Uncompressing application image....";
 constexpr std::string_view kSpeedRequest = "Change the baud rate to ";
 constexpr std::string_view kSpeedRequestEnd = " bps and hit the <ENTER> key";
 constexpr std::string_view kBeforeDownload = "before initiating the download.";
 constexpr std::string_view kPortFailure = "Can't open serial port!";
-constexpr std::string_view kStartReminder = "Waiting for the <Enter> key to be hit before the download can start";
+constexpr std::string_view kStartReminder =
+    "Waiting for the <Enter> key to be hit before the download can start";
 constexpr std::string_view kSpeedBack = "Change the baud rate back to ";
 constexpr std::string_view kSpeedBackEnd = " bps, hit the <ENTER> key";
 constexpr std::string_view kEndReminder = "Waiting for the <ENTER> key to be hit...";
@@ -54,7 +56,10 @@ constexpr int kTimeout = -1;
 constexpr int kLost = -2;
 constexpr int kInterrupted = -3;
 
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 struct Banner {
     std::string_view line;
@@ -67,7 +72,10 @@ constexpr Banner kBanners[] = {
     {"**** APPLICATION ****", "application"},
 };
 
-bool starts_with(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
+bool starts_with(std::string_view text, std::string_view start)
+{
+    return text.substr(0, start.size()) == start;
+}
 bool ends_with(std::string_view text, std::string_view end)
 {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
@@ -76,9 +84,11 @@ bool ends_with(std::string_view text, std::string_view end)
 // A line of the installer that says a record was not installed.
 bool is_install_failure(std::string_view line)
 {
-    return starts_with(line, "Bad crc for ") || line.find(" is too big for flash") != std::string_view::npos ||
+    return starts_with(line, "Bad crc for ") ||
+           line.find(" is too big for flash") != std::string_view::npos ||
            ends_with(line, " updated failed") || starts_with(line, "Failed to allocate buffer") ||
-           starts_with(line, "Image unpack failed") || line.find("written but not selected") != std::string_view::npos;
+           starts_with(line, "Image unpack failed") ||
+           line.find("written but not selected") != std::string_view::npos;
 }
 
 std::vector<std::string> lines_of(std::string_view text)
@@ -104,8 +114,7 @@ public:
                  const std::vector<PlannedRecord>& plan, const SendOptions& options)
         : screen_(screen), index_(index), console_(screen, index, log_path), download_(download), plan_(plan),
           options_(options), progress_(download.size())
-    {
-    }
+    {}
 
     BoardResult run(const std::string& line_path)
     {
@@ -166,9 +175,11 @@ private:
             return fail(1, "the board never asked for the file; power-cycle it and try again");
         if (sent.outcome != xmodem::Outcome::Sent)
             return end_given_up_transfer(sent);
-        console_.note("sent in " + duration_text(progress_.elapsed()) + " (" + rate_text(progress_.rate()) + ")" +
-                      (sent.resends == 0 ? "" : sent.resends == 1 ? ", 1 block sent again"
-                                                                : ", " + std::to_string(sent.resends) + " blocks sent again"));
+        console_.note("sent in " + duration_text(progress_.elapsed()) + " (" + rate_text(progress_.rate()) +
+                      ")" +
+                      (sent.resends == 0   ? ""
+                       : sent.resends == 1 ? ", 1 block sent again"
+                                           : ", " + std::to_string(sent.resends) + " blocks sent again"));
         if (auto failure = switch_back())
             return *failure;
         return install();
@@ -191,9 +202,10 @@ private:
                 continue;
             }
             if (found == 2)
-                return fail(1, "the board is booting its application, not the rescue menu: set diagnostics=rescue in "
-                               "the boot loader's environment and power-cycle it, or power-cycle it and answer y to "
-                               "the recovery question");
+                return fail(
+                    1, "the board is booting its application, not the rescue menu: set diagnostics=rescue in "
+                       "the boot loader's environment and power-cycle it, or power-cycle it and answer y to "
+                       "the recovery question");
             if (found == kLost)
                 return fail(3, "no board answered: the line went away");
             if (found == kInterrupted)
@@ -212,14 +224,17 @@ private:
     {
         const std::string wait = std::to_string(options_.wait_seconds) + " s";
         if (seen_.empty())
-            return fail(3, "no board answered within " + wait + ": nothing came back on the line; check the cable and "
-                           "the adapter, and that the board is powered");
+            return fail(3, "no board answered within " + wait +
+                               ": nothing came back on the line; check the cable and "
+                               "the adapter, and that the board is powered");
         if (seen_ == std::string(pokes_, 'y'))
-            return fail(3, "no board answered within " + wait + ": only the keys typed came back (a loopback, not "
-                           "a board)");
+            return fail(3, "no board answered within " + wait +
+                               ": only the keys typed came back (a loopback, not "
+                               "a board)");
         const std::vector<std::string> lines = lines_of(seen_);
         return fail(1, "the board did not show the rescue menu within " + wait + " (its last line: \"" +
-                           (lines.empty() ? "" : lines.back()) + "\"): set diagnostics=rescue in the boot loader's "
+                           (lines.empty() ? "" : lines.back()) +
+                           "\"): set diagnostics=rescue in the boot loader's "
                            "environment and power-cycle it");
     }
 
@@ -230,7 +245,8 @@ private:
         line_.write(std::string("x"));
         const int found = await({kSpeedRequest, kPortFailure}, kPromptWait);
         if (found == 1)
-            return fail(1, "the board reported: " + std::string(kPortFailure) + " (it cannot open its download port)");
+            return fail(1, "the board reported: " + std::string(kPortFailure) +
+                               " (it cannot open its download port)");
         if (found != 0)
             return fail(1, "the board did not start its download after X" + reason(found));
         const std::optional<unsigned> speed = read_speed(kSpeedRequestEnd);
@@ -253,7 +269,8 @@ private:
         if (await({end}, kPromptWait) != 0)
             return std::nullopt;
         const std::string number = seen_.substr(digits, mark_ - end.size() - digits);
-        if (number.empty() || number.size() > 7 || number.find_first_not_of("0123456789") != std::string::npos)
+        if (number.empty() || number.size() > 7 ||
+            number.find_first_not_of("0123456789") != std::string::npos)
             return std::nullopt;
         const unsigned speed = static_cast<unsigned>(std::stoul(number));
         return termios_speed(speed) ? std::optional(speed) : std::nullopt;
@@ -280,9 +297,10 @@ private:
     {
         const bool by_operator = sent.outcome == xmodem::Outcome::Interrupted;
         if (by_operator) {
-            console_.note(sent.acknowledged == 0 ? "cancelling before the first block: the board ends its wait"
-                                                 : "cancelling: the board gives the transfer up after about 20 "
-                                                   "seconds without blocks (Ctrl-C again leaves at once)");
+            console_.note(sent.acknowledged == 0
+                              ? "cancelling before the first block: the board ends its wait"
+                              : "cancelling: the board gives the transfer up after about 20 "
+                                "seconds without blocks (Ctrl-C again leaves at once)");
             interrupt_limit_ = 2;
         }
         const std::string what = by_operator ? "cancelled by the operator" : xmodem::describe(sent.outcome);
@@ -342,8 +360,8 @@ private:
             planned += record.installed ? 1 : 0;
         // A record booted at once ends the walk: the records behind it are never looked at
         if (!booted && handled < planned)
-            return fail(1, "the board handled " + std::to_string(handled) + " of the " + std::to_string(planned) +
-                               " records it was sent");
+            return fail(1, "the board handled " + std::to_string(handled) + " of the " +
+                               std::to_string(planned) + " records it was sent");
         return std::nullopt;
     }
 
@@ -356,7 +374,8 @@ private:
                     continue;
                 std::string what = banner.type;
                 if (what == "application")
-                    what += booted ? " booted at once" : " in slot " + std::to_string(options_.slot.value_or(0));
+                    what +=
+                        booted ? " booted at once" : " in slot " + std::to_string(options_.slot.value_or(0));
                 summary += (summary.empty() ? "" : ", ") + what;
             }
         }
@@ -399,8 +418,8 @@ private:
         const int found = await({kLaunching}, kBootWait);
         const std::vector<std::string> before = lines_of(seen_.substr(boot_start, mark_ - boot_start));
         for (const std::string& line : before) {
-            if (line.find("CRC failed") != std::string::npos || line.find("invalid header") != std::string::npos ||
-                line.find("failed.") != std::string::npos)
+            if (line.find("CRC failed") != std::string::npos ||
+                line.find("invalid header") != std::string::npos || line.find("failed.") != std::string::npos)
                 return fail(1, "the board reported: " + line);
         }
         if (found != 0)
@@ -423,9 +442,10 @@ private:
         if (found == kInterrupted)
             return fail(1, "stopped watching at the operator's Ctrl-C: the board goes on installing; do not "
                            "power-cycle it until its menu shows");
-        return fail(1, "the board went away during the install (" +
-                           std::string(found == kLost ? "the line went away" : "silent for 60 s") +
-                           "): do not trust its flash until a download completes; power it on and download again");
+        return fail(
+            1, "the board went away during the install (" +
+                   std::string(found == kLost ? "the line went away" : "silent for 60 s") +
+                   "): do not trust its flash until a download completes; power it on and download again");
     }
 
     // Waits like await, typing the line feed again whenever the board reminds that it waits for it.
@@ -487,7 +507,8 @@ private:
     {
         const size_t start = seen_.size();
         while (seconds_since(last_byte_at_) < quiet_seconds &&
-               static_cast<size_t>(std::count(seen_.begin() + static_cast<long>(start), seen_.end(), '\n')) < lines) {
+               static_cast<size_t>(std::count(seen_.begin() + static_cast<long>(start), seen_.end(), '\n')) <
+                   lines) {
             if (!pump(100))
                 return;
         }
@@ -554,9 +575,9 @@ private:
 
 }  // namespace
 
-BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen, const std::string& log_path,
-                        std::span<const uint8_t> download, const std::vector<PlannedRecord>& plan,
-                        const SendOptions& options)
+BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen,
+                        const std::string& log_path, std::span<const uint8_t> download,
+                        const std::vector<PlannedRecord>& plan, const SendOptions& options)
 {
     BoardSession session(index, screen, log_path, download, plan, options);
     return session.run(line_path);

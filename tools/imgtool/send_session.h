@@ -16,8 +16,8 @@ constexpr unsigned BOARD_CONSOLE_SPEED = 9600;
 
 // What the board's installer will be asked to do with each record of the download.
 struct PlannedRecord {
-    std::string type;     // "application", "kernel", ...
-    bool installed;       // the installer handles it (diagnostics and type5 records it passes over)
+    std::string type;  // "application", "kernel", ...
+    bool installed;    // the installer handles it (diagnostics and type5 records it passes over)
 };
 
 struct SendOptions {
@@ -38,6 +38,6 @@ struct BoardResult {
 // Ctrl-C as the sessions see it: how many times the operator pressed it.
 extern std::atomic<int> operator_interrupts;
 
-BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen, const std::string& log_path,
-                        std::span<const uint8_t> download, const std::vector<PlannedRecord>& plan,
-                        const SendOptions& options);
+BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen,
+                        const std::string& log_path, std::span<const uint8_t> download,
+                        const std::vector<PlannedRecord>& plan, const SendOptions& options);

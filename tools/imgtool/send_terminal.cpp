@@ -37,7 +37,8 @@ private:
 
 void run_terminal(SerialLine& line, Streams io)
 {
-    io.err << "imgtool send: terminal on " << line.path() << " at " << line.speed() << " bit/s; Ctrl-] ends it\n";
+    io.err << "imgtool send: terminal on " << line.path() << " at " << line.speed()
+           << " bit/s; Ctrl-] ends it\n";
     RawKeys keys;
     uint8_t bytes[512];
     while (true) {

@@ -9,24 +9,38 @@
 std::optional<speed_t> termios_speed(unsigned speed)
 {
     switch (speed) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return std::nullopt;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return std::nullopt;
     }
 }
 
 std::optional<std::string> SerialLine::open(const std::string& path, unsigned speed, SerialLine& line)
 {
-    const auto reason = [&path](const char* what) { return "cannot " + std::string(what) + " " + path + ": " + strerror(errno); };
+    const auto reason = [&path](const char* what) {
+        return "cannot " + std::string(what) + " " + path + ": " + strerror(errno);
+    };
     // Non-blocking so that an adapter whose modem lines say "no carrier" does not hold up the open
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

@@ -139,10 +139,14 @@ void send_cancel(SerialLine& line)
 Outcome outcome_of(Reply reply)
 {
     switch (reply) {
-    case Reply::Cancelled: return Outcome::ReceiverCancelled;
-    case Reply::Interrupted: return Outcome::Interrupted;
-    case Reply::Lost: return Outcome::LineLost;
-    default: return Outcome::TooManyRetries;
+    case Reply::Cancelled:
+        return Outcome::ReceiverCancelled;
+    case Reply::Interrupted:
+        return Outcome::Interrupted;
+    case Reply::Lost:
+        return Outcome::LineLost;
+    default:
+        return Outcome::TooManyRetries;
     }
 }
 
@@ -161,8 +165,8 @@ struct BlockSend {
 };
 
 // One block (or the EOT, as a one-byte frame) until the receiver acknowledges it.
-BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<const uint8_t> frame, unsigned block,
-                                  bool first, const Timing& timing, TransferEvents& events)
+BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<const uint8_t> frame,
+                                  unsigned block, bool first, const Timing& timing, TransferEvents& events)
 {
     unsigned resends = 0;
     // A copy sent again without a NAK may reach a receiver that took the first one
@@ -183,7 +187,9 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
             continue;
         doubtful = doubtful || reply != Reply::Nak;
         ++resends;
-        events.resent(block, reply == Reply::Nak ? "NAK" : reply == Reply::Request ? "asked again" : "no answer");
+        events.resent(block, reply == Reply::Nak       ? "NAK"
+                             : reply == Reply::Request ? "asked again"
+                                                       : "no answer");
     }
     return {Reply::Silence, resends};
 }
@@ -249,7 +255,8 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
         if (!is_eot) {
             const BlockPlan& block = plan[index];
             const uint64_t length = std::min<uint64_t>(block.size, file.size() - block.offset);
-            frame = frame_block(static_cast<uint8_t>(index + 1), file.subspan(block.offset, length), block.size);
+            frame =
+                frame_block(static_cast<uint8_t>(index + 1), file.subspan(block.offset, length), block.size);
         }
         const BlockSend sent = send_until_acknowledged(line, replies, frame, static_cast<unsigned>(index + 1),
                                                        index == 0 && !is_eot, timing, events);
@@ -272,12 +279,18 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
 std::string describe(Outcome outcome)
 {
     switch (outcome) {
-    case Outcome::Sent: return "sent";
-    case Outcome::ReceiverCancelled: return "the board gave the transfer up";
-    case Outcome::TooManyRetries: return "the board stopped answering; the transfer was given up";
-    case Outcome::NoReceiver: return "the board never asked for the file";
-    case Outcome::Interrupted: return "cancelled by the operator";
-    case Outcome::LineLost: return "the line went away";
+    case Outcome::Sent:
+        return "sent";
+    case Outcome::ReceiverCancelled:
+        return "the board gave the transfer up";
+    case Outcome::TooManyRetries:
+        return "the board stopped answering; the transfer was given up";
+    case Outcome::NoReceiver:
+        return "the board never asked for the file";
+    case Outcome::Interrupted:
+        return "cancelled by the operator";
+    case Outcome::LineLost:
+        return "the line went away";
     }
     return "unknown";
 }

@@ -48,19 +48,19 @@ public:
 };
 
 enum class Outcome {
-    Sent,                 // EOT acknowledged
-    ReceiverCancelled,    // the receiver gave up: CAN CAN
-    TooManyRetries,       // a block or the EOT went unacknowledged too often; CAN sent
-    NoReceiver,           // no 'C' within the start wait
-    Interrupted,          // the operator stopped it; CAN sent, or EOT while no block had gone out
-    LineLost,             // the line hung up or failed
+    Sent,               // EOT acknowledged
+    ReceiverCancelled,  // the receiver gave up: CAN CAN
+    TooManyRetries,     // a block or the EOT went unacknowledged too often; CAN sent
+    NoReceiver,         // no 'C' within the start wait
+    Interrupted,        // the operator stopped it; CAN sent, or EOT while no block had gone out
+    LineLost,           // the line hung up or failed
 };
 
 struct Timing {
-    int start_wait_ms = 60000;   // for the receiver's first 'C'
-    int reply_wait_ms = 12000;   // for the answer to a block (the board drains 2 s before a NAK)
-    int settle_ms = 1500;        // quiet after an ACK of a block sent twice without a NAK
-    unsigned max_tries = 10;     // sends of one block or of the EOT
+    int start_wait_ms = 60000;  // for the receiver's first 'C'
+    int reply_wait_ms = 12000;  // for the answer to a block (the board drains 2 s before a NAK)
+    int settle_ms = 1500;       // quiet after an ACK of a block sent twice without a NAK
+    unsigned max_tries = 10;    // sends of one block or of the EOT
 };
 
 struct Result {
@@ -71,7 +71,8 @@ struct Result {
 
 // Sends the file over the line once the receiver asks with 'C' (bytes before it go to
 // events.console).  The line is at the transfer's speed already.
-Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& events, const Timing& timing = {});
+Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& events,
+            const Timing& timing = {});
 
 // "sent", "the receiver gave the transfer up", ...
 std::string describe(Outcome outcome);
