@@ -131,7 +131,7 @@ sdk_build() {
             -DCMAKE_FIND_ROOT_PATH="$sysroot" -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
             -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
             -DLAUNCHER_TESTS=OFF -DLAUNCHER_BENCH=OFF -DLAUNCHER_INSTALL_BOOTDIR=/bin \
-            -DLAUNCHER_STATIC=$([[ $linkage == static ]] && echo ON || echo OFF)
+            -DLAUNCHER_STATIC="$([[ $linkage == static ]] && echo ON || echo OFF)"
         grep -qx "I2C_LIBRARY:FILEPATH=$sysroot/usr/lib/libi2c.a" "$build/CMakeCache.txt" ||
             { echo "sdk: libi2c was not taken from the sysroot" >&2; return 1; }
         cmake --build "$build" -j2
@@ -140,7 +140,7 @@ sdk_build() {
         DESTDIR=$root/build/sdk-root-$linkage cmake --install "$build" --prefix /usr
         check_installed "build/sdk-root-$linkage" "${linkage}ally" bin/launcher
         check_launcher_version "build/sdk-root-$linkage/bin/launcher"
-        sections= collect=
+        sections='' collect=''
     done
     # Checked with a directory under build/, so that a failing refusal writes nowhere else
     step "sdk: an install of the board's files without DESTDIR is refused"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the board's build steps (sourced): where built pieces are cached outside the checkout, and
 # the key that names a cache entry after everything that went into it.
 

@@ -4,6 +4,7 @@
 #
 # Usage: cache_eviction_test.sh vm/cache.sh
 set -euo pipefail
+# shellcheck source=vm/cache.sh
 source "$1"
 
 cache=$(mktemp -d)
@@ -17,7 +18,7 @@ entry() {
 
 expect_entries() {
     local what=$1 wanted=$2 got
-    got=$(cd "$cache" && ls -A | tr '\n' ' ')
+    got=$(find "$cache" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ')
     if [[ $got != "$wanted" ]]; then
         echo "FAILED $what:"$'\n'"  got:    $got"$'\n'"  wanted: $wanted"
         failures=$((failures + 1))
