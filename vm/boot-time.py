@@ -77,12 +77,14 @@ def timed_boot(board, timing):
 def segments(notes, sleeps):
     """A boot's road with timed commands, in parts (seconds): the launcher's own up to the unpacking
     (mandated sleeps taken off), tar, the launcher between, lzma, the launcher to the exec."""
-    return {"launcher: start-up, slot byte, record read, CRC-32 check, archive written":
-                notes["tar"][0] - notes["launcher"][0] - sleeps,
-            "the board's tar (gunzip included)": notes["tar"][1] - notes["tar"][0],
-            "launcher: archive removed, lzma started": notes["lzma"][0] - notes["tar"][1],
-            "the board's lzma": notes["lzma"][1] - notes["lzma"][0],
-            "launcher: rm, chmod, exec of /bin/backtrace": notes["backtrace"][0] - notes["lzma"][1]}
+    return {
+        "launcher: start-up, slot byte, record read, CRC-32 check, archive written":
+            notes["tar"][0] - notes["launcher"][0] - sleeps,
+        "the board's tar (gunzip included)": notes["tar"][1] - notes["tar"][0],
+        "launcher: archive removed, lzma started": notes["lzma"][0] - notes["tar"][1],
+        "the board's lzma": notes["lzma"][1] - notes["lzma"][0],
+        "launcher: rm, chmod, exec of /bin/backtrace": notes["backtrace"][0] - notes["lzma"][1],
+    }
 
 
 def measure(board, boots):
