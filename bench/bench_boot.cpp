@@ -12,6 +12,7 @@
 // runs both sides; the counter "ratio" is the launcher's time over the reference's.  The mandated
 // sleeps cost nothing on the board's virtual clock.
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +24,6 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "crc/crc.h"
 #include "flash/flash.h"

@@ -1,11 +1,10 @@
 // The CRC over a whole image slot, as the slot reader checks it at every boot, and over a 1 KiB
 // XMODEM-sized buffer, against zlib's crc32 on the same bytes and the bit-at-a-time loop that defines
 // the register.  zlib is a yardstick here only; the launcher carries its own routine.
+#include <benchmark/benchmark.h>
 #include <cstdint>
 #include <random>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include "crc/crc.h"

@@ -7,14 +7,13 @@
 //
 // sx_real_time: lrzsz's sx -k sends a file over a pty to Xmodem1K on the board's port passed through
 // to another pty, in real time; the figure is the payload rate.  Skipped where sx is not installed.
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "sim/board.h"
 #include "tests/support/sender.h"

@@ -1,10 +1,9 @@
 // The CPLD gate that gives this processor access to the VPD EEPROM.
-#include "i2c/i2c_internal.h"
-
-#include "platform/os.h"
-
 #include <cstdio>
 #include <fcntl.h>
+
+#include "i2c/i2c_internal.h"
+#include "platform/os.h"
 
 static const char CPLD_DEVICE[] = "/dev/tavik/cpld_mmmap";
 

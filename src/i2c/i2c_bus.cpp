@@ -1,14 +1,13 @@
 // The bus descriptor table and plain register reads on a bus.
-#include "i2c/i2c.h"
-#include "i2c/i2c_internal.h"
-
-#include "platform/os.h"
-
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+
+#include "i2c/i2c.h"
+#include "i2c/i2c_internal.h"
+#include "platform/os.h"
 
 // -1: not open (never opened, the open failed, or closed again), else the open descriptor.
 static std::array<int, I2C_BUS_COUNT> i2c_file = [] {

@@ -1,12 +1,11 @@
 // The VPD EEPROM behind the CPLD gate and the image slot byte in it.
-#include "i2c/i2c.h"
-#include "i2c/i2c_internal.h"
-
-#include "platform/os.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <linux/i2c-dev.h>
+
+#include "i2c/i2c.h"
+#include "i2c/i2c_internal.h"
+#include "platform/os.h"
 
 // Both EEPROM accesses run the whole road whatever fails on it: the gate must be cleared again
 // even when it could not be set or the transfer failed, so that no road leaves the EEPROM

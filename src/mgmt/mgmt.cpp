@@ -1,3 +1,5 @@
+#include "mgmt/mgmt.h"
+
 #include <cstdio>
 #include <cstring>
 #include <linux/ethtool.h>
@@ -5,7 +7,6 @@
 #include <net/if.h>
 #include <sys/socket.h>
 
-#include "mgmt/mgmt.h"
 #include "platform/os.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // The real operating system behind os.h: each operation is a pass-through to Linux and libc.
-#include "platform/os.h"
-
 #include <cstdlib>
 #include <fcntl.h>
 #include <new>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/os.h"
 
 extern "C" {
 #include <i2c/smbus.h>

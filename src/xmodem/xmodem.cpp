@@ -1,9 +1,10 @@
+#include "xmodem/xmodem.h"
+
 #include <cstdio>
 #include <fcntl.h>
 
 #include "platform/os.h"
 #include "xmodem/control_bytes.h"
-#include "xmodem/xmodem.h"
 #include "xmodem/xmodem_internal.h"
 
 namespace {

@@ -1,8 +1,7 @@
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "crc/crc.h"
 #include "tests/support/crc_reference.h"

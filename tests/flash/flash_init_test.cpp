@@ -1,8 +1,7 @@
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <optional>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "flash/mtd.h"
 #include "tests/support/flash_board.h"

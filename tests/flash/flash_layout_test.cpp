@@ -1,5 +1,4 @@
 #include <array>
-
 #include <gtest/gtest.h>
 
 #include "flash/flash_layout.h"

@@ -1,13 +1,13 @@
 // The slot byte and the CPLD gate around every EEPROM access.
-#include "i2c/i2c.h"
-#include "i2c/i2c_internal.h"
-#include "sim/board.h"
-
 #include <algorithm>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
+
+#include "i2c/i2c.h"
+#include "i2c/i2c_internal.h"
+#include "sim/board.h"
 
 namespace {
 

@@ -1,14 +1,13 @@
 // imgtool app: an application archive, the payload of an application record.  The compression is
 // left to the programs the board's own tools are compatible with, xz and tar, run from PATH.
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "imgtool/command.h"
