@@ -5,9 +5,11 @@
 #include "i2c/i2c_internal.h"
 #include "platform/os.h"
 
-static const char CPLD_DEVICE[] = "/dev/tavik/cpld_mmmap";
+namespace {
 
-static bool seek_gate_register(int fd)
+const char CPLD_DEVICE[] = "/dev/tavik/cpld_mmmap";
+
+bool seek_gate_register(int fd)
 {
     if (os::lseek(fd, CPLD_SMS_REG, SEEK_SET) >= 0)
         return true;
@@ -17,7 +19,7 @@ static bool seek_gate_register(int fd)
 
 // The register is read, changed in its one bit and written back, so the other seven bits that
 // the board keeps there survive.
-static int change_gate(int fd, int on)
+int change_gate(int fd, int on)
 {
     uint8_t reg;
     if (!seek_gate_register(fd))
@@ -37,6 +39,8 @@ static int change_gate(int fd, int on)
     os::usleep(100000);
     return 0;
 }
+
+}  // namespace
 
 int set_sms_access(int on)
 {

@@ -9,12 +9,16 @@
 #include "i2c/i2c_internal.h"
 #include "platform/os.h"
 
+namespace {
+
 // -1: not open (never opened, the open failed, or closed again), else the open descriptor.
-static std::array<int, I2C_BUS_COUNT> i2c_file = [] {
+std::array<int, I2C_BUS_COUNT> i2c_file = [] {
     std::array<int, I2C_BUS_COUNT> closed;
     closed.fill(-1);
     return closed;
 }();
+
+}  // namespace
 
 int i2c_bus_fd(int bus)
 {
