@@ -7,6 +7,7 @@ import random
 import time
 
 from . import boardbuild, records
+from .bench import Bench
 from .runner import HARD_BOUND, Failure, Runner, boots_of
 
 RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
@@ -23,6 +24,9 @@ TRANSFER_FLOOR = 1024
 # for a loaded machine
 LINE_SPEED = 115200
 TRANSFER_RATE = 8 * 1024
+# A bench board runs until the scenario ends it; these only bound one that is forgotten
+BENCH_BOOTS = 100
+BENCH_SECONDS = 900
 
 
 def transfer_bound(download):
@@ -33,9 +37,9 @@ def transfer_bound(download):
 class Board:
     """A board's flash image and workdir; boots it through run-board."""
 
-    def __init__(self, workdir, launcher, probe, cpu):
+    def __init__(self, workdir, launcher, probe, cpu, flash_backend="cfi"):
         self.workdir, self.launcher, self.probe, self.cpu = workdir, launcher, probe, cpu
-        self.flash_backend = "cfi"
+        self.flash_backend = flash_backend
         self.flash = os.path.join(workdir, "flash.img")
         self.eeprom = os.path.join(workdir, "eeprom.img")
 
@@ -110,6 +114,16 @@ class Board:
                     raise Failure("run-board gave no line to open")
                 time.sleep(0.2)
             yield runner, link
+
+    @contextlib.contextmanager
+    def bench(self):
+        """The board as a bench reaches a module: the line on a pty that outlives the programs that
+        open it, at the field's speed, and the power cycled with SIGUSR1 to run-board. The bench's
+        set-up is an application in each slot and rescue mode on, unless the scenario made a flash."""
+        if not os.path.exists(self.flash):
+            self.make_two_slots(["diagnostics=rescue"])
+        with self.line_on_pty(1, BENCH_BOOTS, BENCH_SECONDS, "--bench") as (runner, link):
+            yield Bench(link, f"kill -USR1 {runner.process.pid}", None, BOOT_TIMEOUT)
 
     def slot_byte(self):
         return records.read(self.eeprom)[1]

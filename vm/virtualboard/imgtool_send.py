@@ -90,5 +90,5 @@ class Send:
                 raise Failure(f"imgtool send never said {phrase!r} (send.out, send.err)")
 
 
-def send_arguments(links, download, *options):
-    return [word for link in links for word in ("--line", link)] + ["--wait", str(BOOT_TIMEOUT), *options, download]
+def send_arguments(links, download, *options, wait=BOOT_TIMEOUT):
+    return [word for link in links for word in ("--line", link)] + ["--wait", str(wait), *options, download]

@@ -182,9 +182,12 @@ class StdioEnd:
 
 
 class PtyEnd:
-    """A host pseudo-terminal that a terminal program opens as it would the module's serial adapter."""
+    """A host pseudo-terminal that a terminal program opens as it would the module's serial adapter.
+    An end that STAYS is a bench's adapter: it outlives the programs that open and close it, and what
+    the board sends while none holds it open is lost."""
 
-    def __init__(self):
+    def __init__(self, stays=False):
+        self.stays = stays
         self.master, slave = pty.openpty()
         self.path = os.ttyname(slave)
         # Until a program opens the line, nobody listens on it; the master hangs up until then
@@ -211,7 +214,8 @@ class PtyEnd:
         return True
 
     def readers(self):
-        return [self.master]
+        # A master with no program on the line is always readable, at its hang-up
+        return [] if self.stays and self.hung_up() else [self.master]
 
     def read(self):
         try:
@@ -220,12 +224,15 @@ class PtyEnd:
             return b""
 
     def write(self, data):
+        # The pty would keep the bytes for the next program to open it; an adapter nobody reads drops them
+        if self.stays and self.hung_up():
+            return
         with contextlib.suppress(OSError):
             write_all(self.master, data)
 
     def ended(self):
         """LINE_CLOSED once the program that opened the line has closed it, else None."""
-        return LINE_CLOSED if self.attached and self.hung_up() else None
+        return LINE_CLOSED if self.attached and not self.stays and self.hung_up() else None
 
 
 class Refusals:
@@ -414,6 +421,16 @@ class Line:
         self.sender = None
         self.end.write(board_text)
         self.watch(board_text)
+
+    def unpowered(self, wait):
+        """The board without power for up to WAIT seconds: what was on the wire and what the operator
+        types meanwhile is lost, and the next boot's UART starts with nothing queued."""
+        self.to_operator.queue.clear()
+        self.to_board.queue.clear()
+        termios.tcflush(self.board_slave, termios.TCIOFLUSH)
+        ready, _, _ = select.select(self.end.readers(), [], [], wait)
+        for end in ready:
+            self.end.read()
 
     def drain(self):
         """Delivers what is still on the wire, at the line's speed."""

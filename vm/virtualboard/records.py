@@ -52,6 +52,11 @@ def tar_gz(members):
     return out.getvalue()
 
 
+def with_bad_crc(record):
+    """RECORD with its CRC word spoiled, the rest as it was."""
+    return bytes([record[0] ^ 0xFF]) + record[1:]
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()

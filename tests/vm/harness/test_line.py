@@ -1,6 +1,8 @@
 """The line's pacing, its speed mismatch and the operator's keys, on a clock that the tests move."""
+import os
 import termios
 import time
+import tty
 
 import pytest
 
@@ -118,7 +120,8 @@ def test_bytes_between_ends_at_different_speeds_arrive_as_nuls(line, data, sent_
     assert line.across(data, sent_at, read_at) == read
 
 
-TO_115200 = b"       Change the baud rate to 115200 bps and hit the <ENTER> key\r\n       before initiating the download.\r\n"
+TO_115200 = (b"       Change the baud rate to 115200 bps and hit the <ENTER> key\r\n"
+             b"       before initiating the download.\r\n")
 TO_115200_AGAIN = b"\r\n    ... Waiting for the <Enter> key to be hit before the download can start...\r\n"
 BACK_TO_9600 = b"       Change the baud rate back to 9600 bps, hit the <ENTER> key\r\n"
 BACK_TO_9600_AGAIN = b"\r\n    ... Waiting for the <ENTER> key to be hit...\r\n"
@@ -165,3 +168,49 @@ def test_each_prompt_gets_its_key_once(line, clock):
     operator.watch(b"C")
     clock.at(5.0)
     assert operator.keys_due() == []
+
+
+# The line's end on a host pseudo-terminal: the terminal program's side opened and closed by the test
+
+def open_program_side(end):
+    fd = os.open(end.path, os.O_RDWR | os.O_NOCTTY)
+    tty.setraw(fd)
+    # The relay sees a program on the line only once the pty's master stops hanging up
+    deadline = time.monotonic() + 5
+    while end.hung_up() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return fd
+
+
+def read_available(fd):
+    os.set_blocking(fd, False)
+    try:
+        return os.read(fd, 4096)
+    except BlockingIOError:
+        return b""
+
+
+@pytest.mark.parametrize("stays, after_close", [(False, "line closed"), (True, None)],
+                         ids=["a-terminal-program's-line", "a-bench's-adapter"])
+def test_closing_the_line_ends_the_run_unless_it_is_a_bench_adapter(line, stays, after_close):
+    end = line.PtyEnd(stays=stays)
+    fd = open_program_side(end)
+    end.attached = True
+    assert end.ended() is None
+    os.close(fd)
+    assert end.ended() == after_close
+
+
+def test_a_bench_adapter_loses_what_the_board_sends_while_no_program_holds_it(line):
+    end = line.PtyEnd(stays=True)
+    # Nobody on the line: nothing to read, so the relay does not spin on the master's hang-up
+    assert end.readers() == []
+    end.write(b"lost while nobody listens")
+    fd = open_program_side(end)
+    try:
+        assert end.readers() == [end.master]
+        end.write(b"Option? : ")
+        time.sleep(0.1)
+        assert read_available(fd) == b"Option? : "
+    finally:
+        os.close(fd)

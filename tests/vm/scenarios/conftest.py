@@ -1,5 +1,6 @@
-"""The virtual board's scenarios: the board fixture, the options that name the board's programs and
-where boards keep their files, and the slow scenarios first, so that two workers end together."""
+"""The board scenarios: the board fixture, on the virtual board or (--board serial) on a module
+reached only through its serial line and its power; the options that name the board's programs and
+where boards keep their files; and the slow scenarios first, so that two workers end together."""
 import os
 import re
 import shutil
@@ -15,10 +16,18 @@ os.environ["PYTHONDONTWRITEBYTECODE"] = "1"
 pytest.register_assert_rewrite("expected")
 
 from virtualboard.board import Board  # noqa: E402
+from virtualboard.module import Module  # noqa: E402
 
 # What a failed scenario's board leaves to read, by its file name in the board's workdir
 KEPT_FILES = (("console", "console.log"), ("run-board's log", "run-board.log"),
               ("QEMU's log of the console", "console-qemu.log"), ("flash image", "flash.img"))
+# What the serial kind cannot do, by the marker of the scenarios that need it; the first that a
+# scenario carries gives its reason, so the narrower needs come first
+NOT_ON_A_MODULE = {
+    "power_control": "cuts the board's power at a chosen moment, which a bench's power command cannot time",
+    "device_faults": "takes devices away from the virtual board or changes them under it",
+    "flash_access": "reads or prepares the board's flash image file, which a module on a bench does not offer",
+}
 WORKDIR = pytest.StashKey[str]()
 FAILED = pytest.StashKey[bool]()
 
@@ -31,10 +40,29 @@ def pytest_addoption(parser):
     group.addoption("--logs", default=tempfile.gettempdir(), metavar="DIR",
                     help="where each scenario's board keeps its flash, state and logs (removed when it passes)")
     group.addoption("--keep", action="store_true", help="keep the board's files of a passing scenario too")
+    group = parser.getgroup("module on a bench")
+    group.addoption("--board", choices=("virtual", "serial"), default="virtual",
+                    help="virtual: a virtual board of its own for each scenario (default); serial: the module on "
+                    "--line, for the scenarios that need nothing but its line and power (the rest are skipped)")
+    group.addoption("--line", metavar="DEV", help="with --board serial: the module's serial line, e.g. /dev/ttyUSB0")
+    group.addoption("--power-cmd", metavar="COMMAND", help="with --board serial: a shell command that power-cycles "
+                    "the module; without it the suite asks the operator to and waits")
 
 
-def pytest_collection_modifyitems(items):
+def pytest_configure(config):
+    if config.option.board == "serial" and not config.option.line:
+        raise pytest.UsageError("--board serial needs --line DEV, the module's serial line")
+
+
+def pytest_collection_modifyitems(config, items):
     items.sort(key=lambda item: item.get_closest_marker("slow") is None)
+    if config.option.board != "serial":
+        return
+    for item in items:
+        for marker, reason in NOT_ON_A_MODULE.items():
+            if item.get_closest_marker(marker):
+                item.add_marker(pytest.mark.skip(reason=f"on a module: {reason}"))
+                break
 
 
 @pytest.hookimpl(hookwrapper=True)
@@ -55,7 +83,21 @@ def cpu():
 
 
 @pytest.fixture
-def board(request, cpu):
+def flash_backend():
+    """The virtual board's flash; a scenario parametrised by flash_backend boots another."""
+    return "cfi"
+
+
+def operator(config):
+    """Tells the operator at the terminal, past pytest's capture of the output."""
+    def tell(text):
+        with config.pluginmanager.getplugin("capturemanager").global_and_fixture_disabled():
+            print(f"\n>>> {text}", flush=True)
+    return tell
+
+
+@pytest.fixture
+def board(request, cpu, flash_backend):
     """A board of its own for the scenario, in a workdir under --logs: removed when the scenario
     passes, kept with its paths in the report when it fails."""
     options = request.config.option
@@ -63,7 +105,10 @@ def board(request, cpu):
     name = re.sub(r"[^\w.-]+", "-", request.node.name)
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=options.logs)
     request.node.stash[WORKDIR] = workdir
-    yield Board(workdir, options.launcher, options.mgmt_probe, cpu)
+    if options.board == "serial":
+        yield Module(workdir, options.line, options.power_cmd, operator(request.config))
+    else:
+        yield Board(workdir, options.launcher, options.mgmt_probe, cpu, flash_backend)
     if options.keep:
         print(f"the board's files: {workdir}")
     elif not request.node.stash.get(FAILED, False):

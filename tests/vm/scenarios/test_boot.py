@@ -11,10 +11,6 @@ from virtualboard import boardbuild, records
 pytestmark = pytest.mark.flash_access
 
 
-def with_bad_crc(record):
-    return bytes([record[0] ^ 0xFF]) + record[1:]
-
-
 # The e500v2 is the real board's core class: one boot on it, the rest on the e500mc
 @pytest.mark.parametrize("slot, cpu, one_line", [(1, "e500mc", False), (2, "e500mc", False), (1, "e500mc", True),
                                                  (1, "e500v2", False)],
@@ -37,8 +33,8 @@ def test_erased_slot1_falls_back(board):
 
 
 def test_bad_crc_in_both_resets(board):
-    board.make_flash(slot1=with_bad_crc(board.application("demo application from slot 1")),
-                     slot2=with_bad_crc(board.application("demo application from slot 2")))
+    board.make_flash(slot1=records.with_bad_crc(board.application("demo application from slot 1")),
+                     slot2=records.with_bad_crc(board.application("demo application from slot 2")))
     status, boots = board.boot(slot=1, boots=1)
     expect_boots(status, boots, [["Booting image '1'", "Image1 CRC failed, trying Image2 now.",
                                   "Booting image '2'", "Both image1 and image2 failed.", "board: reboot"]])
@@ -75,12 +71,11 @@ def test_missing_marker_answered_n(board):
 def test_missing_marker_answered_y_then_exit(board):
     unmarked_slot1(board)
     status, boots = board.boot(slot=1, keys=[(PROMPT, b"y"), ("Option? : ", b"e")])
-    expect_boots(status, boots, [["Booting image '1'",
-                                  "WARNING: Suspected incompatible application image detected during unpacking",
-                                  PROMPT + "Entering Rescue Mode."] + MENU + ["Option? : ",
-                                  "Uncompressing application image....",
-                                  f"backtrace: starting {APP}", f"{APP}: demo application from slot 1",
-                                  "board: poweroff"]])
+    expect_boots(status, boots, [
+        ["Booting image '1'", "WARNING: Suspected incompatible application image detected during unpacking",
+         PROMPT + "Entering Rescue Mode."] + MENU
+        + ["Option? : ", "Uncompressing application image....", f"backtrace: starting {APP}",
+           f"{APP}: demo application from slot 1", "board: poweroff"]])
 
 
 def debug_boot(board, env, lines, slot2=None):

@@ -7,7 +7,7 @@ from expected import APP, DOWNLOAD, MENU, PROMPT, expect_boots, launched
 
 from virtualboard import records
 
-pytestmark = pytest.mark.flash_access
+pytestmark = [pytest.mark.flash_access, pytest.mark.device_faults]
 
 SLOT2_ERASED = b"\xff" * 16
 

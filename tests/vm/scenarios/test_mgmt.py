@@ -28,6 +28,7 @@ def link_status_becomes(shell, wanted, what):
 
 
 @pytest.mark.flash_access
+@pytest.mark.device_faults
 def test_management_link(board):
     board.make_flash()
     with shell_session(board) as (shell, qmp):

@@ -1,5 +1,5 @@
 """Power cuts during a rescue install on the kernel's flash drivers: a short campaign on each back
-end (vm/power-cuts.py runs long ones; README gives their figures). No board may boot a half-written
+end (vm/power-cuts.py runs long ones; docs/reliability.md gives their figures). No board may boot a half-written
 slot, nor be left without an application while a slot holds a whole one."""
 import random
 

@@ -45,10 +45,10 @@ def test_rescue_download_installs_slot2(board):
 
 
 @pytest.mark.slow
+@pytest.mark.parametrize("flash_backend", ["block2mtd"])
 def test_rescue_download_on_block2mtd(board):
     """The installer's sector rewrites on the board's own 128 KiB erase blocks: the flash is a virtio
     disk made an MTD by block2mtd."""
-    board.flash_backend = "block2mtd"
     old_rootfs = records.record("rootfs", b"\x5a" * 400000, 0x21)
     rootfs = records.record("rootfs", bytes(i * 7 % 251 for i in range(300000)), 0x22)
     application = board.application("demo application from the download")

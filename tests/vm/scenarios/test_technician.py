@@ -1,6 +1,6 @@
 """The technician's road on the board's one line, a host pseudo-terminal paced at the field's
-115200 bit/s: picocom started at the console's 9600 bit/s sending with sx as README's rescue download
-section gives it, keys typed while a transfer runs, and imgtool send opening the line as a laptop
+115200 bit/s: picocom started at the console's 9600 bit/s sending with sx as the technician's runbook
+gives it, keys typed while a transfer runs, and imgtool send opening the line as a laptop
 opens its serial adapter.
 
 imgtool send runs as a child bounded by --wait and a deadline of its own, its standard output (the
@@ -16,9 +16,12 @@ import time
 
 import pytest
 from expected import APP, SLOT_BASES, expect_installed
+from roads import (MENU_PROMPT, SWITCH_BACK, TRANSFER_STARTS, download_and_install, end_download, expect_booted,
+                   expect_menu_after, expect_still_sending, send_and_install, start_download,
+                   switch_to_download_speed)
 
 from virtualboard import records
-from virtualboard.board import BOOT_TIMEOUT, KEY_DELAY, LINE_SPEED, Board, transfer_bound
+from virtualboard.board import BOOT_TIMEOUT, LINE_SPEED, Board, transfer_bound
 from virtualboard.imgtool_send import Send, send_arguments
 from virtualboard.runner import boots_of
 from virtualboard.terminal import CTRL_C, Picocom
@@ -28,9 +31,6 @@ pytestmark = pytest.mark.flash_access
 # The download's application: 100 KB of filler make it about nine seconds on the line
 DOWNLOAD_FILLER = 100000
 KERNEL_BASE = 0x01E00000
-MENU_PROMPT = "Option? : "
-SWITCH_BACK = "Change the baud rate back to 9600 bps, hit the <ENTER> key"
-TRANSFER_STARTS = "Init serial done"
 
 
 def technician_board(board):
@@ -60,55 +60,6 @@ def technician(board, slot, boots, download):
             yield runner, picocom
         finally:
             picocom.close()
-
-
-def start_download(picocom, at_menu=False):
-    """X at the menu, then switch the terminal to 115200 bit/s and hit Enter."""
-    if not at_menu:
-        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
-    picocom.type(b"x")
-    picocom.wait_for("before initiating the download.", BOOT_TIMEOUT)
-    time.sleep(KEY_DELAY)
-    switch_to_download_speed(picocom)
-
-
-def switch_to_download_speed(picocom):
-    picocom.set_speed(115200)
-    picocom.type(b"\r")
-    picocom.wait_for(TRANSFER_STARTS, BOOT_TIMEOUT)
-
-
-def end_download(picocom, seconds):
-    """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter. sx's last read takes
-    what the line has brought by then, which can be the start of the board's question, as it does
-    on the module's line: the end of the question is what shows for certain."""
-    picocom.wait_for("9600 bps, hit the <ENTER> key", seconds)
-    time.sleep(KEY_DELAY)
-    picocom.set_speed(9600)
-    picocom.type(b"\r")
-
-
-def send_and_install(picocom, download, slot):
-    """The file sent while the board asks for it, then the switch back and the slot's answer."""
-    picocom.send(download)
-    picocom.wait_for("Transfer complete", transfer_bound(download))
-    end_download(picocom, BOOT_TIMEOUT)
-    picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
-    picocom.type(f"{slot}\r".encode())
-    picocom.wait_for(f"Image{slot} updated succeeded", BOOT_TIMEOUT)
-
-
-def download_and_install(picocom, download, slot, at_menu=False):
-    start_download(picocom, at_menu)
-    send_and_install(picocom, download, slot)
-
-
-def expect_booted(picocom, slot, text):
-    """E at the menu boots the slot, and its application runs."""
-    picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
-    picocom.type(b"e")
-    picocom.wait_for(f"Booting image '{slot}'", BOOT_TIMEOUT)
-    picocom.wait_for(f"{APP}: {text}", BOOT_TIMEOUT)
 
 
 def test_technician_downloads_with_picocom(board):
@@ -148,7 +99,7 @@ def test_technician_quits_transfer_then_retries(board):
 @pytest.mark.slow
 def test_technician_sends_before_asked(board):
     """The send started before the switch to 115200 and the Enter: sx waits for a receiver that
-    waits for the Enter; Ctrl-C ends sx, and the download done as README says installs. Then the
+    waits for the Enter; Ctrl-C ends sx, and the download done as the runbook says installs. Then the
     technician quits picocom."""
     application, download = technician_board(board)
     with technician(board, 1, 1, download) as (runner, picocom):
@@ -176,7 +127,8 @@ def test_technician_sends_before_asked(board):
 # run-board's report of sx: the receiver's NAKs, those that refused a block, and how many of those
 # blocks sx sent again
 SX_REPORT = re.compile(r"sx ended with status 0: (\d+) bytes in [\d.]+ s from its first block \(\d+ bytes/s\); "
-                       r"(\d+) NAKs from the receiver, (\d+) of them refusing a block, (\d+) of those blocks sent again")
+                       r"(\d+) NAKs from the receiver, (\d+) of them refusing a block, "
+                       r"(\d+) of those blocks sent again")
 
 
 def test_keys_typed_during_transfer(board):
@@ -237,13 +189,6 @@ def rescue_board(board, *download_records):
 
 def new_application(board):
     return board.application("demo application from the download")
-
-
-def expect_menu_after(send, text):
-    """The board's menu prompt came to imgtool send's output after TEXT did."""
-    position = send.out.text.find(text)
-    assert position >= 0 and send.out.text.find(MENU_PROMPT, position) >= 0, \
-        f"imgtool send's output shows no {MENU_PROMPT!r} after {text!r} (send.out)"
 
 
 def test_send_installs_slot2_and_verifies(board):
@@ -332,11 +277,6 @@ def garble_line(link, seconds):
         termios.tcsetattr(fd, termios.TCSANOW, settings)
     finally:
         os.close(fd)
-
-
-def expect_still_sending(send, what):
-    """The transfer had not ended when WHAT happened: otherwise the scenario proves nothing."""
-    assert "Extracting images" not in send.out.text, f"the transfer had ended before {what}: the download is too short"
 
 
 def test_send_through_line_noise(board):
