@@ -27,6 +27,8 @@ packages=(
     python3-pytest-xdist python3-pexpect
     # The test command's compiler cache: the valgrind stage compiles what the dev stage compiled
     ccache
+    # The dev stage's checks of the house style: shell scripts, Python and the C++ layout
+    shellcheck flake8 clang-format
 )
 
 missing=()
