@@ -38,6 +38,33 @@ constexpr uint32_t ENV_TEXT_SIZE = 512;
 // The base of image slot 2 for 2, of slot 1 for any other number.
 inline uint32_t slot_base(int slot) { return slot == 2 ? FLASH_SLOT2_BASE : FLASH_SLOT1_BASE; }
 
+// Where the installer writes a record of a type it installs, and how big the record may be there.
+// The installer and imgtool both read this one table, so that imgtool refuses what the board would.
+struct RecordArea {
+    uint32_t magic;
+    uint32_t base;  // slot 1's for an application, which may go to either slot
+    uint32_t limit;
+    bool limits_payload;  // the limit counts the payload alone instead of the record total
+};
+
+inline constexpr RecordArea RECORD_AREAS[] = {
+    {IMAGE_MAGIC_APPLICATION, FLASH_SLOT1_BASE, FLASH_SLOT_SIZE, false},
+    {IMAGE_MAGIC_BOOTCODE, FLASH_BOOTCODE_BASE, FLASH_BOOTCODE_LIMIT, true},
+    {IMAGE_MAGIC_KERNEL, FLASH_KERNEL_BASE, FLASH_KERNEL_LIMIT, false},
+    {IMAGE_MAGIC_ROOTFS, FLASH_ROOTFS_BASE, FLASH_ROOTFS_LIMIT, false},
+};
+
+// The area records of this magic are installed into; null for the types the installer passes over
+// (diagnostics and type 5) and for unknown magics.
+constexpr const RecordArea* record_area(uint32_t magic)
+{
+    for (const RecordArea& area : RECORD_AREAS) {
+        if (area.magic == magic)
+            return &area;
+    }
+    return nullptr;
+}
+
 // One word stored most significant byte first.
 uint32_t get_be32(const uint8_t* bytes);
 void put_be32(uint32_t word, uint8_t* bytes);

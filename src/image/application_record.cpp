@@ -36,9 +36,10 @@ int write_archive(const uint8_t* payload, uint32_t length)
 RecordOutcome install_in_slot(const DownloadedRecord& record, char slot)
 {
     printf("\nInstalling image as image%c...\n", slot);
-    if (record.total > FLASH_SLOT_SIZE) {
+    const uint32_t limit = record_area(IMAGE_MAGIC_APPLICATION)->limit;
+    if (record.total > limit) {
         printf("Application image is too big for flash (%d > %d)\n", static_cast<int>(record.total),
-               static_cast<int>(FLASH_SLOT_SIZE));
+               static_cast<int>(limit));
         return RecordOutcome::Failed;
     }
     const int slot_number = slot - '0';

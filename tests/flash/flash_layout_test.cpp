@@ -47,4 +47,31 @@ INSTANTIATE_TEST_SUITE_P(
                     MagicCase{0x4E414A01, false},    // an application magic read in the wrong byte order
                     MagicCase{0xFFFFFFFF, false}));  // erased flash
 
+// Where the installer puts each type, as the flash map gives it; imgtool refuses by the same table.
+TEST(RecordArea, GivesEachInstalledTypeItsBaseAndLimit)
+{
+    struct Case {
+        uint32_t magic;
+        bool installed;
+        uint32_t base;
+        uint32_t limit;
+        bool limits_payload;
+    };
+    for (const Case& c : {Case{0x014A414E, true, 0x00000000, 0x00800000, false},
+                          {0x024A414E, true, 0x03F00000, 0x00040000, true},
+                          {0x034A414E, true, 0x01E00000, 0x00100000, false},
+                          {0x044A414E, true, 0x01000000, 0x00B00000, false},
+                          {0x054A414E, false, 0, 0, false},
+                          {0x064A414E, false, 0, 0, false},
+                          {0xFFFFFFFF, false, 0, 0, false}}) {
+        const RecordArea* area = record_area(c.magic);
+        ASSERT_EQ(area != nullptr, c.installed) << std::hex << c.magic;
+        if (!c.installed)
+            continue;
+        EXPECT_EQ(area->base, c.base) << std::hex << c.magic;
+        EXPECT_EQ(area->limit, c.limit) << std::hex << c.magic;
+        EXPECT_EQ(area->limits_payload, c.limits_payload) << std::hex << c.magic;
+    }
+}
+
 }  // namespace

@@ -52,7 +52,8 @@ DownloadWalk walk_download(InputFile& file)
                 WalkEnd{check.state == RecordState::CutShort ? "record cut short" : "read failed", false};
             break;
         }
-        if (check.state == RecordState::BadCrc && is_installed_type(check.header.magic)) {
+        // A bad CRC stops the installer only in a record it installs; the others it passes over unchecked
+        if (check.state == RecordState::BadCrc && record_area(check.header.magic) != nullptr) {
             walk.end =
                 WalkEnd{"bad CRC", false, " (the installer stops here; the records before it are installed)"};
             break;

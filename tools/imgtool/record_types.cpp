@@ -4,23 +4,38 @@
 
 namespace {
 
+// An installed type may be as big as the installer lets it be in its flash area.
+constexpr RecordType installed_type(const char* name, uint32_t magic)
+{
+    const RecordArea& area = *record_area(magic);
+    return {name, magic, area.limits_payload, area.limit};
+}
+
 const RecordType kTypes[] = {
-    {"application", IMAGE_MAGIC_APPLICATION, false, FLASH_SLOT_SIZE},
-    {"bootcode", IMAGE_MAGIC_BOOTCODE, true, FLASH_BOOTCODE_LIMIT},
-    {"kernel", IMAGE_MAGIC_KERNEL, false, FLASH_KERNEL_LIMIT},
-    {"rootfs", IMAGE_MAGIC_ROOTFS, false, FLASH_ROOTFS_LIMIT},
+    installed_type("application", IMAGE_MAGIC_APPLICATION),
+    installed_type("bootcode", IMAGE_MAGIC_BOOTCODE),
+    installed_type("kernel", IMAGE_MAGIC_KERNEL),
+    installed_type("rootfs", IMAGE_MAGIC_ROOTFS),
     // Never installed, so only the header's 32-bit sizes bound it: the record total must still fit
     // one word, as the installer counts it.
     {"type5", IMAGE_MAGIC_TYPE5, false, 0xFFFFFFFF},
+    // Never installed either, but imgtool flash places it in a slot.
     {"diagnostics", IMAGE_MAGIC_DIAGNOSTICS, false, FLASH_SLOT_SIZE},
 };
+
+// An area of one type, at the base the installer writes that type to. The slots, which hold
+// diagnostics records as well, are written out whole.
+constexpr FlashArea installer_area(const char* option, const char* name, uint32_t magic)
+{
+    return {option, name, record_area(magic)->base, magic, 0};
+}
 
 const FlashArea kAreas[] = {
     {"--slot1", "slot 1", FLASH_SLOT1_BASE, IMAGE_MAGIC_APPLICATION, IMAGE_MAGIC_DIAGNOSTICS},
     {"--slot2", "slot 2", FLASH_SLOT2_BASE, IMAGE_MAGIC_APPLICATION, IMAGE_MAGIC_DIAGNOSTICS},
-    {"--rootfs", "rootfs", FLASH_ROOTFS_BASE, IMAGE_MAGIC_ROOTFS, 0},
-    {"--kernel", "kernel", FLASH_KERNEL_BASE, IMAGE_MAGIC_KERNEL, 0},
-    {"--bootcode", "bootcode", FLASH_BOOTCODE_BASE, IMAGE_MAGIC_BOOTCODE, 0},
+    installer_area("--rootfs", "rootfs", IMAGE_MAGIC_ROOTFS),
+    installer_area("--kernel", "kernel", IMAGE_MAGIC_KERNEL),
+    installer_area("--bootcode", "bootcode", IMAGE_MAGIC_BOOTCODE),
 };
 
 }  // namespace
@@ -71,17 +86,6 @@ bool area_holds(const FlashArea& area, uint32_t magic)
 {
     return magic == area.magic || (area.other_magic != 0 && magic == area.other_magic);
 }
-
-const FlashArea* installed_area(uint32_t magic)
-{
-    for (const FlashArea& area : kAreas) {
-        if (magic == area.magic)
-            return &area;
-    }
-    return nullptr;
-}
-
-bool is_installed_type(uint32_t magic) { return installed_area(magic) != nullptr; }
 
 std::string held_types(const FlashArea& area)
 {

@@ -38,10 +38,5 @@ struct FlashArea {
 
 std::span<const FlashArea> flash_areas();
 bool area_holds(const FlashArea& area, uint32_t magic);
-// Whether the rescue installer writes records of this magic into flash, and so checks their CRC.
-bool is_installed_type(uint32_t magic);
-// The area the installer writes records of this magic into (slot 1 for an application, which may
-// go to either slot); null for a type it passes over.
-const FlashArea* installed_area(uint32_t magic);
 // "application or diagnostics", "kernel", ...
 std::string held_types(const FlashArea& area);

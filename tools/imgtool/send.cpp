@@ -85,7 +85,8 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
             return path + ": " + where + " is cut short";
         if (record.check.state == RecordState::Unreadable)
             return "cannot read " + path;
-        const bool installed = is_installed_type(record.check.header.magic);
+        const RecordArea* area = record_area(record.check.header.magic);
+        const bool installed = area != nullptr;
         if (installed && record.check.state == RecordState::BadCrc)
             return path + ": " + where + " has a bad CRC (stored " + hex32(record.check.header.crc) +
                    ", computed " + hex32(record.check.computed_crc) + "): the board would refuse it";
@@ -102,7 +103,7 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
         if (is_application)
             item += booted ? ", booted at once" : ", slot " + std::to_string(*options.slot);
         else if (installed)
-            item += " at " + hex32(installed_area(record.check.header.magic)->base);
+            item += " at " + hex32(area->base);
         item += installed ? ")" : ", passed over by the board)";
         plan.description += (plan.description.empty() ? "" : ", ") + item;
     }
