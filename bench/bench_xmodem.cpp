@@ -11,11 +11,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "sim/board.h"
+#include "tests/support/bytes.h"
 #include "tests/support/sender.h"
 #include "tests/support/sx_terminal.h"
 #include "xmodem/xmodem.h"
@@ -65,11 +65,7 @@ void BM_xmodem_sx_real_time(benchmark::State& state, uint32_t size)
         return;
     }
     sim::Board board;
-    std::string file(size, '\0');
-    std::mt19937 random(size);
-    for (char& c : file)
-        c = static_cast<char>(random());
-    board.write_file("/tmp/sent.bin", file);
+    board.write_file("/tmp/sent.bin", as_text(random_bytes(size)));
     board.real_limit_seconds = 600;
     int32_t received = 0;
     for (auto _ : state) {

@@ -4,24 +4,15 @@
 #include <vector>
 
 #include "crc/crc.h"
+#include "tests/support/bytes.h"
 #include "tests/support/crc_reference.h"
 
 namespace {
 
-const uint8_t* bytes_of(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
-
 uint32_t crc_of(const std::string& text, uint32_t start)
 {
-    return gen_crc(bytes_of(text), static_cast<uint32_t>(text.size()), start);
-}
-
-std::vector<uint8_t> random_buffer(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> buffer(size);
-    std::mt19937 random(seed);
-    for (uint8_t& b : buffer)
-        b = static_cast<uint8_t>(random());
-    return buffer;
+    const Bytes bytes = bytes_of(text);
+    return gen_crc(bytes.data(), static_cast<uint32_t>(bytes.size()), start);
 }
 
 struct CheckValue {
@@ -50,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Known, GenCrcCheckValues,
 TEST(GenCrc, ContinuesOverASplitBufferAtAnyPoint)
 {
     EXPECT_EQ(crc_of("56789", crc_of("1234", 0xFFFFFFFF)), 0x340BC6D9u);
-    const std::vector<uint8_t> buffer = random_buffer(3001, 7);
+    const std::vector<uint8_t> buffer = random_bytes(3001);
     const uint32_t whole = gen_crc(buffer.data(), 3001, 0xFFFFFFFF);
     for (uint32_t split = 0; split <= 3001; split += 37) {
         const uint32_t head = gen_crc(buffer.data(), split, 0xFFFFFFFF);
@@ -68,7 +59,7 @@ TEST(Swapw, ReversesTheFourBytes)
 // KiB, starts at every offset in a word and beyond, random start values.
 TEST(GenCrcAgainstReference, EqualOnRandomLengthsAlignmentsAndStarts)
 {
-    const std::vector<uint8_t> buffer = random_buffer(9000 + 64, 1);
+    const std::vector<uint8_t> buffer = random_bytes(9000 + 64);
     std::mt19937 random(20261207);
     for (int round = 0; round < 4000; ++round) {
         const uint32_t length = round < 300 ? round : random() % 9000;
@@ -91,7 +82,7 @@ class GenCrcOnBigBuffers : public testing::TestWithParam<BigBuffer> {};
 TEST_P(GenCrcOnBigBuffers, EqualsTheReference)
 {
     const BigBuffer& big = GetParam();
-    const std::vector<uint8_t> buffer = random_buffer(big.length + big.skew, big.length);
+    const std::vector<uint8_t> buffer = random_bytes(big.length + big.skew);
     const uint8_t* data = buffer.data() + big.skew;
     EXPECT_EQ(gen_crc(data, big.length, big.start), crc_reference(data, big.length, big.start));
 }

@@ -6,10 +6,9 @@
 #include "platform/os.h"
 #include "rescue/rescue.h"
 #include "sim/board.h"
+#include "tests/support/console_texts.h"
 
 namespace {
-
-using Lines = std::vector<std::string>;
 
 const Lines kRawThenRestored = {"tty:console icanon=0 echo=0 isig=1 vmin=1 vtime=0 speed=9600",
                                 "tty:console icanon=1 echo=1 isig=1 vmin=1 vtime=0 speed=9600"};

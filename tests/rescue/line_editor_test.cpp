@@ -6,11 +6,11 @@
 #include "launch/launch.h"
 #include "rescue/rescue_internal.h"
 #include "sim/board.h"
+#include "tests/support/console_texts.h"
 
 namespace {
 
 using namespace std::string_literals;
-using Lines = std::vector<std::string>;
 
 // Reads one line into a buffer of exactly size bytes, filled with garbage first, and leaves the
 // whole buffer as a note; gives 1 when the editor handed back the caller's buffer.

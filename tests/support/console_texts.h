@@ -3,6 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+// A run's course as the tests expect it, a step or a console text a line.
+using Lines = std::vector<std::string>;
 
 // The rescue menu's texts, and the menu with its prompt and the newline that follows the operator's
 // choice.

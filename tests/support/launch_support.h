@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "console_texts.h"
 #include "sim/board.h"
-
-using Lines = std::vector<std::string>;
 
 // The record types and slot bases as the board has them, written out so that a wrong constant in
 // the product shows.

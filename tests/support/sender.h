@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "bytes.h"
+#include "console_texts.h"
 #include "sim/board.h"
-
-using Lines = std::vector<std::string>;
 
 inline constexpr uint8_t kSoh = 0x01;
 inline constexpr uint8_t kStx = 0x02;

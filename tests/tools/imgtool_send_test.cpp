@@ -3,6 +3,7 @@
 // differently.
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/imgtool_support.h"
 
 using namespace std::string_literals;
@@ -14,12 +15,6 @@ const std::string kKernelMagic = "\x03\x4a\x41\x4e"s;
 
 std::string application(const std::string& payload = "archive") { return make_record(0x014A414E, payload); }
 std::string kernel(const std::string& payload = "uImage") { return make_record(0x034A414E, payload); }
-
-std::string with_bad_crc(std::string record)
-{
-    record[0] = static_cast<char>(record[0] ^ 0xFF);
-    return record;
-}
 
 struct RefusalCase {
     const char* name;
@@ -39,10 +34,10 @@ const RefusalCase kRefusals[] = {
      {"--slot", "1"},
      "imgtool send: DOWNLOAD holds no image record (unknown magic 0x61207465 at offset 0)\n"},
     {"KernelWithBadCrc",
-     application() + with_bad_crc(kernel("abc")),
+     application() + corrupted(kernel("abc")),
      {"--slot", "2"},
-     "imgtool send: DOWNLOAD: the kernel record at 0x00000017 has a bad CRC (stored 0x8f5380cb, computed "
-     "0x705380cb): the board would refuse it\n"},
+     "imgtool send: DOWNLOAD: the kernel record at 0x00000017 has a bad CRC (stored 0x705380cb, computed "
+     "0x0754b05d): the board would refuse it\n"},
     {"ApplicationWithoutSlot",
      kernel() + application(),
      {},

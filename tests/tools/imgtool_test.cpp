@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/imgtool_support.h"
 
 using namespace std::string_literals;
@@ -221,14 +222,14 @@ const InfoCase kInfoCases[] = {
     {"Intact", kAbc + make_record(0x034A414E, "abc", 0x10),
      kAbcLine + kKernelLine + "  walk ended: end of file at offset 0x00000026\n", 0},
     // The installer stops at a bad CRC: what follows is never installed, so it is not listed.
-    {"BadCrcStopsTheWalk", kAbc.substr(0, 18) + "C" + kAbc,
-     "  0x00000000  application  len 3  id 0x00000000  crc 0x283f390a  computed 0x135119c2  BAD CRC\n"
+    {"BadCrcStopsTheWalk", corrupted(kAbc) + kAbc,
+     "  0x00000000  application  len 3  id 0x00000000  crc 0x283f390a  computed 0x5f38099c  BAD CRC\n"
      "  walk ended: bad CRC at offset 0x00000000 (the installer stops here; the records before it are "
      "installed)\n",
      1},
     // The installer passes over a diagnostics record unchecked.
-    {"BadCrcOfDiagnosticsPassedOver", make_record(0x064A414E, "abc").substr(0, 18) + "C" + kAbc,
-     "  0x00000000  diagnostics  len 3  id 0x00000000  crc 0x01042c89  computed 0x3a6a0c41  BAD CRC\n" +
+    {"BadCrcOfDiagnosticsPassedOver", corrupted(make_record(0x064A414E, "abc")) + kAbc,
+     "  0x00000000  diagnostics  len 3  id 0x00000000  crc 0x01042c89  computed 0x76031c1f  BAD CRC\n" +
          kAbcLine.substr(0, 2) + "0x00000013" + kAbcLine.substr(12) +
          "  walk ended: end of file at offset 0x00000026\n",
      1},
