@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The CRC figures of README's Performance section at the optimisation levels of root file system
+# The CRC figures of docs/performance.md at the optimisation levels of root file system
 # builds: bench_crc built with -O2, -Os and -O3 (CMAKE_CXX_FLAGS_RELEASE overridden, one build
 # directory each, build/bench-LEVEL), gen_crc and zlib's crc32 (the system's library, as its
 # distribution builds it) measured side by side in one process, REPETITIONS times; prints the medians

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The performance figures of README's Performance section: builds the benchmarks in the optimised
+# The performance figures of docs/performance.md: builds the benchmarks in the optimised
 # release preset and runs them, the CRC and the flash roads with several repetitions (medians
 # reported), the XMODEM figures once (the line efficiency is on virtual time, the sx transfer takes
 # most of a minute); last, when the board can be built here, the boot time on the virtual board

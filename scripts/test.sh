@@ -182,7 +182,7 @@ for preset in "${presets[@]}"; do
             [[ -x $program && -f $program ]] || continue
             step "bench: smoke run of $program"
             # libbenchmark 1.7 takes the minimum time as plain seconds; the 8 MiB transfer over a
-            # real line is left to the figures in README.
+            # real line is left to the figures in docs/performance.md.
             "$program" --benchmark_min_time=0.001 --benchmark_filter=-8MiB
         done
         continue
