@@ -56,13 +56,14 @@ def pytest_configure(config):
 
 def pytest_collection_modifyitems(config, items):
     items.sort(key=lambda item: item.get_closest_marker("slow") is None)
-    if config.option.board != "serial":
-        return
     for item in items:
-        for marker, reason in NOT_ON_A_MODULE.items():
-            if item.get_closest_marker(marker):
-                item.add_marker(pytest.mark.skip(reason=f"on a module: {reason}"))
-                break
+        needs = [marker for marker in NOT_ON_A_MODULE if item.get_closest_marker(marker)]
+        # A scenario says how it reaches the board, so that none runs on a module by omission
+        if bool(needs) == bool(item.get_closest_marker("bench")):
+            raise pytest.UsageError(f"{item.nodeid}: a scenario is marked either bench or with what it needs "
+                                    f"beyond the line and the power ({', '.join(NOT_ON_A_MODULE)})")
+        if config.option.board == "serial" and needs:
+            item.add_marker(pytest.mark.skip(reason=f"on a module: {NOT_ON_A_MODULE[needs[0]]}"))
 
 
 @pytest.hookimpl(hookwrapper=True)
