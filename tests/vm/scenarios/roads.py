@@ -1,5 +1,6 @@
 """The technician's roads on the board's line, shared by the scenarios that take them: picocom driven
 as the runbook gives it, and what imgtool send's output must show."""
+import signal
 import time
 
 from expected import APP
@@ -70,3 +71,15 @@ def expect_menu_after(send, text):
 def expect_still_sending(send, what):
     """The transfer had not ended when WHAT happened: otherwise the scenario proves nothing."""
     assert "Extracting images" not in send.out.text, f"the transfer had ended before {what}: the download is too short"
+
+
+def interrupt_mid_transfer(send):
+    """SIGINT to imgtool send two seconds into the transfer: it cancels, waits for the board to give
+    up, and leaves it at its menu."""
+    send.wait_for(TRANSFER_STARTS)
+    time.sleep(2)
+    expect_still_sending(send, "the interrupt")
+    send.process.send_signal(signal.SIGINT)
+    assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+    send.said("cancelled by the operator")
+    expect_menu_after(send, SWITCH_BACK)

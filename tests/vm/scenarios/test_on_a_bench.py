@@ -4,13 +4,11 @@ up with rescue mode on (diagnostics=rescue), so that each power-on stops at the 
 scenarios write both slots; each starts with a power cycle."""
 import contextlib
 import os
-import signal
 import time
 
 import pytest
 from expected import APP, PROMPT
-from roads import (MENU_PROMPT, SWITCH_BACK, TRANSFER_STARTS, end_download, expect_menu_after,
-                   expect_still_sending, start_download)
+from roads import MENU_PROMPT, end_download, interrupt_mid_transfer, start_download
 
 from virtualboard import records
 from virtualboard.board import BOOT_TIMEOUT, KEY_DELAY, transfer_bound
@@ -118,13 +116,7 @@ def test_transfer_given_up_midway(board):
     application = board.big_application("demo application given up", GIVEN_UP_FILLER)
     with board.bench() as bench:
         with sending(board, bench, download_of(board, application), "--slot", "2") as send:
-            send.wait_for(TRANSFER_STARTS)
-            time.sleep(2)
-            expect_still_sending(send, "the interrupt")
-            send.process.send_signal(signal.SIGINT)
-            assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
-            send.said("cancelled by the operator")
-            expect_menu_after(send, SWITCH_BACK)
+            interrupt_mid_transfer(send)
 
 
 def test_incompatibility_question_answered_n(board):

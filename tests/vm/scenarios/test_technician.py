@@ -18,7 +18,7 @@ import pytest
 from expected import APP, SLOT_BASES, expect_installed
 from roads import (MENU_PROMPT, SWITCH_BACK, TRANSFER_STARTS, download_and_install, end_download, expect_booted,
                    expect_menu_after, expect_still_sending, send_and_install, start_download,
-                   switch_to_download_speed)
+                   interrupt_mid_transfer, switch_to_download_speed)
 
 from virtualboard import records
 from virtualboard.board import BOOT_TIMEOUT, LINE_SPEED, Board, transfer_bound
@@ -300,13 +300,7 @@ def test_send_ctrl_c_mid_transfer(board):
     menu with nothing written."""
     application, download = technician_board(board)
     with sending(board, 1, download, "--slot", "2") as (runner, send):
-        send.wait_for(TRANSFER_STARTS)
-        time.sleep(2)
-        expect_still_sending(send, "the interrupt")
-        send.process.send_signal(signal.SIGINT)
-        assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
-        send.said("cancelled by the operator")
-        expect_menu_after(send, SWITCH_BACK)
+        interrupt_mid_transfer(send)
         runner.finish()
     expect_untouched(board, application)
 
