@@ -422,12 +422,15 @@ class Line:
         self.end.write(board_text)
         self.watch(board_text)
 
-    def unpowered(self, wait):
-        """The board without power for up to WAIT seconds: what was on the wire and what the operator
-        types meanwhile is lost, and the next boot's UART starts with nothing queued."""
+    def power_lost(self):
+        """The board lost its power: what was on the wire is lost, and the next boot's UART starts with
+        nothing queued."""
         self.to_operator.queue.clear()
         self.to_board.queue.clear()
         termios.tcflush(self.board_slave, termios.TCIOFLUSH)
+
+    def unpowered(self, wait):
+        """The board without power for up to WAIT seconds: what the operator types meanwhile is lost."""
         ready, _, _ = select.select(self.end.readers(), [], [], wait)
         for end in ready:
             self.end.read()
