@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "imgtool/serial_line.h"
-#include "imgtool/xmodem_send.h"
+#include "imgtool/send/serial_line.h"
+#include "imgtool/send/xmodem_send.h"
 #include "tests/support/bytes.h"
 #include "tests/support/imgtool_support.h"
 #include "tests/support/rx_receiver.h"

@@ -1,7 +1,7 @@
 // The transfer's progress line: what it says, and a time left that holds on a steady line.
 #include <gtest/gtest.h>
 
-#include "imgtool/progress.h"
+#include "imgtool/send/progress.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "imgtool/xmodem_send.h"
+#include "imgtool/send/xmodem_send.h"
 #include "tests/support/bytes.h"
 
 namespace {

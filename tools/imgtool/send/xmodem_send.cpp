@@ -1,10 +1,10 @@
-#include "imgtool/xmodem_send.h"
+#include "imgtool/send/xmodem_send.h"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 
-#include "imgtool/serial_line.h"
+#include "imgtool/send/serial_line.h"
 
 namespace xmodem {
 

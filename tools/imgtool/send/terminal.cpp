@@ -1,10 +1,10 @@
-#include "imgtool/send_terminal.h"
+#include "imgtool/send/terminal.h"
 
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include "imgtool/serial_line.h"
+#include "imgtool/send/serial_line.h"
 
 namespace {
 

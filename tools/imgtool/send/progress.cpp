@@ -1,4 +1,4 @@
-#include "imgtool/progress.h"
+#include "imgtool/send/progress.h"
 
 #include <cmath>
 #include <cstdio>

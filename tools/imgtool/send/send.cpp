@@ -11,9 +11,9 @@
 #include "imgtool/command.h"
 #include "imgtool/download_walk.h"
 #include "imgtool/record_types.h"
-#include "imgtool/send_session.h"
-#include "imgtool/send_terminal.h"
-#include "imgtool/serial_line.h"
+#include "imgtool/send/serial_line.h"
+#include "imgtool/send/session.h"
+#include "imgtool/send/terminal.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "imgtool/send_session.h"
+#include "imgtool/send/session.h"
 
 #include <algorithm>
 #include <chrono>
 #include <initializer_list>
 #include <string_view>
 
-#include "imgtool/serial_line.h"
-#include "imgtool/xmodem_send.h"
+#include "imgtool/send/serial_line.h"
+#include "imgtool/send/xmodem_send.h"
 
 std::atomic<int> operator_interrupts{0};
 

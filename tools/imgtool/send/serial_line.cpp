@@ -1,4 +1,4 @@
-#include "imgtool/serial_line.h"
+#include "imgtool/send/serial_line.h"
 
 #include <cerrno>
 #include <cstring>

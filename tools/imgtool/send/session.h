@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "imgtool/send_screen.h"
+#include "imgtool/send/screen.h"
 
 // The line's speed outside the transfer, at which the board's console runs.
 constexpr unsigned BOARD_CONSOLE_SPEED = 9600;

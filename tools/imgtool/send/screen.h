@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "imgtool/progress.h"
+#include "imgtool/send/progress.h"
 
 class Screen {
 public:

@@ -1,4 +1,4 @@
-#include "imgtool/send_screen.h"
+#include "imgtool/send/screen.h"
 
 #include <cstdio>
 
