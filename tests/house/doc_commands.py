@@ -36,14 +36,17 @@ def is_placeholder(word):
     return any(mark in word for mark in ("<", "...", "…", "*")) or (len(bare) > 1 and bare.isupper())
 
 
-def options_in_help(text, program):
+def options_in_help(text, program, commands=frozenset()):
     """The options a help text offers: those in its usage lines, at the head of its option lines, and
-    in its own example commands in quotes ('imgtool --version')."""
+    in its own example commands in quotes ('imgtool --version'). A usage line of one of its commands
+    ("  or:  imgtool send --line DEV ...") offers that command's options, not the program's."""
     found = set()
     in_usage = False
     for line in text.splitlines():
         in_usage = bool(USAGE.match(line)) or (in_usage and line[:1].isspace() and bool(line.strip()))
-        if in_usage:
+        words = line.split()
+        names_command = program in words[:-1] and words[words.index(program) + 1] in commands
+        if in_usage and not names_command:
             found.update(OPTION.findall(line))
         elif OPTION_LINE.match(line):
             found.update(OPTION.findall(re.split(r"\s{2,}", line.strip())[0]))
@@ -92,8 +95,9 @@ class Programs:
         return commands_in_help(self.help(("imgtool",)))
 
     def imgtool_options(self, command):
-        program = ("imgtool", command) if command else ("imgtool",)
-        return options_in_help(self.help(program), "imgtool")
+        if command:
+            return options_in_help(self.help(("imgtool", command)), "imgtool")
+        return options_in_help(self.help(("imgtool",)), "imgtool", self.imgtool_commands())
 
     def script_exists(self, script):
         return (self.root / script).exists()

@@ -4,6 +4,8 @@ import pytest
 import doc_commands
 
 IMGTOOL_HELP = """Usage: imgtool COMMAND [ARGUMENTS...]
+  or:  imgtool send --line DEV [--line DEV...] [--slot 1|2|boot] [--verify] DOWNLOAD
+  or:  imgtool --help | --version
 Makes records.
 
 Commands:
@@ -72,6 +74,7 @@ def programs(tmp_path):
     ("imgtool send --speed 115200 download.bin", ["imgtool send has no option --speed"]),
     ("imgtool sned download.bin", ["imgtool has no command sned"]),
     ("imgtool --verbose", ["imgtool has no option --verbose"]),
+    ("imgtool --line /dev/ttyUSB0 download.bin", ["imgtool has no option --line"]),
     ("imgtool pack --type kernel --id 0x10 uImage -o kernel.rec --slot 2", ["imgtool pack has no option --slot"]),
     ("vm/run-board --slot=2 --board 3", ["vm/run-board has no option --board"]),
     ("sudo LAUNCHER_VM_CACHE=/tmp/c scripts/run-board --bench", ["scripts/run-board has no option --bench"]),

@@ -366,6 +366,11 @@ TEST(Usage, EveryCommandHasHelp)
         EXPECT_EQ(r.out.find("Usage: imgtool " + command + " "), 0u) << r.out;
         EXPECT_NE(imgtool({"--help"}).out.find("\n  " + command + " "), std::string::npos) << command;
     }
+    // The manual page takes each synopsis from one line: send's two-line usage comes joined.
+    const std::string help = imgtool({"--help"}).out;
+    const size_t send = help.find("\n  or:  imgtool send --line DEV ");
+    ASSERT_NE(send, std::string::npos) << help;
+    EXPECT_EQ(help.substr(help.find('\n', send + 1) - 9, 9), " DOWNLOAD") << help;
 }
 
 TEST(Usage, VersionIsTheProjectVersion)

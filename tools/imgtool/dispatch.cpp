@@ -1,3 +1,5 @@
+#include <sstream>
+
 #include "imgtool/command.h"
 #include "imgtool/imgtool.h"
 
@@ -18,18 +20,39 @@ const Command kCommands[] = {
     {"send", "do a rescue download on boards over their serial lines", run_send},
 };
 
+// A command's synopsis is the usage of its own help, so that the two cannot differ; continued on one
+// line, as the manual page's generator takes each synopsis from one "or:" line.
+std::string synopsis_of(const Command& command)
+{
+    std::ostringstream help;
+    std::ostringstream unused;
+    command.run({"--help"}, Streams{help, unused});
+    std::istringstream lines(help.str());
+    std::string line;
+    std::getline(lines, line);
+    std::string synopsis = line.substr(line.find("imgtool"));
+    while (std::getline(lines, line) && line.starts_with(' '))
+        synopsis += ' ' + line.substr(line.find_first_not_of(' '));
+    return synopsis;
+}
+
 void print_help(std::ostream& out)
 {
-    out << "Usage: imgtool COMMAND [ARGUMENTS...]\n"
+    out << "Usage: imgtool COMMAND [ARGUMENTS...]\n";
+    for (const Command& command : kCommands)
+        out << "  or:  " << synopsis_of(command) << '\n';
+    out << "  or:  imgtool --help | --version\n"
            "Makes and inspects the launcher's image records, download files, 64 MiB flash images,\n"
-           "boot-loader environment blocks and application archives.\n"
+           "boot-loader environment blocks and application archives, and does the rescue download onto\n"
+           "boards over their serial lines.\n"
            "\n"
            "Commands:\n";
     for (const Command& command : kCommands)
         out << "  " << pad(command.name, 7) << command.summary << '\n';
     out << "\n"
            "'imgtool COMMAND --help' describes a command; 'imgtool --version' prints the version.\n"
-           "Exit status: 0 for success, 1 for a failure or a damaged input, 2 for a usage error.\n";
+           "Exit status: 0 for success, 1 for a failure or a damaged input, 2 for a usage error; imgtool send\n"
+           "also 3 when no board answered on a line.\n";
 }
 
 }  // namespace
