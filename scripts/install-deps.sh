@@ -5,7 +5,8 @@
 # target takes, and lrzsz, whose sx is the real XMODEM sender that the interoperability tests run
 # against the receiver; valgrind, whose memcheck runs every test of the valgrind preset; clang-14 with
 # its runtime libraries (libFuzzer and the sanitizers) for the fuzz targets; the xz, tar and gzip that
-# imgtool runs to make application archives; file, which checks what the installs put in place; and
+# imgtool runs to make application archives; file, which checks what the installs put in place;
+# help2man, which makes imgtool's manual page from its help; and
 # for the virtual board (vm/), QEMU's PowerPC system emulator, Debian's kernel source with what
 # building it takes, python3 for the board's runner and scenario driver, and picocom, the terminal
 # program that the technician's scenarios drive on the board's line; pytest and cpio for the unit
@@ -29,6 +30,8 @@ packages=(
     ccache
     # The dev stage's checks of the house style: shell scripts, Python and the C++ layout
     shellcheck flake8 clang-format
+    # The manual page of imgtool, made from its own help
+    help2man
 )
 
 missing=()

@@ -5,18 +5,19 @@
 # checks its staged install, builds and installs the launcher the way a root file system build does
 # ("sdk": the cross compiler and a sysroot given from outside, no preset, no toolchain file), then the
 # scenarios on the virtual board (the installed ppc launcher booting under QEMU's PowerPC system
-# emulation), and last every host test under valgrind's memcheck. Between them, "bench" builds the benchmarks in
-# the optimised release preset and runs each program a few iterations, without thresholds, so that
-# they keep building and running. Stops at the first step that fails.
+# emulation), and last every host test under valgrind's memcheck. After "dev", "tools" builds imgtool's
+# package for a laptop, unpacks it into a scratch root and runs what it holds. Between them, "bench"
+# builds the benchmarks in the optimised release preset and runs each program a few iterations,
+# without thresholds, so that they keep building and running. Stops at the first step that fails.
 #
-# Usage: scripts/test.sh [preset...]     (default: dev bench asan fuzz ppc sdk vm valgrind)
+# Usage: scripts/test.sh [preset...]     (default: dev tools bench asan fuzz ppc sdk vm valgrind)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(dev bench asan fuzz ppc sdk vm valgrind)
+[[ ${#presets[@]} -gt 0 ]] || presets=(dev tools bench asan fuzz ppc sdk vm valgrind)
 
 # Long enough for each fuzz target to get through its seeds and mutate them for a while; the long
 # runs happen outside the test command.
@@ -153,6 +154,52 @@ sdk_build() {
     echo "sdk: the install without DESTDIR stopped with the error above, as it should"
 }
 
+# What a package or tarball holds: its files (directories left out), sorted, on stdin.
+package_files() {
+    grep -v '/$' | sort
+}
+
+# imgtool for a laptop, as the tools preset packages it: the Debian package unpacked into a scratch
+# root holds the files named and nothing else, declares what imgtool runs, and its imgtool is one
+# static x86-64 program that answers; the tarball holds the same files.
+tools_package() {
+    local version deb tarball root=build/tools-root found description
+    version=$(project_version)
+    deb=build/tools/imgtool_${version}_amd64.deb
+    tarball=build/tools/imgtool-${version}-linux-x86_64.tar.gz
+    step "tools: configure, build and package (cmake --workflow --preset tools)"
+    rm -f "$deb" "$tarball"
+    cmake --workflow --preset tools
+    step "tools: $deb unpacked into $root"
+    rm -rf "$root"
+    dpkg-deb -x "$deb" "$root"
+    found=$(cd "$root" && find . ! -type d | package_files)
+    if [[ $found != $'./usr/bin/imgtool\n./usr/share/doc/imgtool/rescue-download.md\n./usr/share/man/man1/imgtool.1.gz' ]]; then
+        printf '%s holds:\n%s\n' "$deb" "$found" >&2
+        return 1
+    fi
+    found=$(tar -tzf "$tarball" | package_files)
+    if [[ $found != $'bin/imgtool\nshare/doc/imgtool/rescue-download.md\nshare/man/man1/imgtool.1.gz' ]]; then
+        printf '%s holds:\n%s\n' "$tarball" "$found" >&2
+        return 1
+    fi
+    found=$(dpkg-deb -f "$deb" Depends)
+    [[ $found == 'xz-utils, tar, gzip' ]] || { echo "$deb: Depends: $found" >&2; return 1; }
+    description=$(file -b "$root/usr/bin/imgtool")
+    if [[ $description != "ELF 64-bit LSB executable, x86-64,"* || $description != *", statically linked,"* ]]; then
+        echo "$root/usr/bin/imgtool: not a static x86-64 program: $description" >&2
+        return 1
+    fi
+    found=$("$root/usr/bin/imgtool" --version)
+    [[ $found == "imgtool $version" ]] || { echo "imgtool --version: $found" >&2; return 1; }
+    found=$("$root/usr/bin/imgtool" send --help)
+    [[ $found == "Usage: imgtool send --line DEV "* ]] || { echo "imgtool send --help: $found" >&2; return 1; }
+    # grep reads to the end (no -q), so that zcat is not cut off by a closed pipe
+    zcat "$root/usr/share/man/man1/imgtool.1.gz" | grep -x ".TH IMGTOOL \"1\" \".*\" \"imgtool $version\" .*" >/dev/null ||
+        { echo "imgtool.1.gz: not imgtool's manual page of version $version" >&2; return 1; }
+    printf '%s: imgtool %s, %s, Depends: %s\n' "$deb" "$version" "$description" "$(dpkg-deb -f "$deb" Depends)"
+}
+
 step "installing build and test dependencies"
 scripts/install-deps.sh
 
@@ -205,6 +252,10 @@ for preset in "${presets[@]}"; do
     fi
     if [[ $preset == sdk ]]; then
         sdk_build
+        continue
+    fi
+    if [[ $preset == tools ]]; then
+        tools_package
         continue
     fi
     if [[ $preset == fuzz ]]; then
