@@ -91,7 +91,7 @@ public:
         std::string where =
             found.found ? address(found.key_offset) + " in " + variable_at(data_, found.variable_offset)
                         : "not set";
-        out_ << pad(name, 14) << pad(value_text(key, value), 10) << where << note << '\n';
+        out_ << pad(name, 14) << pad(value_text(key, value) + ' ', 16) << where << note << '\n';
     }
 
     // The traps around the key the launcher takes, and the other places the key stands.
