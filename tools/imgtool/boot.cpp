@@ -120,10 +120,10 @@ private:
 
 std::string hand_over(const sim::Run& run)
 {
-    std::string text = run.exec_path + ", arguments:";
+    std::string text = run.exec_path + " takes over the process, arguments:";
     for (const std::string& arg : run.exec_argv)
         text += " \"" + arg + '"';
-    return text + ", the launcher's environment (not run)";
+    return text + ", environment: the launcher's own (not run)";
 }
 
 // Gives whether the launch started.
@@ -151,7 +151,7 @@ bool print_run(const sim::Run& run, std::ostream& out)
             transcript.annotate("hand-over", hand_over(run));
             break;
         case sim::Event::Kind::Exit:
-            transcript.annotate("exit", event.text);
+            transcript.annotate("exit", "status " + event.text);
             break;
         default:
             break;
