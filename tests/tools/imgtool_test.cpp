@@ -1,8 +1,10 @@
 // imgtool's commands on files: the bytes they write, what they report, and what they refuse.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
+#include "tests/support/boot_option_cases.h"
 #include "tests/support/bytes.h"
 #include "tests/support/imgtool_support.h"
 
@@ -360,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Usage, testing::ValuesIn(kUsageCases),
 
 TEST(Usage, EveryCommandHasHelp)
 {
-    for (const std::string command : {"pack", "info", "flash", "env", "app"}) {
+    for (const std::string command : {"pack", "info", "flash", "env", "app", "boot"}) {
         const ToolRun r = imgtool({command, "--help"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.find("Usage: imgtool " + command + " "), 0u) << r.out;
@@ -388,5 +390,43 @@ TEST(Env, RefusesAFileOfAnotherSize)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "imgtool env: " + dir.path("download") + ": not a 64 MiB flash image (19 bytes)\n");
 }
+
+// A 64 MiB flash image, sparse, whose only content is the environment block with the variables,
+// zeros after them and the block's CRC word.
+std::string env_flash_image(const TempDir& dir, const OptionsCase& c)
+{
+    std::string data;
+    for (const std::string& variable : c.env)
+        data += variable + '\0';
+    data.resize(0x1FFFC, '\0');
+    std::ofstream out(dir.path("flash.img"), std::ios::binary);
+    out.seekp(0x03FE0000);
+    out << be32(c.spoil_crc ? 0 : standard_crc32(data)) << data;
+    return dir.path("flash.img");
+}
+
+class EnvOptions : public testing::TestWithParam<OptionsCase> {};
+
+TEST_P(EnvOptions, AreReportedAsTheLauncherReadsThemWithEachTrap)
+{
+    const OptionsCase& c = GetParam();
+    TempDir dir;
+    const ToolRun r = imgtool({"env", "--options", env_flash_image(dir, c)});
+    EXPECT_EQ(r.out, c.report);
+    EXPECT_EQ(r.status, r.out.find("warning:") == std::string::npos ? 0 : 1);
+}
+
+std::vector<OptionsCase> reported_cases()
+{
+    std::vector<OptionsCase> cases;
+    for (const OptionsCase& c : kOptionsCases) {
+        if (c.report != nullptr)
+            cases.push_back(c);
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Environments, EnvOptions, testing::ValuesIn(reported_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

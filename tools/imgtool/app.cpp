@@ -1,17 +1,13 @@
 // imgtool app: an application archive, the payload of an application record.  The compression is
 // left to the programs the board's own tools are compatible with, xz and tar, run from PATH.
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "imgtool/command.h"
 #include "imgtool/record_file.h"
+#include "imgtool/run_program.h"
 
 namespace fs = std::filesystem;
 
@@ -37,27 +33,6 @@ void print_help(std::ostream& out)
            "  -o ARCHIVE   the archive to write\n"
            "\n"
            "Runs xz (--format=lzma) and tar (--gzip) from PATH.\n";
-}
-
-// Runs a program found in PATH with the arguments, and waits for it.  Gives what went wrong.
-std::optional<std::string> run_program(const std::vector<std::string>& argv)
-{
-    std::vector<char*> pointers;
-    for (const std::string& arg : argv)
-        pointers.push_back(const_cast<char*>(arg.c_str()));
-    pointers.push_back(nullptr);
-    pid_t pid;
-    const int error = posix_spawnp(&pid, argv[0].c_str(), nullptr, nullptr, pointers.data(), environ);
-    if (error != 0)
-        return "cannot run " + argv[0] + ": " + strerror(error);
-    int status;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return "cannot wait for " + argv[0] + ": " + strerror(errno);
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return argv[0] + " failed";
-    return std::nullopt;
 }
 
 // A directory of our own to lay out the archive's tree in, removed with everything in it.

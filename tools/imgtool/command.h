@@ -25,6 +25,7 @@ int run_pack(const Args& args, Streams io);
 int run_info(const Args& args, Streams io);
 int run_flash(const Args& args, Streams io);
 int run_env(const Args& args, Streams io);
+int run_boot(const Args& args, Streams io);
 int run_app(const Args& args, Streams io);
 int run_send(const Args& args, Streams io);
 

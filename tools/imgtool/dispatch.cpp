@@ -15,7 +15,9 @@ const Command kCommands[] = {
     {"pack", "wrap a payload in an image record", run_pack},
     {"info", "list and check the records of download files and flash images", run_info},
     {"flash", "build a 64 MiB flash image from records and environment variables", run_flash},
-    {"env", "print the boot-loader environment of a flash image", run_env},
+    {"env", "print the boot-loader environment of a flash image, or the boot options the launcher reads",
+     run_env},
+    {"boot", "dry-run the board's boot on a flash image with the launcher's own code", run_boot},
     {"app", "make an application archive from an application binary", run_app},
     {"send", "do a rescue download on boards over their serial lines", run_send},
 };

@@ -1,12 +1,17 @@
 """The boot road and the boot-loader environment's options: the slot byte's slot starts, a slot that
-is erased, damaged or unmarked, a diagnostics record, and the debugging options."""
+is erased, damaged or unmarked, a diagnostics record, the debugging options, and imgtool boot's dry
+run of a boot against the board's console."""
 import lzma
 import os
+import re
+import subprocess
 
 import pytest
 from expected import APP, MENU, PROMPT, expect_boots, launched
 
 from virtualboard import boardbuild, records
+from virtualboard.board import BOOT_TIMEOUT
+from virtualboard.imgtool_send import imgtool
 
 pytestmark = pytest.mark.flash_access
 
@@ -39,6 +44,32 @@ def test_bad_crc_in_both_resets(board):
     expect_boots(status, boots, [["Booting image '1'", "Image1 CRC failed, trying Image2 now.",
                                   "Booting image '2'", "Both image1 and image2 failed.", "board: reboot"]])
     assert board.slot_byte() == 1
+
+
+# imgtool boot's own lines, which say what the board would run rather than what its console shows
+DRY_RUN_NOTE = re.compile(r"\[(shell|key|dry run|hand-over|exit)\] ")
+
+
+def test_dry_run_shows_the_boards_console(board):
+    """imgtool boot's transcript of a flash whose slot 1 fails its CRC has, up to the hand-over, the
+    console lines of the launcher on the board, and hands over to the program that the board starts."""
+    board.make_flash(slot1=records.with_bad_crc(board.application("demo application from slot 1")),
+                     slot2=board.application("demo application from slot 2"))
+    dry_run = subprocess.run([imgtool(), "boot", "--slot-byte", "1", board.flash], capture_output=True, text=True,
+                             timeout=BOOT_TIMEOUT)
+    assert dry_run.returncode == 0, f"imgtool boot's exit status: {dry_run.stderr}"
+    transcript = dry_run.stdout.splitlines()
+    hand_over = next((number for number, line in enumerate(transcript) if line.startswith("[hand-over] ")), None)
+    assert hand_over is not None, f"imgtool boot shows no hand-over: {transcript}"
+    assert transcript[hand_over].startswith("[hand-over] /bin/backtrace "), "imgtool boot's hand-over"
+    status, boots = board.boot(slot=1, boots=1)
+    assert status == 0 and len(boots) == 1, f"run-board's exit status {status}, boots: {boots}"
+    # /bin/backtrace's first line is the hand-over on the board: the launcher's lines end before it
+    launcher_lines = boots[0][:boots[0].index(f"backtrace: starting {APP}")]
+    assert [line for line in transcript[:hand_over] if not DRY_RUN_NOTE.match(line)] == launcher_lines, \
+        "imgtool boot's console lines against the board's"
+    assert launcher_lines == ["Booting image '1'", "Image1 CRC failed, trying Image2 now.", "Booting image '2'",
+                              "Uncompressing application image...."]
 
 
 def test_diagnostics_record(board):
