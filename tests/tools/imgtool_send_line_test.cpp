@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -244,6 +245,71 @@ TEST(SendOnLine, OneLineNamedTwiceIsRefusedBeforeItIsTouched)
                          " are the same device (see imgtool send --help)\n");
     EXPECT_EQ(far_end.typed_bytes(), 0u);
 }
+
+struct SignalCase {
+    const char* name;
+    int signal;
+    std::vector<std::string> options;
+    int after_ms;  // since the start
+    int status;
+    std::string said;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+const SignalCase kSignals[] = {
+    {"TerminatedWhileLookingForTheBoard", SIGTERM, {"--wait", "30"}, 1000, 1, "cancelled"},
+    // No board within a second, then the terminal on the line
+    {"HungUpInTheTerminal", SIGHUP, {"--wait", "1", "--terminal"}, 2500, 3, "terminal ended by a signal"},
+};
+
+std::vector<tcflag_t> settings_of(int fd)
+{
+    termios settings{};
+    tcgetattr(fd, &settings);
+    return {settings.c_iflag, settings.c_oflag, settings.c_cflag, settings.c_lflag, cfgetospeed(&settings)};
+}
+
+class SendStops : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(SendStops, PuttingBackTheLinesSettingsAndTheTerminalsMode)
+{
+    const SignalCase& c = GetParam();
+    TempDir dir;
+    FarEnd far_end("", silent);
+    const int line = open(far_end.path().c_str(), O_RDWR | O_NOCTTY);
+    const std::vector<tcflag_t> line_before = settings_of(line);
+    // Standard input a terminal in its usual mode, for the terminal's raw keys to be put back on
+    Pty keyboard;
+    termios cooked{};
+    tcgetattr(keyboard.slave, &cooked);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    tcsetattr(keyboard.slave, TCSANOW, &cooked);
+    const std::vector<tcflag_t> keyboard_before = settings_of(keyboard.slave);
+    const int standard_input = dup(STDIN_FILENO);
+    dup2(keyboard.slave, STDIN_FILENO);
+    std::vector<std::string> args = {"send", "--line", far_end.path(), "--slot", "1"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(dir.write("download.bin", make_record(0x014A414E, "archive")));
+    std::thread signaller([&c] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.after_ms));
+        kill(getpid(), c.signal);
+    });
+
+    const ToolRun r = imgtool(args);
+    signaller.join();
+    dup2(standard_input, STDIN_FILENO);
+    close(standard_input);
+
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(settings_of(line), line_before);
+    EXPECT_EQ(settings_of(keyboard.slave), keyboard_before);
+    close(line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SendStops, testing::ValuesIn(kSignals),
+                         [](const auto& info) { return info.param.name; });
 
 struct LockFileCase {
     const char* name;

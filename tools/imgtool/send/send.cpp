@@ -1,6 +1,5 @@
 // imgtool send: the technician's rescue download in one command, on every board line given at once.
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -16,6 +15,7 @@
 #include "imgtool/record_types.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
+#include "imgtool/send/stop_signals.h"
 #include "imgtool/send/terminal.h"
 
 namespace {
@@ -58,7 +58,8 @@ void print_help(std::ostream& out)
            "The board's console lines go to standard output as they come (prefixed with the line when there\n"
            "are several); progress and the tool's own notes to standard error. Ctrl-C during the transfer\n"
            "cancels it: the board gives it up within about 20 s, nothing is written, and the tool switches the\n"
-           "board back to its menu before it ends; Ctrl-C again leaves at once.\n"
+           "board back to its menu before it ends; Ctrl-C again leaves at once. SIGTERM and SIGHUP leave at\n"
+           "once, a transfer cancelled and the line's settings and the terminal's mode put back.\n"
            "\n"
            "Exit status: 0 when every board installed every record (and, with --verify, booted the new slot);\n"
            "1 when a board reported a failure, gave the transfer up, or went away; 2 for bad usage or a bad\n"
@@ -122,25 +123,6 @@ std::optional<std::vector<uint8_t>> read_whole(const std::string& path)
         return std::nullopt;
     return bytes;
 }
-
-void count_interrupt(int) { operator_interrupts.fetch_add(1); }
-
-// Ctrl-C while boards are served: counted, and the waits it interrupts end early.
-class InterruptCounter {
-public:
-    InterruptCounter()
-    {
-        operator_interrupts = 0;
-        struct sigaction action {};
-        action.sa_handler = count_interrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &saved_);
-    }
-    ~InterruptCounter() { sigaction(SIGINT, &saved_, nullptr); }
-
-private:
-    struct sigaction saved_ {};
-};
 
 // One transcript per line: FILE itself for one line, FILE.<device name> for several; a device name
 // that an earlier line has taken gets the line's position too (FILE.3.2 for a second /dev/pts/3).
@@ -270,8 +252,8 @@ int run_send(const Args& args, Streams io)
     Screen screen(io.out, io.err, redrawn, lines);
     std::vector<BoardResult> results(lines.size());
     const std::vector<std::string> logs = log_paths(parsed.value("--log"), lines);
+    const StopSignals stop_signals;
     {
-        InterruptCounter interrupts;
         std::vector<std::thread> boards;
         for (size_t i = 0; i < lines.size(); ++i) {
             boards.emplace_back([&, i] {
@@ -282,7 +264,7 @@ int run_send(const Args& args, Streams io)
             board.join();
     }
     print_table(io.out, lines, results);
-    if (parsed.has("--terminal")) {
+    if (parsed.has("--terminal") && !leaving_at_once()) {
         if (auto failure = terminal_line.take(BOARD_CONSOLE_SPEED))
             return report_failure(io, "send", "no terminal: " + failure->reason, overall_status(results));
         run_terminal(terminal_line, io);

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "imgtool/send/serial_line.h"
+#include "imgtool/send/stop_signals.h"
 
 namespace xmodem {
 
@@ -140,12 +141,17 @@ void send_cancel(SerialLine& line)
 
 // Before any block has been taken, the board's receiver takes CAN for noise and asks for the file
 // for ever; an end of transmission ends its wait with an empty file, which is never installed.  It
-// answers the first EOT with NAK and completes on the second (or after five seconds of quiet).
+// answers the first EOT with NAK and completes on the second, or after five seconds of quiet: a run
+// that is leaving at once sends the second without waiting.
 void send_empty_end(SerialLine& line, Replies& replies)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLastAnswerMs);
     if (!line.write(std::span(&EOT, 1)))
         return;
+    if (leaving_at_once()) {
+        line.write(std::span(&EOT, 1));
+        return;
+    }
     // Requests sent before the receiver saw the EOT are passed over
     Reply reply = Reply::Request;
     while (reply == Reply::Request && Clock::now() < deadline) {
