@@ -211,6 +211,9 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
         const bool is_eot = frame.size() == 1;
         if (is_eot && reply == Reply::Nak && tries == 0)
             continue;
+        // An answer awaited after the operator's stop is not followed by another copy
+        if (events.interrupted())
+            return {Reply::Interrupted, resends};
         doubtful = doubtful || reply != Reply::Nak;
         ++resends;
         events.resent(block, reply == Reply::Nak       ? "NAK"
