@@ -1,13 +1,22 @@
 // imgtool send on lines that hold no board ready for a download: silence, a loopback, a file, a
-// board booting its application, a board whose download port is missing; and two lines at once,
-// where one board's failure does not stop the other's result from being reported.
+// board booting its application, a board whose download port is missing, a line another program
+// holds; and two lines at once, where one board's failure does not stop the other's result from
+// being reported, and two names of one line.
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
+#include "imgtool/send/line_holder.h"
 #include "tests/support/imgtool_support.h"
 #include "tests/support/sx_terminal.h"
 
@@ -29,6 +38,7 @@ public:
         thread_.join();
     }
     const std::string& path() const { return pty_.path; }
+    size_t typed_bytes() const { return typed_bytes_; }
 
 private:
     void serve()
@@ -40,8 +50,10 @@ private:
             if (poll(&ready, 1, 50) <= 0 || (ready.revents & POLLIN) == 0)
                 continue;
             const ssize_t got = read(pty_.master, bytes, sizeof bytes);
-            if (got > 0)
+            if (got > 0) {
+                typed_bytes_ += static_cast<size_t>(got);
                 say(answer_(std::string(bytes, static_cast<size_t>(got))));
+            }
         }
     }
     void say(const std::string& text)
@@ -53,8 +65,43 @@ private:
     Pty pty_;
     std::string greeting_;
     Answer answer_;
+    std::atomic<size_t> typed_bytes_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
+};
+
+// A terminal program left open on the line: a process of its name with the device open and locked.
+class OtherProgram {
+public:
+    OtherProgram(const std::string& line, const char* name)
+    {
+        int ready[2];
+        if (pipe(ready) != 0)
+            throw std::runtime_error("no pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(line.c_str(), O_RDWR | O_NOCTTY);
+            if (fd < 0 || flock(fd, LOCK_EX) != 0 || prctl(PR_SET_NAME, name) != 0 ||
+                write(ready[1], "", 1) != 1)
+                _exit(1);
+            pause();
+            _exit(0);
+        }
+        char byte = 0;
+        if (read(ready[0], &byte, 1) != 1)
+            ADD_FAILURE() << "the other program did not take the line";
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~OtherProgram()
+    {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
 };
 
 std::string silent(const std::string&) { return ""; }
@@ -83,20 +130,27 @@ struct LineCase {
     const char* greeting;
     Answer answer;
     int status;
-    std::string said;  // in what the tool says of the line on standard error
+    std::string said;    // in what the tool says of the line on standard error
+    const char* holder;  // the name of another program that holds the line
 };
 
 const LineCase kLines[] = {
     {"Silence", "", silent, 3,
      "LINE: no board answered within 4 s: nothing came back on the line; check the cable and the adapter, and "
-     "that the board is powered\n"},
+     "that the board is powered\n",
+     nullptr},
     {"Loopback", "", echo, 3,
-     "LINE: no board answered within 4 s: only the keys typed came back (a loopback, not a board)\n"},
+     "LINE: no board answered within 4 s: only the keys typed came back (a loopback, not a board)\n",
+     nullptr},
     {"BoardBootingItsApplication", kBooting, silent, 1,
      "LINE: the board is booting its application, not the rescue menu: set diagnostics=rescue in the boot "
-     "loader's environment and power-cycle it, or power-cycle it and answer y to the recovery question\n"},
+     "loader's environment and power-cycle it, or power-cycle it and answer y to the recovery question\n",
+     nullptr},
     {"BoardWithoutDownloadPort", "", menu_without_download_port, 1,
-     "LINE: the board reported: Can't open serial port! (it cannot open its download port)\n"},
+     "LINE: the board reported: Can't open serial port! (it cannot open its download port)\n", nullptr},
+    {"HeldByAnotherProgram", "Option? : ", echo, 3,
+     "LINE: LINE is in use by another program (picocom, pid PID): close it, then run imgtool send again\n",
+     "picocom"},
 };
 
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
@@ -108,15 +162,24 @@ TEST_P(SendOnLine, EndsWithTheStatusAndWordsOfWhatIsThere)
     const LineCase& c = GetParam();
     TempDir dir;
     FarEnd far_end(c.greeting, c.answer);
+    std::optional<OtherProgram> holder;
+    if (c.holder)
+        holder.emplace(far_end.path(), c.holder);
 
     const ToolRun r = imgtool({"send", "--line", far_end.path(), "--wait", "4", "--slot", "2",
                                dir.write("download.bin", make_record(0x014A414E, "archive"))});
 
     EXPECT_EQ(r.status, c.status) << r.err;
     std::string said = c.said;
-    said.replace(0, 4, far_end.path());
+    for (size_t at; (at = said.find("LINE")) != std::string::npos;)
+        said.replace(at, 4, far_end.path());
+    if (holder)
+        said.replace(said.find("PID"), 3, std::to_string(holder->pid()));
     EXPECT_NE(r.err.find("imgtool send: " + said), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("installed:"), std::string::npos);
+    if (holder) {
+        EXPECT_EQ(far_end.typed_bytes(), 0u) << "typed into a line another program holds";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FarEnds, SendOnLine, testing::ValuesIn(kLines),
@@ -138,24 +201,151 @@ TEST(SendOnLine, AFileIsNoLine)
         << r.err;
 }
 
+// Each board's transcript is its own, also when the lines' device names are the same.
 TEST(SendOnLine, EveryBoardIsServedAndTheWorstOutcomeIsTheStatus)
 {
     TempDir dir;
     FarEnd quiet("", silent);
     FarEnd booting(kBooting, silent);
+    ASSERT_EQ(mkdir(dir.path("one").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.path("two").c_str(), 0700), 0);
+    const std::string quiet_line = dir.path("one/tty"), booting_line = dir.path("two/tty");
+    ASSERT_EQ(symlink(quiet.path().c_str(), quiet_line.c_str()), 0);
+    ASSERT_EQ(symlink(booting.path().c_str(), booting_line.c_str()), 0);
 
-    const ToolRun r = imgtool({"send", "--line", quiet.path(), "--line", booting.path(), "--wait", "4",
-                               "--slot", "1", dir.write("download.bin", make_record(0x014A414E, "archive"))});
+    const ToolRun r =
+        imgtool({"send", "--line", quiet_line, "--line", booting_line, "--wait", "4", "--slot", "1", "--log",
+                 dir.path("log"), dir.write("download.bin", make_record(0x014A414E, "archive"))});
 
     EXPECT_EQ(r.status, 1);
     // The board's own lines carry their line's name when several are served
-    EXPECT_NE(r.out.find(booting.path() + ": Uncompressing application image....\n"), std::string::npos)
+    EXPECT_NE(r.out.find(booting_line + ": Uncompressing application image....\n"), std::string::npos)
         << r.out;
-    EXPECT_NE(row_of(r.out, quiet.path()).find(" failed: no board answered within 4 s"), std::string::npos)
+    EXPECT_NE(row_of(r.out, quiet_line).find(" failed: no board answered within 4 s"), std::string::npos)
         << r.out;
-    EXPECT_NE(row_of(r.out, booting.path()).find(" failed: the board is booting its application"),
+    EXPECT_NE(row_of(r.out, booting_line).find(" failed: the board is booting its application"),
               std::string::npos)
         << r.out;
+    EXPECT_EQ(dir.read("log.tty").find("Uncompressing"), std::string::npos);
+    EXPECT_NE(dir.read("log.tty.2").find("Uncompressing"), std::string::npos);
 }
+
+TEST(SendOnLine, OneLineNamedTwiceIsRefusedBeforeItIsTouched)
+{
+    TempDir dir;
+    FarEnd far_end("Option? : ", echo);
+    const std::string link = dir.path("usb-adapter-port0");
+    ASSERT_EQ(symlink(far_end.path().c_str(), link.c_str()), 0);
+
+    const ToolRun r = imgtool({"send", "--line", far_end.path(), "--line", link, "--slot", "1",
+                               dir.write("download.bin", make_record(0x014A414E, "a"))});
+
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "imgtool send: --line " + far_end.path() + " and --line " + link +
+                         " are the same device (see imgtool send --help)\n");
+    EXPECT_EQ(far_end.typed_bytes(), 0u);
+}
+
+struct SignalCase {
+    const char* name;
+    int signal;
+    std::vector<std::string> options;
+    int after_ms;  // since the start
+    int status;
+    std::string said;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+const SignalCase kSignals[] = {
+    {"TerminatedWhileLookingForTheBoard", SIGTERM, {"--wait", "30"}, 1000, 1, "cancelled"},
+    // No board within a second, then the terminal on the line
+    {"HungUpInTheTerminal", SIGHUP, {"--wait", "1", "--terminal"}, 2500, 3, "terminal ended by a signal"},
+};
+
+std::vector<tcflag_t> settings_of(int fd)
+{
+    termios settings{};
+    tcgetattr(fd, &settings);
+    return {settings.c_iflag, settings.c_oflag, settings.c_cflag, settings.c_lflag, cfgetospeed(&settings)};
+}
+
+class SendStops : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(SendStops, PuttingBackTheLinesSettingsAndTheTerminalsMode)
+{
+    const SignalCase& c = GetParam();
+    TempDir dir;
+    FarEnd far_end("", silent);
+    const int line = open(far_end.path().c_str(), O_RDWR | O_NOCTTY);
+    const std::vector<tcflag_t> line_before = settings_of(line);
+    // Standard input a terminal in its usual mode, for the terminal's raw keys to be put back on
+    Pty keyboard;
+    termios cooked{};
+    tcgetattr(keyboard.slave, &cooked);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    tcsetattr(keyboard.slave, TCSANOW, &cooked);
+    const std::vector<tcflag_t> keyboard_before = settings_of(keyboard.slave);
+    const int standard_input = dup(STDIN_FILENO);
+    dup2(keyboard.slave, STDIN_FILENO);
+    std::vector<std::string> args = {"send", "--line", far_end.path(), "--slot", "1"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(dir.write("download.bin", make_record(0x014A414E, "archive")));
+    std::thread signaller([&c] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.after_ms));
+        kill(getpid(), c.signal);
+    });
+
+    const ToolRun r = imgtool(args);
+    signaller.join();
+    dup2(standard_input, STDIN_FILENO);
+    close(standard_input);
+
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(settings_of(line), line_before);
+    EXPECT_EQ(settings_of(keyboard.slave), keyboard_before);
+    close(line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SendStops, testing::ValuesIn(kSignals),
+                         [](const auto& info) { return info.param.name; });
+
+struct LockFileCase {
+    const char* name;
+    const char* content;  // PID stands for a live process's number; no file when null
+    bool held;
+};
+
+void PrintTo(const LockFileCase& c, std::ostream* os) { *os << c.name; }
+
+const LockFileCase kLockFiles[] = {
+    {"TenColumnsOfALiveProcess", "       PID\n", true},
+    {"AProcessGone", "  99999999\n", false},  // above the largest PID Linux gives
+    {"NotANumber", "picocom\n", false},
+    {"NoLockFile", nullptr, false},
+};
+
+class LineLockFile : public testing::TestWithParam<LockFileCase> {};
+
+TEST_P(LineLockFile, NamesALiveHolderOnly)
+{
+    const LockFileCase& c = GetParam();
+    TempDir dir;
+    const pid_t live = getppid();
+    if (c.content) {
+        std::string content = c.content;
+        if (const size_t at = content.find("PID"); at != std::string::npos)
+            content.replace(at, 3, std::to_string(live));
+        dir.write("LCK..ttyUSB0", content);
+    }
+
+    const std::optional<pid_t> holder = lock_file_holder(dir.path(""), "ttyUSB0");
+
+    EXPECT_EQ(holder, c.held ? std::optional<pid_t>(live) : std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, LineLockFile, testing::ValuesIn(kLockFiles),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace

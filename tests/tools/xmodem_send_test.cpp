@@ -1,12 +1,21 @@
-// The host's XMODEM-1K sender without a line: the check value, how a file is cut into blocks, and the
-// bytes of a block on the wire.
+// The host's XMODEM-1K sender: the check value, how a file is cut into blocks, the bytes of a block on
+// the wire, the line it runs on, and what it sends a receiver scripted by the test on a pty when the
+// transfer goes wrong.
+#include <atomic>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "imgtool/send/serial_line.h"
 #include "imgtool/send/xmodem_send.h"
 #include "tests/support/bytes.h"
+#include "tests/support/sx_terminal.h"
 
 namespace {
 
@@ -130,6 +139,247 @@ TEST_P(FrameBlock, IsHeaderNumberComplementPaddedDataAndCrcHighByteFirst)
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, FrameBlock, testing::ValuesIn(kFrames),
+                         [](const auto& info) { return info.param.name; });
+
+// A setting of the line that the sender relies on, by its termios value.
+struct SettingCase {
+    const char* name;
+    tcflag_t termios::*field;
+    tcflag_t bits;
+    tcflag_t wanted;
+};
+
+void PrintTo(const SettingCase& c, std::ostream* os) { *os << c.name; }
+
+// The values are Linux's: a pause from either flow control holds a block, or an ACK, for ever.
+const SettingCase kSettings[] = {
+    {"NoSoftwareFlowControlOut", &termios::c_iflag, 0x0400 /* IXON */, 0},
+    {"NoSoftwareFlowControlIn", &termios::c_iflag, 0x1000 /* IXOFF */, 0},
+    {"NoHardwareFlowControl", &termios::c_cflag, 0x80000000 /* CRTSCTS */, 0},
+    {"EightBits", &termios::c_cflag, 0x0030 /* CSIZE */, 0x0030 /* CS8 */},
+    {"NoParity", &termios::c_cflag, 0x0100 /* PARENB */, 0},
+    {"ModemLinesIgnored", &termios::c_cflag, 0x0800 /* CLOCAL */, 0x0800},
+    {"NoLineEditingNorEcho", &termios::c_lflag, 0x0002 | 0x0008 /* ICANON, ECHO */, 0},
+};
+
+class LineSettings : public testing::TestWithParam<SettingCase> {};
+
+TEST_P(LineSettings, AreRawWhateverTheLineHadAndComeBackOnClose)
+{
+    const SettingCase& c = GetParam();
+    Pty pty;
+    termios found{};
+    tcgetattr(pty.slave, &found);
+    found.c_iflag |= 0x0400 | 0x1000;
+    found.c_cflag = (found.c_cflag & ~0x0800u) | 0x80000000 | 0x0100;
+    found.c_lflag |= 0x0002 | 0x0008;
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &found), 0);
+    tcgetattr(pty.slave, &found);
+    SerialLine line;
+    ASSERT_EQ(SerialLine::open(pty.path, 115200, line), std::nullopt);
+
+    termios used{};
+    tcgetattr(pty.slave, &used);
+    EXPECT_EQ(used.*c.field & c.bits, c.wanted);
+    line.close();
+    termios restored{};
+    tcgetattr(pty.slave, &restored);
+    EXPECT_EQ(restored.*c.field & c.bits, found.*c.field & c.bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Termios, LineSettings, testing::ValuesIn(kSettings),
+                         [](const auto& info) { return info.param.name; });
+
+// What a scripted receiver does after the sender's frame: its answer after a delay, and around it
+// the operator's stop or a drain that throws away what arrives meanwhile (as the board's receiver
+// drains before it answers a block it already has).
+struct Answer {
+    std::vector<uint8_t> bytes = {};
+    int delay_ms = 0;
+    bool stop_first = false;
+    int drain_ms = 0;
+};
+
+// The sender's frames as the receiver saw them: "STX 01", "SOH 02", "EOT", "CAN", and in
+// parentheses those that arrived during a drain.
+std::string frame_name(const std::vector<uint8_t>& frame)
+{
+    char name[16];
+    if (frame[0] == 0x01 || frame[0] == 0x02)
+        snprintf(name, sizeof name, "%s %02X", frame[0] == 0x01 ? "SOH" : "STX", frame[1]);
+    else if (frame[0] == 0x04)
+        snprintf(name, sizeof name, "EOT");
+    else if (frame[0] == 0x18)
+        snprintf(name, sizeof name, "CAN");
+    else
+        snprintf(name, sizeof name, "?%02X", frame[0]);
+    return name;
+}
+
+// The receiver's end of a pty: reads whole frames and plays its answers, the first before any frame.
+class ScriptedReceiver {
+public:
+    explicit ScriptedReceiver(std::vector<Answer> answers) : answers_(std::move(answers))
+    {
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedReceiver() { join(); }
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    const std::string& path() const { return pty_.path; }
+
+    std::atomic<bool> stopped{false};
+    std::vector<std::string> wire;
+
+private:
+    void serve()
+    {
+        size_t next = 0;
+        play(answers_[next++]);
+        // Once the script is played out, a short quiet ends it: the sender has nothing more to say
+        while (auto frame = read_frame(next < answers_.size() ? 3000 : 700)) {
+            wire.push_back(frame_name(*frame));
+            if (next < answers_.size())
+                play(answers_[next++]);
+        }
+    }
+
+    void play(const Answer& answer)
+    {
+        if (answer.stop_first)
+            stopped = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(answer.delay_ms));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.drain_ms);
+        while (std::chrono::steady_clock::now() < until) {
+            if (auto frame = read_frame(50))
+                wire.push_back("(" + frame_name(*frame) + ")");
+        }
+        if (!answer.bytes.empty()) {
+            EXPECT_EQ(write(pty_.master, answer.bytes.data(), answer.bytes.size()),
+                      static_cast<ssize_t>(answer.bytes.size()));
+        }
+    }
+
+    bool read_byte(uint8_t& byte, int wait_ms)
+    {
+        pollfd waiting{pty_.master, POLLIN, 0};
+        return poll(&waiting, 1, wait_ms) == 1 && read(pty_.master, &byte, 1) == 1;
+    }
+
+    std::optional<std::vector<uint8_t>> read_frame(int wait_ms)
+    {
+        uint8_t byte = 0;
+        if (!read_byte(byte, wait_ms))
+            return std::nullopt;
+        std::vector<uint8_t> frame{byte};
+        const size_t length = byte == 0x01 ? 133 : byte == 0x02 ? 1029 : 1;
+        while (frame.size() < length && read_byte(byte, 1000))
+            frame.push_back(byte);
+        return frame;
+    }
+
+    Pty pty_;
+    std::vector<Answer> answers_;
+    std::thread thread_;
+};
+
+class Operator : public xmodem::TransferEvents {
+public:
+    explicit Operator(const std::atomic<bool>& stopped) : stopped_(stopped) {}
+    void progress(uint64_t, uint64_t) override {}
+    void console(std::span<const uint8_t>) override {}
+    void resent(unsigned, const std::string&) override {}
+    bool interrupted() override { return stopped_; }
+
+private:
+    const std::atomic<bool>& stopped_;
+};
+
+struct CancelCase {
+    const char* name;
+    size_t file_size;
+    std::vector<Answer> answers;  // the first before any frame, then one per frame
+    std::vector<std::string> wire;
+    xmodem::Outcome outcome;
+    uint64_t acknowledged;
+};
+
+void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
+
+const Answer kAsk{{'C'}};
+const Answer kAck{{0x06}};
+const Answer kNak{{0x15}};
+const Answer kSilence{};
+
+// A receiver that has taken no block takes CAN for noise and asks for ever; an EOT, answered NAK and
+// sent again, ends its wait with an empty file.  After a block it gives up on its own; five CAN end
+// any receiver that honours them.
+const CancelCase kCancels[] = {
+    {"StoppedBeforeTheFirstRequest",
+     3000,
+     {{.stop_first = true}, kNak, kAck},
+     {"EOT", "EOT"},
+     xmodem::Outcome::Interrupted,
+     0},
+    {"StoppedWhileBlock1IsUnanswered",
+     3000,
+     {kAsk, {.stop_first = true}, kNak, kAck},
+     {"STX 01", "EOT", "EOT"},
+     xmodem::Outcome::Interrupted,
+     0},
+    {"Block1AskedForAgainUntilTheTriesRunOut",
+     3000,
+     {kAsk, kAsk, kAsk, kNak, kAck},
+     {"STX 01", "STX 01", "EOT", "EOT"},
+     xmodem::Outcome::TooManyRetries,
+     0},
+    // The ACK that comes after the stop still counts: the receiver has the block
+    {"StoppedWhileBlock1IsAcknowledged",
+     3000,
+     {kAsk, {.bytes = {0x06}, .stop_first = true}},
+     {"STX 01", "CAN", "CAN", "CAN", "CAN", "CAN"},
+     xmodem::Outcome::Interrupted,
+     1024},
+    {"Block2UnansweredUntilTheTriesRunOut",
+     3000,
+     {kAsk, kAck, kSilence, kSilence},
+     {"STX 01", "STX 02", "STX 02", "CAN", "CAN", "CAN", "CAN", "CAN"},
+     xmodem::Outcome::TooManyRetries,
+     1024},
+    // Block 1's ACK comes after the sender has sent it again; the receiver answers the copy after a
+    // drain.  Block 2 sent on the first ACK would be drained away and the second ACK taken for it.
+    {"AckOfABlockSentAgainIsFollowedByQuiet",
+     2000,
+     {kAsk, {.bytes = {0x06}, .delay_ms = 800}, {.bytes = {0x06}, .drain_ms = 300}, kAck, kNak, kAck},
+     {"STX 01", "STX 01", "STX 02", "EOT", "EOT"},
+     xmodem::Outcome::Sent,
+     2000},
+};
+
+class SenderAgainstAScriptedReceiver : public testing::TestWithParam<CancelCase> {};
+
+TEST_P(SenderAgainstAScriptedReceiver, PutsTheseFramesOnTheWire)
+{
+    const CancelCase& c = GetParam();
+    ScriptedReceiver receiver(c.answers);
+    SerialLine line;
+    ASSERT_EQ(SerialLine::open(receiver.path(), 115200, line), std::nullopt);
+    Operator events(receiver.stopped);
+    const xmodem::Timing timing{
+        .start_wait_ms = 2000, .reply_wait_ms = 500, .settle_ms = 500, .max_tries = 2};
+
+    const xmodem::Result r = xmodem::send(line, counting(c.file_size), events, timing);
+    receiver.join();
+
+    EXPECT_EQ(receiver.wire, c.wire);
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.acknowledged, c.acknowledged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, SenderAgainstAScriptedReceiver, testing::ValuesIn(kCancels),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -1,9 +1,11 @@
 // imgtool send: the technician's rescue download in one command, on every board line given at once.
-#include <csignal>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <variant>
@@ -13,11 +15,10 @@
 #include "imgtool/record_types.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
+#include "imgtool/send/stop_signals.h"
 #include "imgtool/send/terminal.h"
 
 namespace {
-
-constexpr int EXIT_NO_BOARD = 3;
 
 const OptionSpec kOptions[] = {
     {.name = "--line", .takes_value = true, .repeatable = true},
@@ -50,13 +51,15 @@ void print_help(std::ostream& out)
            "                  written (E is pressed if the rescue menu comes back); the application's first\n"
            "                  line is shown\n"
            "  --log FILE      keep every board's console transcript with times in FILE (with several lines,\n"
-           "                  in FILE.<device name> each)\n"
+           "                  in FILE.<device name> each, FILE.<device name>.<n> for the nth --line whose\n"
+           "                  device name an earlier one has)\n"
            "  --terminal      afterwards, stay as a plain terminal on the line (one line only); Ctrl-] ends it\n"
            "\n"
            "The board's console lines go to standard output as they come (prefixed with the line when there\n"
            "are several); progress and the tool's own notes to standard error. Ctrl-C during the transfer\n"
            "cancels it: the board gives it up within about 20 s, nothing is written, and the tool switches the\n"
-           "board back to its menu before it ends; Ctrl-C again leaves at once.\n"
+           "board back to its menu before it ends; Ctrl-C again leaves at once. SIGTERM and SIGHUP leave at\n"
+           "once, a transfer cancelled and the line's settings and the terminal's mode put back.\n"
            "\n"
            "Exit status: 0 when every board installed every record (and, with --verify, booted the new slot);\n"
            "1 when a board reported a failure, gave the transfer up, or went away; 2 for bad usage or a bad\n"
@@ -121,30 +124,38 @@ std::optional<std::vector<uint8_t>> read_whole(const std::string& path)
     return bytes;
 }
 
-void count_interrupt(int) { operator_interrupts.fetch_add(1); }
-
-// Ctrl-C while boards are served: counted, and the waits it interrupts end early.
-class InterruptCounter {
-public:
-    InterruptCounter()
-    {
-        operator_interrupts = 0;
-        struct sigaction action {};
-        action.sa_handler = count_interrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &saved_);
-    }
-    ~InterruptCounter() { sigaction(SIGINT, &saved_, nullptr); }
-
-private:
-    struct sigaction saved_ {};
-};
-
-std::string log_path_for(const std::optional<std::string>& log, const std::string& line, size_t lines)
+// One transcript per line: FILE itself for one line, FILE.<device name> for several; a device name
+// that an earlier line has taken gets the line's position too (FILE.3.2 for a second /dev/pts/3).
+std::vector<std::string> log_paths(const std::optional<std::string>& log,
+                                   const std::vector<std::string>& lines)
 {
-    if (!log)
-        return "";
-    return lines == 1 ? *log : *log + "." + std::filesystem::path(line).filename().string();
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string path;
+        if (log)
+            path =
+                lines.size() == 1 ? *log : *log + "." + std::filesystem::path(lines[i]).filename().string();
+        if (log && std::find(paths.begin(), paths.end(), path) != paths.end())
+            path += "." + std::to_string(i + 1);
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+// Two names of one device (a link under /dev/serial/by-id and its tty, say) would have two boards'
+// conversations read each other's answers.
+std::optional<std::string> same_device_twice(const std::vector<std::string>& lines)
+{
+    std::map<dev_t, std::string> named;
+    for (const std::string& line : lines) {
+        struct stat device {};
+        if (stat(line.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
+            continue;
+        const auto [earlier, added] = named.emplace(device.st_rdev, line);
+        if (!added)
+            return "--line " + earlier->second + " and --line " + line + " are the same device";
+    }
+    return std::nullopt;
 }
 
 void print_table(std::ostream& out, const std::vector<std::string>& lines,
@@ -201,7 +212,7 @@ std::optional<std::string> read_options(const ParsedArgs& parsed, SendOptions& o
     options.verify = parsed.has("--verify");
     if (parsed.has("--terminal") && parsed.options.at("--line").size() != 1)
         return "--terminal takes one --line";
-    return std::nullopt;
+    return same_device_twice(parsed.options.at("--line"));
 }
 
 }  // namespace
@@ -230,30 +241,33 @@ int run_send(const Args& args, Streams io)
 
     const std::vector<std::string>& lines = parsed.options.at("--line");
     // The terminal's hold on the line from the start: a line closed between the download and the
-    // terminal would tell a board behind a pseudo-terminal that its operator had gone
+    // terminal would tell a board behind a pseudo-terminal that its operator had gone.  The board's
+    // conversation takes the line meanwhile; the terminal takes it after.
     SerialLine terminal_line;
     if (parsed.has("--terminal")) {
-        if (auto failure = SerialLine::open(lines.front(), BOARD_CONSOLE_SPEED, terminal_line))
-            return report_failure(io, "send", "no board answered: " + *failure, EXIT_NO_BOARD);
+        if (auto failure = SerialLine::keep_open(lines.front(), terminal_line))
+            return report_failure(io, "send", no_line_text(*failure), EXIT_NO_BOARD);
     }
     const bool redrawn = &io.err == &std::cerr && isatty(STDERR_FILENO) == 1;
     Screen screen(io.out, io.err, redrawn, lines);
     std::vector<BoardResult> results(lines.size());
+    const std::vector<std::string> logs = log_paths(parsed.value("--log"), lines);
+    const StopSignals stop_signals;
     {
-        InterruptCounter interrupts;
         std::vector<std::thread> boards;
         for (size_t i = 0; i < lines.size(); ++i) {
             boards.emplace_back([&, i] {
-                results[i] = serve_board(lines[i], i, screen,
-                                         log_path_for(parsed.value("--log"), lines[i], lines.size()),
-                                         *download, plan.records, options);
+                results[i] = serve_board(lines[i], i, screen, logs[i], *download, plan.records, options);
             });
         }
         for (std::thread& board : boards)
             board.join();
     }
     print_table(io.out, lines, results);
-    if (parsed.has("--terminal"))
+    if (parsed.has("--terminal") && !leaving_at_once()) {
+        if (auto failure = terminal_line.take(BOARD_CONSOLE_SPEED))
+            return report_failure(io, "send", "no terminal: " + failure->reason, overall_status(results));
         run_terminal(terminal_line, io);
+    }
     return overall_status(results);
 }

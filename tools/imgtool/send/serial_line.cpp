@@ -3,8 +3,15 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "imgtool/send/line_holder.h"
 
 std::optional<speed_t> termios_speed(unsigned speed)
 {
@@ -36,34 +43,120 @@ std::optional<speed_t> termios_speed(unsigned speed)
     }
 }
 
-std::optional<std::string> SerialLine::open(const std::string& path, unsigned speed, SerialLine& line)
+std::string no_line_text(const OpenFailure& failure)
 {
-    const auto reason = [&path](const char* what) {
-        return "cannot " + std::string(what) + " " + path + ": " + strerror(errno);
-    };
+    return failure.held_back ? failure.reason : "no board answered: " + failure.reason;
+}
+
+namespace {
+
+std::string cannot(const char* what, const std::string& path)
+{
+    return "cannot " + std::string(what) + " " + path + ": " + strerror(errno);
+}
+
+OpenFailure in_use(const std::string& path, const std::string& holder)
+{
+    return {path + " is in use by another program" + (holder.empty() ? "" : " (" + holder + ")") +
+                ": close it, then run imgtool send again",
+            true};
+}
+
+// The group whose members may open the device ("dialout" on most systems).
+std::string device_group(const std::string& path)
+{
+    struct stat device {};
+    group entry{}, *found = nullptr;
+    char names[1024];
+    if (stat(path.c_str(), &device) != 0 ||
+        getgrgid_r(device.st_gid, &entry, names, sizeof names, &found) != 0 || found == nullptr)
+        return "dialout";
+    return found->gr_name;
+}
+
+OpenFailure not_permitted(const std::string& path)
+{
+    const std::string refused = cannot("open", path);
+    const std::string group = device_group(path);
+    return {refused + ": add this user to the group " + group + " (sudo usermod -aG " + group +
+                " $USER), log in again, then run imgtool send again",
+            true};
+}
+
+}  // namespace
+
+std::optional<OpenFailure> SerialLine::open(const std::string& path, unsigned speed, SerialLine& line)
+{
+    if (auto failure = keep_open(path, line))
+        return failure;
+    return line.take(speed);
+}
+
+std::optional<OpenFailure> SerialLine::keep_open(const std::string& path, SerialLine& line)
+{
     // Non-blocking so that an adapter whose modem lines say "no carrier" does not hold up the open
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES)
+        return not_permitted(path);
+    if (fd < 0 && errno == EBUSY) {
+        // Opened exclusively by another program
+        struct stat device {};
+        return in_use(path, stat(path.c_str(), &device) == 0 ? device_holder(device.st_rdev) : "");
+    }
     if (fd < 0)
-        return reason("open");
+        return OpenFailure{cannot("open", path), false};
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
-        const std::string failure = reason("use") + " (not a serial line)";
+        const std::string failure = cannot("use", path) + " (not a serial line)";
         ::close(fd);
-        return failure;
+        return OpenFailure{failure, false};
     }
     line.fd_ = fd;
     line.path_ = path;
-    line.saved_ = settings;
+    return std::nullopt;
+}
+
+std::optional<OpenFailure> SerialLine::held_by_another()
+{
+    struct stat device {};
+    fstat(fd_, &device);
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0)
+        return in_use(path_, device_holder(device.st_rdev));
+    // Lock files are named after the device node the link resolves to, as a terminal program given
+    // /dev/ttyUSB0 names it
+    std::error_code error;
+    const std::string name = std::filesystem::canonical(path_, error).filename().string();
+    for (const char* directory : LINE_LOCK_DIRS) {
+        if (const std::optional<pid_t> holder = lock_file_holder(directory, name))
+            return in_use(path_, process_text(*holder));
+    }
+    return std::nullopt;
+}
+
+std::optional<OpenFailure> SerialLine::take(unsigned speed)
+{
+    if (auto failure = held_by_another()) {
+        close();
+        return failure;
+    }
+    termios settings{};
+    if (ioctl(fd_, TIOCEXCL) != 0 || tcgetattr(fd_, &settings) != 0) {
+        const std::string failure = cannot("take", path_);
+        close();
+        return OpenFailure{failure, false};
+    }
+    taken_ = true;
+    saved_ = settings;
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
     settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &settings) != 0 || !line.set_speed(speed)) {
-        const std::string failure = reason("set up");
-        line.close();
-        return failure;
+    if (tcsetattr(fd_, TCSANOW, &settings) != 0 || !set_speed(speed)) {
+        const std::string failure = cannot("set up", path_);
+        close();
+        return OpenFailure{failure, false};
     }
     return std::nullopt;
 }
@@ -134,7 +227,12 @@ void SerialLine::close()
 {
     if (fd_ < 0)
         return;
-    tcsetattr(fd_, TCSANOW, &saved_);
+    if (taken_) {
+        tcsetattr(fd_, TCSANOW, &saved_);
+        // The exclusive mark outlives this descriptor while another is open (a pty's other users)
+        ioctl(fd_, TIOCNXCL);
+        taken_ = false;
+    }
     ::close(fd_);
     fd_ = -1;
 }

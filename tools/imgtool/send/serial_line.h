@@ -10,16 +10,34 @@
 #include <string>
 #include <termios.h>
 
+// Why a line could not be had, e.g. "cannot open /dev/ttyUSB0: No such file or directory".
+struct OpenFailure {
+    std::string reason;
+    // The line is there but not this program's to use: another program has it, or the user may not
+    // open it.  Not a matter of cable or power.
+    bool held_back;
+};
+
+// What the operator is told of a line that could not be had.
+std::string no_line_text(const OpenFailure& failure);
+
 class SerialLine {
 public:
-    // Opens path raw 8N1 at the speed, keeping the settings found to put back on close.  Gives the
-    // reason when it cannot, e.g. "cannot open /dev/ttyUSB0: No such file or directory".
-    static std::optional<std::string> open(const std::string& path, unsigned speed, SerialLine& line);
+    // Opens path and takes it (see take).
+    static std::optional<OpenFailure> open(const std::string& path, unsigned speed, SerialLine& line);
+    // Opens path only to keep it open, taking nothing and changing nothing: a pseudo-terminal whose
+    // last user closes it tells the program at its other end that its operator has gone.
+    static std::optional<OpenFailure> keep_open(const std::string& path, SerialLine& line);
 
     SerialLine() = default;
     ~SerialLine();
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;
+
+    // Takes the open line for this program alone, as terminal programs take a line and see that
+    // another has it (an exclusive open, an advisory lock on the device, a lock file of theirs
+    // honoured), then sets it raw 8N1 at the speed, keeping the settings found to put back on close.
+    std::optional<OpenFailure> take(unsigned speed);
 
     // Waits until what was written has left, then sets both directions to the speed; false for a
     // speed the host cannot set.
@@ -33,13 +51,17 @@ public:
     bool write(const std::string& text);
     // Throws away what has arrived and not been read.
     void discard_input();
-    // Puts the settings found at open back and closes the device; the destructor does it too.
+    // Puts the settings found when taken back, lets the line go and closes the device; the destructor
+    // does it too.
     void close();
     const std::string& path() const { return path_; }
     int fd() const { return fd_; }
 
 private:
+    std::optional<OpenFailure> held_by_another();
+
     int fd_ = -1;
+    bool taken_ = false;
     unsigned speed_ = 0;
     std::string path_;
     termios saved_{};

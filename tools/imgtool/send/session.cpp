@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "imgtool/command.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/xmodem_send.h"
 
@@ -119,7 +120,7 @@ public:
     BoardResult run(const std::string& line_path)
     {
         if (auto failure = SerialLine::open(line_path, BOARD_CONSOLE_SPEED, line_))
-            return fail(3, "no board answered: " + *failure);
+            return fail(EXIT_NO_BOARD, no_line_text(*failure));
         if (console_.log_failed())
             console_.note("cannot write the transcript; going on without it");
         BoardResult result = serve();

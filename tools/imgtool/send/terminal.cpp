@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "imgtool/send/serial_line.h"
+#include "imgtool/send/stop_signals.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void run_terminal(SerialLine& line, Streams io)
            << " bit/s; Ctrl-] ends it\n";
     RawKeys keys;
     uint8_t bytes[512];
-    while (true) {
+    while (!leaving_at_once()) {
         pollfd ends[2] = {{line.fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         if (poll(ends, 2, 1000) < 0)
             continue;
@@ -67,4 +68,5 @@ void run_terminal(SerialLine& line, Streams io)
             line.write(std::span(&bytes[i], 1));
         }
     }
+    io.err << "\r\nimgtool send: terminal ended by a signal\n";
 }

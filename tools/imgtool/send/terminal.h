@@ -8,5 +8,5 @@
 class SerialLine;
 
 // Relays the line and standard input (raw, when it is a terminal) at the line's speed until Ctrl-]
-// is typed, standard input ends, or the line goes away.
+// is typed, standard input ends, the line goes away, or SIGTERM or SIGHUP comes.
 void run_terminal(SerialLine& line, Streams io);

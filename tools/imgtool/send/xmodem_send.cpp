@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "imgtool/send/serial_line.h"
+#include "imgtool/send/stop_signals.h"
 
 namespace xmodem {
 
@@ -36,7 +37,8 @@ public:
 
     // The next answer within wait_ms; 'C' counts only while the first block is unanswered.  When
     // the operator stops the transfer meanwhile, the answer to the block on the wire is still
-    // awaited for a while: a receiver drops what arrives behind a block it takes, cancels included.
+    // awaited for a while and given as it is: a receiver that has taken the block is past the point
+    // where an end of transmission would end its wait with an empty file.
     Reply next(int wait_ms, bool request_counts)
     {
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
@@ -54,28 +56,27 @@ public:
                 continue;
             }
             if (auto reply = take(request_counts))
-                return stopping && *reply != Reply::Lost ? Reply::Interrupted : *reply;
+                return *reply;
         }
     }
 
     // Waits for settle_ms without a byte, dropping answers: a receiver that got a block twice
-    // answers the second copy late.
-    Reply settle(int settle_ms)
+    // answers the second copy late.  False when the line is gone; the operator's stop ends the wait
+    // early, and the transfer stops before the next block.
+    bool settle(int settle_ms)
     {
         Clock::time_point quiet_until = Clock::now() + std::chrono::milliseconds(settle_ms);
-        while (Clock::now() < quiet_until) {
-            if (events_.interrupted())
-                return Reply::Interrupted;
+        while (Clock::now() < quiet_until && !events_.interrupted()) {
             position_ = count_ = 0;
             const long got = line_.read(buffer_, ms_until(quiet_until));
             if (got < 0)
-                return Reply::Lost;
+                return false;
             if (got > 0) {
                 pass_on_text(std::span(buffer_.data(), static_cast<size_t>(got)));
                 quiet_until = Clock::now() + std::chrono::milliseconds(settle_ms);
             }
         }
-        return Reply::Ack;
+        return true;
     }
 
     // Bytes already read and not yet looked at go to the console.
@@ -130,10 +131,35 @@ private:
     bool last_was_cancel_ = false;
 };
 
+// After a block has been taken, the board's receiver skips CAN as noise and gives up on its own
+// once the blocks stop; a pair or more ends the receivers that honour it.
 void send_cancel(SerialLine& line)
 {
     const std::array<uint8_t, kCancelCount> cancels{CAN, CAN, CAN, CAN, CAN};
     line.write(cancels);
+}
+
+// Before any block has been taken, the board's receiver takes CAN for noise and asks for the file
+// for ever; an end of transmission ends its wait with an empty file, which is never installed.  It
+// answers the first EOT with NAK and completes on the second, or after five seconds of quiet: a run
+// that is leaving at once sends the second without waiting.
+void send_empty_end(SerialLine& line, Replies& replies)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLastAnswerMs);
+    if (!line.write(std::span(&EOT, 1)))
+        return;
+    if (leaving_at_once()) {
+        line.write(std::span(&EOT, 1));
+        return;
+    }
+    // Requests sent before the receiver saw the EOT are passed over
+    Reply reply = Reply::Request;
+    while (reply == Reply::Request && Clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        reply = replies.next(static_cast<int>(left.count()), true);
+    }
+    if (reply == Reply::Nak)
+        line.write(std::span(&EOT, 1));
 }
 
 Outcome outcome_of(Reply reply)
@@ -178,13 +204,16 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
             return {Reply::Lost, resends};
         Reply reply = replies.next(timing.reply_wait_ms, first);
         if (reply == Reply::Ack)
-            return {doubtful ? replies.settle(timing.settle_ms) : Reply::Ack, resends};
+            return {!doubtful || replies.settle(timing.settle_ms) ? Reply::Ack : Reply::Lost, resends};
         if (reply == Reply::Cancelled || reply == Reply::Interrupted || reply == Reply::Lost)
             return {reply, resends};
         // The receiver answers the first EOT with NAK by design
         const bool is_eot = frame.size() == 1;
         if (is_eot && reply == Reply::Nak && tries == 0)
             continue;
+        // An answer awaited after the operator's stop is not followed by another copy
+        if (events.interrupted())
+            return {Reply::Interrupted, resends};
         doubtful = doubtful || reply != Reply::Nak;
         ++resends;
         events.resent(block, reply == Reply::Nak       ? "NAK"
@@ -242,10 +271,11 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
     const Reply request = await_request(replies, timing.start_wait_ms);
     if (request != Reply::Request) {
         result.outcome = request == Reply::Silence ? Outcome::NoReceiver : outcome_of(request);
-        // A receiver that has had no block takes CAN for noise and asks on for ever; an end of
-        // transmission ends its wait with an empty file, which is never installed
+        // Without a request nothing shows that a receiver listens at this speed: nothing is sent
+        // but the end the operator asked for
         if (result.outcome == Outcome::Interrupted)
-            line.write(std::span(&EOT, 1));
+            send_empty_end(line, replies);
+        replies.flush_text();
         return result;
     }
     const std::vector<BlockPlan> plan = plan_blocks(file.size());
@@ -263,8 +293,13 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
         result.resends += sent.resends;
         if (sent.reply != Reply::Ack) {
             result.outcome = outcome_of(sent.reply);
-            if (result.outcome == Outcome::TooManyRetries || result.outcome == Outcome::Interrupted)
+            const bool giving_up =
+                result.outcome == Outcome::TooManyRetries || result.outcome == Outcome::Interrupted;
+            if (giving_up && index == 0)
+                send_empty_end(line, replies);
+            else if (giving_up)
                 send_cancel(line);
+            replies.flush_text();
             return result;
         }
         if (!is_eot) {

@@ -1,7 +1,8 @@
 // The sending side of XMODEM-1K in CRC-16 mode, as the board's rescue receiver takes it: 1024-byte
 // blocks (STX), the tail in 128-byte blocks (SOH), the last padded with 0x1A; each block answered
-// with ACK, NAK or, before the first, 'C'; EOT answered NAK, sent again and answered ACK; five CAN
-// when one side gives up.
+// with ACK, NAK or, before the first, 'C'; EOT answered NAK, sent again and answered ACK.  A transfer
+// given up before the receiver has taken a block ends the same way, with an empty file; after one,
+// with five CAN.
 #pragma once
 
 #include <cstddef>
@@ -50,9 +51,9 @@ public:
 enum class Outcome {
     Sent,               // EOT acknowledged
     ReceiverCancelled,  // the receiver gave up: CAN CAN
-    TooManyRetries,     // a block or the EOT went unacknowledged too often; CAN sent
-    NoReceiver,         // no 'C' within the start wait
-    Interrupted,        // the operator stopped it; CAN sent, or EOT while no block had gone out
+    TooManyRetries,     // a block or the EOT went unacknowledged too often; given up
+    NoReceiver,         // no 'C' within the start wait; nothing sent
+    Interrupted,        // the operator stopped it; given up
     LineLost,           // the line hung up or failed
 };
 
