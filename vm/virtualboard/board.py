@@ -118,11 +118,12 @@ class Board:
     @contextlib.contextmanager
     def bench(self):
         """The board as a bench reaches a module: the line on a pty that outlives the programs that
-        open it, at the field's speed, and the power cycled with SIGUSR1 to run-board. The bench's
+        open it, at the field's speed, and the power cycled with SIGUSR1 to run-board; each power-on
+        goes through the boot loader, whose banner and countdown a module's line carries. The bench's
         set-up is an application in each slot and rescue mode on, unless the scenario made a flash."""
         if not os.path.exists(self.flash):
             self.make_two_slots(["diagnostics=rescue"])
-        with self.line_on_pty(1, BENCH_BOOTS, BENCH_SECONDS, "--bench") as (runner, link):
+        with self.line_on_pty(1, BENCH_BOOTS, BENCH_SECONDS, "--bench", "--boot-loader") as (runner, link):
             yield Bench(link, f"kill -USR1 {runner.process.pid}", None, BOOT_TIMEOUT)
 
     def slot_byte(self):

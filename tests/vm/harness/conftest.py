@@ -22,6 +22,11 @@ def set_uart_clocks():
 
 
 @pytest.fixture
+def packed_tree():
+    return devicetree.packed
+
+
+@pytest.fixture
 def cpio_writer():
     return boardbuild.Cpio
 

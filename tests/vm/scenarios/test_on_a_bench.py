@@ -18,6 +18,9 @@ from virtualboard.terminal import Picocom
 pytestmark = pytest.mark.bench
 
 RESCUE_ENTERED = "Entering Rescue Mode."
+# The boot loader's countdown before it boots the kernel, and its prompt once a key stopped it
+COUNTDOWN = "Hit any key to stop autoboot"
+LOADER_PROMPT = "=> "
 UNPACKING = "Uncompressing application image...."
 # The download given up mid-way: 100 KB of filler make it about nine seconds on the line
 GIVEN_UP_FILLER = 100000
@@ -88,7 +91,20 @@ def test_send_installs_and_boots_each_slot(board, slot):
         with sending(board, bench, download_of(board, board.application(text)), "--slot", str(slot),
                      "--verify") as send:
             assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
-            send.said("installed:", f"booted slot {slot}", text)
+            send.said(COUNTDOWN, "installed:", f"booted slot {slot}", text)
+
+
+def test_key_in_the_countdown_stops_at_the_loader_and_boot_goes_on(board):
+    """A key typed on purpose while the boot loader counts down leaves the board at the loader's
+    prompt; boot there goes on to the launcher."""
+    with board.bench() as bench, terminal(board, bench) as picocom:
+        bench.power_cycle()
+        picocom.wait_for(COUNTDOWN, bench.boot_wait)
+        picocom.type(b" ")
+        picocom.wait_for(LOADER_PROMPT, BOOT_TIMEOUT)
+        picocom.type(b"boot\r")
+        picocom.wait_for(RESCUE_ENTERED, bench.boot_wait)
+        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
 
 
 def test_bad_crc_download_voided(board):
