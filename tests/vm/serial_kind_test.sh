@@ -28,5 +28,5 @@ done
 [[ -e $line ]] || { echo "serial_kind_test: run-board gave no line" >&2; exit 1; }
 
 "$pytest" -p no:cacheprovider -rs "$scenarios" --board serial --line "$line" --power-cmd "kill -USR1 $board" \
-    --logs "$logs"
+    --boot-wait 60 --logs "$logs"
 rm -rf "$workdir"

@@ -43,17 +43,20 @@ class Board:
         self.flash = os.path.join(workdir, "flash.img")
         self.eeprom = os.path.join(workdir, "eeprom.img")
 
-    def program(self, text):
-        """The demo application saying TEXT, built in the workdir."""
-        return boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
+    def program(self, text, bench=False):
+        """The demo application saying TEXT, built in the workdir; or the bench's, which assumes nothing
+        of the root file system it runs on."""
+        build, name = (boardbuild.bench_application, "bench-") if bench else (boardbuild.demo_application, "")
+        return build(text, os.path.join(self.workdir, "programs", name + text.replace(" ", "-")))
 
-    def application(self, text, marker=True):
-        return records.record("application", records.app_archive(records.read(self.program(text)), marker))
+    def application(self, text, marker=True, bench=False):
+        archive = records.app_archive(records.read(self.program(text, bench)), marker)
+        return records.record("application", archive)
 
-    def big_application(self, text, size):
+    def big_application(self, text, size, bench=False):
         """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
         filler = random.Random(size).randbytes(size)
-        archive = records.app_archive(records.read(self.program(text)), extra=[("home/filler", filler, 0o644)])
+        archive = records.app_archive(records.read(self.program(text, bench)), extra=[("home/filler", filler, 0o644)])
         return records.record("application", archive)
 
     def debugger(self):

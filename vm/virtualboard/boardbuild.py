@@ -171,10 +171,20 @@ def compile_program(source, output, *flags):
 
 def demo_application(text, output):
     """The demo application, dynamically linked, saying TEXT when it runs."""
+    return saying(text, "demo-app.c", output)
+
+
+def bench_application(text, output):
+    """The bench's application, static and without a C library, saying TEXT when it runs."""
+    return saying(text, "bench-app.c", output, "-static", "-nostdlib", "-ffreestanding", "-fno-stack-protector")
+
+
+def saying(text, source, output, *flags):
+    """One of the board's applications built from SOURCE with TEXT as the words it says."""
     literal = '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
     os.makedirs(os.path.dirname(output), exist_ok=True)
-    run([CROSS + "gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-s", f"-DIMAGE_TEXT={literal}",
-         os.path.join(VM, "board", "demo-app.c"), "-o", output])
+    run([CROSS + "gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-s", *flags, f"-DIMAGE_TEXT={literal}",
+         os.path.join(VM, "board", source), "-o", output])
     return output
 
 
