@@ -76,7 +76,8 @@ def project_files(launcher_path=None, probe_path=None):
     are (a campaign may boot an older launcher)."""
     for path in (launcher_path, probe_path):
         if path and not os.path.isfile(path):
-            raise SystemExit(f"vm: no program at {path}")
+            raise SystemExit(f"vm: no program at {path} (vm/run-board --build-only builds the checkout's launcher "
+                             f"and management link probe and installs them in {STAGE}/bin)")
     files = staged_files(staged_root()) if not (launcher_path and probe_path) else {}
     if launcher_path:
         files["bin/launcher"] = launcher_path

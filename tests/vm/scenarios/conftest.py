@@ -6,6 +6,7 @@ import re
 import shutil
 import sys
 import tempfile
+from pathlib import Path
 
 import pytest
 
@@ -28,6 +29,7 @@ NOT_ON_A_MODULE = {
     "device_faults": "takes devices away from the virtual board or changes them under it",
     "flash_access": "reads or prepares the board's flash image file, which a module on a bench does not offer",
 }
+SCENARIOS = Path(__file__).parent
 WORKDIR = pytest.StashKey[str]()
 FAILED = pytest.StashKey[bool]()
 
@@ -55,13 +57,19 @@ def pytest_addoption(parser):
 def pytest_configure(config):
     if config.option.board == "serial" and not config.option.line:
         raise pytest.UsageError("--board serial needs --line DEV, the module's serial line")
+    if config.option.board == "serial" and config.getoption("numprocesses", None):
+        raise pytest.UsageError("--board serial cannot go with -n: there is one module on the line, and its "
+                                "scenarios run one at a time")
     if config.option.boot_wait <= 0:
         raise pytest.UsageError("--boot-wait needs a positive number of seconds")
 
 
 def pytest_collection_modifyitems(config, items):
     items.sort(key=lambda item: item.get_closest_marker("slow") is None)
+    # The harness's unit tests may be collected beside the scenarios; the rule is the scenarios'
     for item in items:
+        if SCENARIOS not in item.path.parents:
+            continue
         needs = [marker for marker in NOT_ON_A_MODULE if item.get_closest_marker(marker)]
         # A scenario says how it reaches the board, so that none runs on a module by omission
         if bool(needs) == bool(item.get_closest_marker("bench")):
