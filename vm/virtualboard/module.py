@@ -2,7 +2,7 @@
 scenarios' serial kind. It makes records as a virtual board does, and has no flash file to read."""
 import contextlib
 
-from .bench import Bench
+from .target import Target
 from .board import Board
 
 # How long the operator has to power-cycle the module by hand
@@ -23,5 +23,5 @@ class Module(Board):
 
     @contextlib.contextmanager
     def bench(self):
-        yield Bench(self.line, self.power_command, self.tell_operator,
-                    self.boot_wait + (0 if self.power_command else OPERATOR_WAIT))
+        yield Target(self.line, self.power_command, self.tell_operator,
+                     self.boot_wait + (0 if self.power_command else OPERATOR_WAIT))

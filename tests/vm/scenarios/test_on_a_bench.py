@@ -9,7 +9,7 @@ import os
 import time
 
 import pytest
-from expected import PROMPT
+from expected import PROMPT, SLOT_BASES, expect_installed
 from roads import MENU_PROMPT, end_download, interrupt_mid_transfer, start_download
 
 from virtualboard import records
@@ -51,6 +51,13 @@ def install(board, bench, record, slot):
     with sending(board, bench, download_of(board, record), "--slot", str(slot)) as send:
         assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
         send.said("installed:")
+    expect_held(bench, slot, record)
+
+
+def expect_held(bench, slot, record):
+    """Where the target can read its flash: the slot byte names SLOT, which holds RECORD."""
+    if bench.flash:
+        expect_installed(bench.flash, slot, record)
 
 
 @contextlib.contextmanager
@@ -91,11 +98,12 @@ def test_power_on_stops_at_the_menu_and_exit_boots(board):
 @pytest.mark.parametrize("slot", [1, 2])
 def test_send_installs_and_boots_each_slot(board, slot):
     text = f"demo application sent to slot {slot}"
+    application = board.application(text, bench=True)
     with board.bench() as bench:
-        with sending(board, bench, download_of(board, board.application(text, bench=True)), "--slot", str(slot),
-                     "--verify") as send:
+        with sending(board, bench, download_of(board, application), "--slot", str(slot), "--verify") as send:
             assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
             send.said(COUNTDOWN, "installed:", f"booted slot {slot}", BENCH_APPLICATION + text)
+        expect_held(bench, slot, application)
 
 
 def test_key_in_the_countdown_stops_at_the_loader_and_boot_goes_on(board):
@@ -115,8 +123,9 @@ def test_bad_crc_download_voided(board):
     """A download whose record fails its CRC, sent with picocom and sx (imgtool send refuses it): the
     installer voids it, and the next boot starts what the slot held before."""
     before = "demo application before the bad download"
+    held = board.application(before, bench=True)
     with board.bench() as bench:
-        install(board, bench, board.application(before, bench=True), 2)
+        install(board, bench, held, 2)
         bad = os.path.join(board.workdir, "bad.bin")
         records.write(bad, records.with_bad_crc(board.application("demo application with a bad CRC", bench=True)))
         with terminal(board, bench) as picocom:
@@ -129,14 +138,18 @@ def test_bad_crc_download_voided(board):
             picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
             at_menu_type(picocom, b"e")
             expect_launch(picocom, 2, before)
+        expect_held(bench, 2, held)
 
 
 def test_transfer_given_up_midway(board):
     """SIGINT to imgtool send mid-transfer: it cancels, the board gives up and shows its menu again."""
     application = board.big_application("demo application given up", GIVEN_UP_FILLER, bench=True)
     with board.bench() as bench:
+        slot2 = bench.flash and bench.flash.flash_bytes(SLOT_BASES[2], len(application))
         with sending(board, bench, download_of(board, application), "--slot", "2") as send:
             interrupt_mid_transfer(send)
+        if bench.flash:
+            assert bench.flash.flash_bytes(SLOT_BASES[2], len(application)) == slot2, "slot 2"
 
 
 def test_incompatibility_question_answered_n(board):
