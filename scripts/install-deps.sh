@@ -22,6 +22,8 @@ packages=(
     valgrind
     clang-14 libclang-rt-14-dev
     qemu-system-ppc linux-source-6.1 bc bison flex bzip2 python3 picocom
+    # The boot loader on the virtual board: Debian's U-Boot for the machine, and mkimage to wrap the kernel
+    u-boot-qemu u-boot-tools
     python3-pytest cpio
     # The virtual board's scenarios: pytest's workers, two boards at a time, and pexpect, which drives
     # picocom and the board's shell

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The scenarios' serial kind, proven on the virtual board: run-board keeps the board's line on a pty
-# that outlives the programs opening it, as a bench's serial adapter, with rescue mode on; SIGUSR1
+# that outlives the programs opening it, as a bench's serial adapter, with rescue mode on, and each
+# power-on goes through the boot loader, whose banner and countdown come first on the line; SIGUSR1
 # to run-board is the power command. The suite reaches the board through that line and that
 # command alone, as it would a module on a bench, and skips the rest with its reasons.
 #
@@ -13,7 +14,7 @@ mkdir -p "$logs"
 workdir=$(mktemp -d "$logs/serial-kind-XXXXXX")
 line=$workdir/line
 
-"$here/../../vm/run-board" --pty "$line" --bench --line-speed 115200 --env diagnostics=rescue \
+"$here/../../vm/run-board" --pty "$line" --bench --boot-loader --line-speed 115200 --env diagnostics=rescue \
     --workdir "$workdir" "$@" >"$workdir/run-board.log" 2>&1 &
 board=$!
 trap 'kill "$board" 2>/dev/null || true; wait "$board" || true' EXIT
@@ -27,5 +28,5 @@ done
 [[ -e $line ]] || { echo "serial_kind_test: run-board gave no line" >&2; exit 1; }
 
 "$pytest" -p no:cacheprovider -rs "$scenarios" --board serial --line "$line" --power-cmd "kill -USR1 $board" \
-    --logs "$logs"
+    --boot-wait 60 --logs "$logs"
 rm -rf "$workdir"

@@ -7,8 +7,8 @@ import random
 import time
 
 from . import boardbuild, records
-from .bench import Bench
 from .runner import HARD_BOUND, Failure, Runner, boots_of
+from .target import Target
 
 RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
 # Where the board's launcher unpacks the application it starts
@@ -43,17 +43,20 @@ class Board:
         self.flash = os.path.join(workdir, "flash.img")
         self.eeprom = os.path.join(workdir, "eeprom.img")
 
-    def program(self, text):
-        """The demo application saying TEXT, built in the workdir."""
-        return boardbuild.demo_application(text, os.path.join(self.workdir, "programs", text.replace(" ", "-")))
+    def program(self, text, bench=False):
+        """The demo application saying TEXT, built in the workdir; or the bench's, which assumes nothing
+        of the root file system it runs on."""
+        build, name = (boardbuild.bench_application, "bench-") if bench else (boardbuild.demo_application, "")
+        return build(text, os.path.join(self.workdir, "programs", name + text.replace(" ", "-")))
 
-    def application(self, text, marker=True):
-        return records.record("application", records.app_archive(records.read(self.program(text)), marker))
+    def application(self, text, marker=True, bench=False):
+        archive = records.app_archive(records.read(self.program(text, bench)), marker)
+        return records.record("application", archive)
 
-    def big_application(self, text, size):
+    def big_application(self, text, size, bench=False):
         """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
         filler = random.Random(size).randbytes(size)
-        archive = records.app_archive(records.read(self.program(text)), extra=[("home/filler", filler, 0o644)])
+        archive = records.app_archive(records.read(self.program(text, bench)), extra=[("home/filler", filler, 0o644)])
         return records.record("application", archive)
 
     def debugger(self):
@@ -118,12 +121,14 @@ class Board:
     @contextlib.contextmanager
     def bench(self):
         """The board as a bench reaches a module: the line on a pty that outlives the programs that
-        open it, at the field's speed, and the power cycled with SIGUSR1 to run-board. The bench's
-        set-up is an application in each slot and rescue mode on, unless the scenario made a flash."""
+        open it, at the field's speed, and the power cycled with SIGUSR1 to run-board; each power-on
+        goes through the boot loader, whose banner and countdown a module's line carries. The bench's
+        set-up is an application in each slot and rescue mode on, unless the scenario made a flash.
+        The target reads the flash and the slot byte as the running board holds them."""
         if not os.path.exists(self.flash):
             self.make_two_slots(["diagnostics=rescue"])
-        with self.line_on_pty(1, BENCH_BOOTS, BENCH_SECONDS, "--bench") as (runner, link):
-            yield Bench(link, f"kill -USR1 {runner.process.pid}", None, BOOT_TIMEOUT)
+        with self.line_on_pty(1, BENCH_BOOTS, BENCH_SECONDS, "--bench", "--boot-loader") as (runner, link):
+            yield Target(link, f"kill -USR1 {runner.process.pid}", None, BOOT_TIMEOUT, LiveFlash(self))
 
     def slot_byte(self):
         return records.read(self.eeprom)[1]
@@ -132,3 +137,18 @@ class Board:
         with open(self.flash, "rb") as f:
             f.seek(offset)
             return f.read(count)
+
+
+class LiveFlash:
+    """The flash and the slot byte of a BOARD that is running: the flash image QEMU writes through,
+    and the EEPROM's bytes on the state disk, where the board keeps them within 2 ms of a change
+    (run-board copies them to the EEPROM image only when a boot ends)."""
+
+    def __init__(self, board):
+        self.board = board
+
+    def slot_byte(self):
+        return records.read(os.path.join(self.board.workdir, "board-state.img"))[1]
+
+    def flash_bytes(self, offset, count):
+        return self.board.flash_bytes(offset, count)

@@ -17,6 +17,11 @@ STAGE = os.path.join(BUILD, "stage")
 IMGTOOL = os.path.join(ROOT, "build", "dev", "tools", "imgtool", "imgtool")
 CROSS = "powerpc-linux-gnu-"
 SYSROOT_LIB = "/usr/powerpc-linux-gnu/lib"
+# Debian's U-Boot for QEMU's ppce500 machine (u-boot-qemu): QEMU takes its ELF as the machine's firmware
+U_BOOT = "/usr/lib/u-boot/qemu-ppce500/uboot.elf"
+# Its default console speed, and the module's: the same number of bytes, so the environment keeps its
+# layout, and the leading zeros read as decimal all the same
+U_BOOT_BAUDRATE, MODULE_BAUDRATE = b"\0baudrate=115200\0", b"\0baudrate=009600\0"
 CPUS = ("e500mc", "e500v2")
 
 
@@ -71,7 +76,8 @@ def project_files(launcher_path=None, probe_path=None):
     are (a campaign may boot an older launcher)."""
     for path in (launcher_path, probe_path):
         if path and not os.path.isfile(path):
-            raise SystemExit(f"vm: no program at {path}")
+            raise SystemExit(f"vm: no program at {path} (vm/run-board --build-only builds the checkout's launcher "
+                             f"and management link probe and installs them in {STAGE}/bin)")
     files = staged_files(staged_root()) if not (launcher_path and probe_path) else {}
     if launcher_path:
         files["bin/launcher"] = launcher_path
@@ -87,6 +93,57 @@ def imgtool():
         run(["cmake", "--preset", "dev"], cwd=ROOT, stdout=sys.stderr)
     run(["cmake", "--build", "--preset", "dev", "--target", "imgtool", "-j", "2"], cwd=ROOT, stdout=sys.stderr)
     return IMGTOOL
+
+
+def boot_loader():
+    """Debian's U-Boot for the machine, its console at the module's 9600 bit/s instead of 115200: the
+    launcher, the kernel and the technician's terminal all keep the console at 9600, and a module's
+    boot loader speaks on the line at that speed too."""
+    output = os.path.join(BUILD, "u-boot-9600.elf")
+    if not os.path.isfile(U_BOOT):
+        raise SystemExit(f"vm: {U_BOOT} is missing (run scripts/install-deps.sh)")
+    if os.path.isfile(output) and os.path.getmtime(output) >= os.path.getmtime(U_BOOT):
+        return output
+    with open(U_BOOT, "rb") as f:
+        image = f.read()
+    if image.count(U_BOOT_BAUDRATE) != 1:
+        raise SystemExit(f"vm: {U_BOOT} has no single default baudrate=115200 to set to 9600")
+    say(f"setting the console speed of {U_BOOT} to 9600 bit/s in {output}")
+    replaced(output, image.replace(U_BOOT_BAUDRATE, MODULE_BAUDRATE))
+    return output
+
+
+def uimage(cpu, vmlinux):
+    """VMLINUX wrapped as U-Boot's bootm takes a kernel: its loaded bytes, to run at 0, behind mkimage's
+    legacy header."""
+    output = os.path.join(BUILD, f"uImage-{cpu}")
+    if os.path.isfile(output) and os.path.getmtime(output) >= os.path.getmtime(vmlinux):
+        return output
+    if not shutil.which("mkimage"):
+        raise SystemExit("vm: mkimage is missing (run scripts/install-deps.sh)")
+    say(f"wrapping {vmlinux} for the boot loader (objcopy -O binary, mkimage -T kernel)")
+    os.makedirs(BUILD, exist_ok=True)
+    binary = f"{output}.{os.getpid()}.bin"
+    part = f"{output}.{os.getpid()}.part"
+    try:
+        run([CROSS + "objcopy", "-O", "binary", vmlinux, binary])
+        run(["mkimage", "-A", "powerpc", "-O", "linux", "-T", "kernel", "-C", "none", "-a", "0", "-e", "0",
+             "-n", f"virtual board {cpu}", "-d", binary, part], stdout=subprocess.DEVNULL)
+        os.replace(part, output)
+    finally:
+        for leftover in (binary, part):
+            if os.path.exists(leftover):
+                os.remove(leftover)
+    return output
+
+
+def replaced(output, data):
+    """OUTPUT written whole: boots that run side by side each write their own part and swap it in."""
+    os.makedirs(os.path.dirname(output), exist_ok=True)
+    part = f"{output}.{os.getpid()}.part"
+    with open(part, "wb") as f:
+        f.write(data)
+    os.replace(part, output)
 
 
 def cached(script, *args):
@@ -115,10 +172,20 @@ def compile_program(source, output, *flags):
 
 def demo_application(text, output):
     """The demo application, dynamically linked, saying TEXT when it runs."""
+    return saying(text, "demo-app.c", output)
+
+
+def bench_application(text, output):
+    """The bench's application, static and without a C library, saying TEXT when it runs."""
+    return saying(text, "bench-app.c", output, "-static", "-nostdlib", "-ffreestanding", "-fno-stack-protector")
+
+
+def saying(text, source, output, *flags):
+    """One of the board's applications built from SOURCE with TEXT as the words it says."""
     literal = '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
     os.makedirs(os.path.dirname(output), exist_ok=True)
-    run([CROSS + "gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-s", f"-DIMAGE_TEXT={literal}",
-         os.path.join(VM, "board", "demo-app.c"), "-o", output])
+    run([CROSS + "gcc", "-O2", "-Wall", "-Wextra", "-Werror", "-s", *flags, f"-DIMAGE_TEXT={literal}",
+         os.path.join(VM, "board", source), "-o", output])
     return output
 
 
@@ -212,12 +279,7 @@ def initramfs(cpu, project, kernel_dir, busybox_dir):
     for name, path in sorted(own.items()):
         archive.file(name, path)
     output = os.path.join(BUILD, f"initramfs-{cpu}.cpio.gz")
-    os.makedirs(BUILD, exist_ok=True)
-    # Boots that run side by side each write their own part and swap it in whole
-    part = f"{output}.{os.getpid()}.part"
-    with open(part, "wb") as f:
-        f.write(gzip.compress(archive.finish(), compresslevel=6, mtime=0))
-    os.replace(part, output)
+    replaced(output, gzip.compress(archive.finish(), compresslevel=6, mtime=0))
     return output
 
 

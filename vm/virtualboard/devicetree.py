@@ -6,7 +6,12 @@ QEMU's ppce500 tree gives each UART the platform's 400 MHz clock, while its 1655
 200 bit/s (QEMU rounds to the next standard speed up to a tenth above it), and 115200 as 2400. The
 model's own clock (16 x 399193 Hz) is no cure: 115200 then takes divisor 3, which QEMU reads as
 133064 and rounds to 230400. Under the 7.3728 MHz of a common UART crystal, the kernel's divisors
-for 9600 and 115200 are 48 and 4, which QEMU reads as 8316 and 99798 and sets as 9600 and 115200."""
+for 9600 and 115200 are 48 and 4, which QEMU reads as 8316 and 99798 and sets as 9600 and 115200.
+The boot loader reads the same clock from the same tree, so its console's speed is what it sets too.
+
+The tree is written packed: QEMU dumps it in the 1 MiB it builds it in and pads a tree it is given by
+a further 10000 bytes, while the boot loader maps a single 1 MiB page over the tree before it moves
+it, and faults on the padding's end."""
 import struct
 import subprocess
 
@@ -52,6 +57,13 @@ def set_uart_clocks(blob):
     return bytes(blob)
 
 
+def packed(blob):
+    """BLOB with its free space past the strings block cut off."""
+    strings, strings_size = struct.unpack_from(">I", blob, 12)[0], struct.unpack_from(">I", blob, 32)[0]
+    end = strings + strings_size
+    return struct.pack(">II", FDT_MAGIC, end) + blob[8:end]
+
+
 def board_tree(qemu_command, path):
     """Writes the tree for QEMU_COMMAND (QEMU's own, dumped by the same command) to PATH; gives the
     options that boot with it."""
@@ -60,5 +72,5 @@ def board_tree(qemu_command, path):
     with open(path, "rb") as f:
         blob = f.read()
     with open(path, "wb") as f:
-        f.write(set_uart_clocks(blob))
+        f.write(packed(set_uart_clocks(blob)))
     return ["-dtb", path]

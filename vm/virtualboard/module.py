@@ -2,8 +2,8 @@
 scenarios' serial kind. It makes records as a virtual board does, and has no flash file to read."""
 import contextlib
 
-from .bench import Bench
-from .board import BOOT_TIMEOUT, Board
+from .target import Target
+from .board import Board
 
 # How long the operator has to power-cycle the module by hand
 OPERATOR_WAIT = 300
@@ -11,15 +11,17 @@ OPERATOR_WAIT = 300
 
 class Module(Board):
     """The module on LINE, its power cycled by POWER_COMMAND or by the operator, whom TELL_OPERATOR
-    asks; WORKDIR keeps the records and the logs of a scenario."""
+    asks, and at its rescue menu within BOOT_WAIT seconds of power-on; WORKDIR keeps the records and
+    the logs of a scenario."""
 
-    def __init__(self, workdir, line, power_command, tell_operator):
+    def __init__(self, workdir, line, power_command, tell_operator, boot_wait):
         super().__init__(workdir, None, None, None)
         # Nothing of the module's flash is on this host: a scenario that reads it must fail loudly
         self.flash = self.eeprom = None
         self.line, self.power_command, self.tell_operator = line, power_command, tell_operator
+        self.boot_wait = boot_wait
 
     @contextlib.contextmanager
     def bench(self):
-        yield Bench(self.line, self.power_command, self.tell_operator,
-                    BOOT_TIMEOUT + (0 if self.power_command else OPERATOR_WAIT))
+        yield Target(self.line, self.power_command, self.tell_operator,
+                     self.boot_wait + (0 if self.power_command else OPERATOR_WAIT))

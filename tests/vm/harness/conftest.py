@@ -9,6 +9,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from virtualboard import boardbuild, devicetree  # noqa: E402
 from virtualboard import line as line_module  # noqa: E402
 from virtualboard import runner as scenarios  # noqa: E402
+from virtualboard.module import Module  # noqa: E402
 
 
 @pytest.fixture
@@ -22,6 +23,11 @@ def set_uart_clocks():
 
 
 @pytest.fixture
+def packed_tree():
+    return devicetree.packed
+
+
+@pytest.fixture
 def cpio_writer():
     return boardbuild.Cpio
 
@@ -29,3 +35,8 @@ def cpio_writer():
 @pytest.fixture
 def boots_of():
     return scenarios.boots_of
+
+
+@pytest.fixture
+def module():
+    return Module

@@ -1,4 +1,4 @@
-"""The UART clock edit on a flattened device tree made here by hand."""
+"""The UART clock edit and the packing of a flattened device tree made here by hand."""
 import struct
 
 import pytest
@@ -69,3 +69,9 @@ def test_an_edited_tree_stays_as_it_is(set_uart_clocks):
 def test_a_tree_without_a_uart_clock_to_set_is_refused(set_uart_clocks, tree, complaint):
     with pytest.raises(ValueError, match=complaint):
         set_uart_clocks(tree)
+
+
+def test_a_packed_tree_ends_with_its_strings(packed_tree):
+    tree = board(7372800)
+    in_a_mebibyte = tree[:4] + word(1 << 20) + tree[8:] + bytes((1 << 20) - len(tree))
+    assert packed_tree(in_a_mebibyte) == tree

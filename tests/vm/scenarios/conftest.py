@@ -6,6 +6,7 @@ import re
 import shutil
 import sys
 import tempfile
+from pathlib import Path
 
 import pytest
 
@@ -15,7 +16,7 @@ sys.dont_write_bytecode = True
 os.environ["PYTHONDONTWRITEBYTECODE"] = "1"
 pytest.register_assert_rewrite("expected")
 
-from virtualboard.board import Board  # noqa: E402
+from virtualboard.board import BOOT_TIMEOUT, Board  # noqa: E402
 from virtualboard.module import Module  # noqa: E402
 
 # What a failed scenario's board leaves to read, by its file name in the board's workdir
@@ -28,6 +29,7 @@ NOT_ON_A_MODULE = {
     "device_faults": "takes devices away from the virtual board or changes them under it",
     "flash_access": "reads or prepares the board's flash image file, which a module on a bench does not offer",
 }
+SCENARIOS = Path(__file__).parent
 WORKDIR = pytest.StashKey[str]()
 FAILED = pytest.StashKey[bool]()
 
@@ -47,16 +49,27 @@ def pytest_addoption(parser):
     group.addoption("--line", metavar="DEV", help="with --board serial: the module's serial line, e.g. /dev/ttyUSB0")
     group.addoption("--power-cmd", metavar="COMMAND", help="with --board serial: a shell command that power-cycles "
                     "the module; without it the suite asks the operator to and waits")
+    group.addoption("--boot-wait", type=int, default=BOOT_TIMEOUT, metavar="SECONDS",
+                    help=f"with --board serial: how long the module may take from power-on to its rescue menu, "
+                    f"its boot loader's countdown included (default {BOOT_TIMEOUT} s)")
 
 
 def pytest_configure(config):
     if config.option.board == "serial" and not config.option.line:
         raise pytest.UsageError("--board serial needs --line DEV, the module's serial line")
+    if config.option.board == "serial" and config.getoption("numprocesses", None):
+        raise pytest.UsageError("--board serial cannot go with -n: there is one module on the line, and its "
+                                "scenarios run one at a time")
+    if config.option.boot_wait <= 0:
+        raise pytest.UsageError("--boot-wait needs a positive number of seconds")
 
 
 def pytest_collection_modifyitems(config, items):
     items.sort(key=lambda item: item.get_closest_marker("slow") is None)
+    # The harness's unit tests may be collected beside the scenarios; the rule is the scenarios'
     for item in items:
+        if SCENARIOS not in item.path.parents:
+            continue
         needs = [marker for marker in NOT_ON_A_MODULE if item.get_closest_marker(marker)]
         # A scenario says how it reaches the board, so that none runs on a module by omission
         if bool(needs) == bool(item.get_closest_marker("bench")):
@@ -107,7 +120,7 @@ def board(request, cpu, flash_backend):
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=options.logs)
     request.node.stash[WORKDIR] = workdir
     if options.board == "serial":
-        yield Module(workdir, options.line, options.power_cmd, operator(request.config))
+        yield Module(workdir, options.line, options.power_cmd, operator(request.config), options.boot_wait)
     else:
         yield Board(workdir, options.launcher, options.mgmt_probe, cpu, flash_backend)
     if options.keep:
