@@ -17,6 +17,8 @@ struct Streams {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+// imgtool send: no board answered on a line
+constexpr int EXIT_NO_BOARD = 3;
 
 // A command's arguments, the command's name not included.
 using Args = std::vector<std::string>;
