@@ -1,12 +1,15 @@
 // imgtool send on lines that hold no board ready for a download: silence, a loopback, a file, a
 // board booting its application, a board whose download port is missing, a line another program
-// holds; and two lines at once, where one board's failure does not stop the other's result from
-// being reported, and two names of one line.
+// holds; two lines at once, where one board's failure does not stop the other's result from being
+// reported, and two names of one line; and scripted boards taken through a whole download: their
+// boot, the transfer, the installer and the next boot.
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -47,8 +50,11 @@ private:
         char bytes[256];
         while (!stop_) {
             pollfd ready{pty_.master, POLLIN, 0};
-            if (poll(&ready, 1, 50) <= 0 || (ready.revents & POLLIN) == 0)
+            // An empty string tells a scripted board that time has passed
+            if (poll(&ready, 1, 50) <= 0 || (ready.revents & POLLIN) == 0) {
+                say(answer_(""));
                 continue;
+            }
             const ssize_t got = read(pty_.master, bytes, sizeof bytes);
             if (got > 0) {
                 typed_bytes_ += static_cast<size_t>(got);
@@ -110,6 +116,8 @@ std::string echo(const std::string& typed) { return typed; }
 // The rescue menu's prompt for the tool's wake-up key; the receiver unable to open its port for X.
 std::string menu_without_download_port(const std::string& typed)
 {
+    if (typed.empty())
+        return "";
     if (typed.find('x') != std::string::npos)
         return "\r\nRunning xmodem rescue.....\r\nInit serial\r\nCan't open serial port!: No such file or "
                "directory\r\nInit serial done\r\n";
@@ -129,26 +137,29 @@ struct LineCase {
     const char* name;
     const char* greeting;
     Answer answer;
+    const char* wait;
     int status;
     std::string said;    // in what the tool says of the line on standard error
     const char* holder;  // the name of another program that holds the line
 };
 
 const LineCase kLines[] = {
-    {"Silence", "", silent, 3,
+    {"Silence", "", silent, "4", 3,
      "LINE: no board answered within 4 s: nothing came back on the line; check the cable and the adapter, and "
      "that the board is powered\n",
      nullptr},
-    {"Loopback", "", echo, 3,
-     "LINE: no board answered within 4 s: only the keys typed came back (a loopback, not a board)\n",
+    // The one key typed into a line silent for 8 s
+    {"Loopback", "", echo, "10", 3,
+     "LINE: no board answered within 10 s: only the keys typed came back (a loopback, or a board at another "
+     "program's prompt; they were erased)\n",
      nullptr},
-    {"BoardBootingItsApplication", kBooting, silent, 1,
+    {"BoardBootingItsApplication", kBooting, silent, "4", 1,
      "LINE: the board is booting its application, not the rescue menu: set diagnostics=rescue in the boot "
      "loader's environment and power-cycle it, or power-cycle it and answer y to the recovery question\n",
      nullptr},
-    {"BoardWithoutDownloadPort", "", menu_without_download_port, 1,
+    {"BoardWithoutDownloadPort", "", menu_without_download_port, "10", 1,
      "LINE: the board reported: Can't open serial port! (it cannot open its download port)\n", nullptr},
-    {"HeldByAnotherProgram", "Option? : ", echo, 3,
+    {"HeldByAnotherProgram", "Option? : ", echo, "4", 3,
      "LINE: LINE is in use by another program (picocom, pid PID): close it, then run imgtool send again\n",
      "picocom"},
 };
@@ -166,7 +177,7 @@ TEST_P(SendOnLine, EndsWithTheStatusAndWordsOfWhatIsThere)
     if (c.holder)
         holder.emplace(far_end.path(), c.holder);
 
-    const ToolRun r = imgtool({"send", "--line", far_end.path(), "--wait", "4", "--slot", "2",
+    const ToolRun r = imgtool({"send", "--line", far_end.path(), "--wait", c.wait, "--slot", "2",
                                dir.write("download.bin", make_record(0x014A414E, "archive"))});
 
     EXPECT_EQ(r.status, c.status) << r.err;
@@ -346,6 +357,253 @@ TEST_P(LineLockFile, NamesALiveHolderOnly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Contents, LineLockFile, testing::ValuesIn(kLockFiles),
+                         [](const auto& info) { return info.param.name; });
+
+const char* const kMenu =
+    "Please select one of the following options:\r\n\tX) Use xmodem 1K to serial download an "
+    "image\r\n\tR) Reboot\r\n\tE) Exit\r\n\r\nOption? : ";
+const char* const kLoader = "\r\nU-Boot 2023.01\r\n\r\nDRAM:  512 MiB\r\n";
+const char* const kKernel = "Starting kernel ...\r\n[    0.000000] Linux version 6.1.0\r\n";
+const char* const kSlotQuestion =
+    "\r\n\r\nExtracting images ... Do *NOT* power cycle the switch.\r\n**** "
+    "APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot "
+    "image): ";
+const char* const kSlot2Written =
+    "2\r\n\r\nInstalling image as image2...\r\n..\r\nImage2 updated succeeded\r\n";
+
+// A board at the far end of a pty after a script: powered on with the far end, silent for a while
+// (a memory test), then its boot; its rescue menu; a receiver that takes every block; its installer's
+// lines; and its next boot.
+struct BoardScript {
+    double silent_seconds;
+    std::string boot;        // then printed; nothing for a board idle at its menu since before
+    bool countdown;          // the boot ends in a boot loader's countdown that any key received stops
+    bool shows_menu;         // after its boot
+    std::string installer;   // after the switch back
+    std::string after_slot;  // after the slot question's answer
+    std::string after_reset;
+    bool interrupt_at_slot_question = false;
+};
+
+class ScriptedBoard {
+public:
+    explicit ScriptedBoard(const BoardScript& script) : script_(script) {}
+
+    std::string answer(const std::string& typed)
+    {
+        keys_ += typed;
+        switch (state_) {
+        case State::PoweringOn:
+            return power_on();
+        case State::Menu:
+            if (typed.find('x') != std::string::npos) {
+                state_ = State::SpeedSwitch;
+                return "\r\nRunning xmodem rescue.....\r\nInit serial\r\n       Change the baud rate to 115200 bps "
+                       "and hit the <ENTER> key\r\n       before initiating the download.\r\n";
+            }
+            return typed.find('y') != std::string::npos
+                       ? "unknown option \"Y\". Please try again\r\n\r\nOption? : "
+                       : "";
+        case State::SpeedSwitch:
+            if (typed.find('\r') == std::string::npos)
+                return "";
+            state_ = State::Receiving;
+            return "C";
+        case State::Receiving:
+            return receive(typed);
+        case State::SwitchBack:
+            if (typed.find('\n') == std::string::npos)
+                return "";
+            state_ = State::Installing;
+            if (script_.interrupt_at_slot_question)
+                kill(getpid(), SIGINT);
+            return script_.installer;
+        case State::Installing:
+            if (typed == "r") {
+                state_ = State::Rebooted;
+                return script_.after_reset;
+            }
+            if (typed.find('\r') == std::string::npos)
+                return "";
+            slot_answer_ = typed;
+            state_ = State::Installed;
+            return script_.after_slot;
+        case State::Installed:
+            if (typed.find('r') == std::string::npos)
+                return "";
+            state_ = State::Rebooted;
+            return script_.after_reset;
+        case State::Rebooted:
+            return "";
+        }
+        return "";
+    }
+    std::string slot_answer() const { return slot_answer_; }
+
+private:
+    enum class State {
+        PoweringOn,
+        Menu,
+        SpeedSwitch,
+        Receiving,
+        SwitchBack,
+        Installing,
+        Installed,
+        Rebooted
+    };
+
+    std::string power_on()
+    {
+        if (std::chrono::steady_clock::now() - powered_on_ <
+            std::chrono::duration<double>(script_.silent_seconds))
+            return "";
+        state_ = script_.shows_menu ? State::Menu : State::Rebooted;
+        if (!script_.countdown)
+            return script_.boot + (script_.shows_menu && !script_.boot.empty()
+                                       ? "Entering Rescue Mode.\r\n" + std::string(kMenu)
+                                       : "");
+        if (!keys_.empty()) {
+            state_ = State::Rebooted;
+            return script_.boot + "Hit any key to stop autoboot:  0 \r\n=> ";
+        }
+        return script_.boot + "Hit any key to stop autoboot:  0 \r\n" + kKernel +
+               "Entering Rescue Mode.\r\n" + kMenu;
+    }
+
+    // Every block is taken; the end of the file is answered NAK, then ACK.
+    std::string receive(const std::string& typed)
+    {
+        std::string reply;
+        for (const char byte : typed) {
+            if (frame_left_ > 0) {
+                if (--frame_left_ == 0)
+                    reply += '\x06';
+            } else if (byte == '\x02') {
+                frame_left_ = 1028;
+            } else if (byte == '\x01') {
+                frame_left_ = 132;
+            } else if (byte == '\x04' && ++eots_ == 1) {
+                reply += '\x15';
+            } else if (byte == '\x04') {
+                state_ = State::SwitchBack;
+                return reply +
+                       "\x06"
+                       "All done\r\n       Change the baud rate back to 9600 bps, hit the <ENTER> key\r\n";
+            }
+        }
+        return reply;
+    }
+
+    BoardScript script_;
+    State state_ = State::PoweringOn;
+    std::chrono::steady_clock::time_point powered_on_ = std::chrono::steady_clock::now();
+    std::string keys_;
+    std::string slot_answer_;
+    size_t frame_left_ = 0;
+    int eots_ = 0;
+};
+
+struct DownloadCase {
+    const char* name;
+    BoardScript board;
+    std::string download;
+    std::vector<std::string> options;
+    int status;
+    std::vector<std::string> said;  // each in what the tool printed, LINE for the tool's note on the line
+};
+
+const std::string kApplication = make_record(0x014A414E, "archive");
+const std::string kKernelRecord = make_record(0x034A414E, "uImage");
+
+const DownloadCase kDownloads[] = {
+    {"CountdownAfterASilentMemoryTestRunsOut",
+     {5, kLoader, true, true, kSlotQuestion, kSlot2Written + std::string(kMenu), ""},
+     kApplication,
+     {"--slot", "2", "--wait", "20"},
+     0,
+     {"installed: application in slot 2"}},
+    {"IdleAtItsMenuSinceBefore",
+     {0, "", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), ""},
+     kApplication,
+     {"--slot", "2", "--wait", "20"},
+     0,
+     {"installed: application in slot 2"}},
+    {"BootThenNothing",
+     {0, kLoader + std::string(kKernel), false, false, "", "", ""},
+     kApplication,
+     {"--slot", "2", "--wait", "3"},
+     1,
+     {"LINE: the board booted but never showed its menu within 3 s (its last line: \"[    0.000000] Linux version "
+      "6.1.0\")"}},
+    {"RestartInTheSlotWrite",
+     {0, "\r\n", false, true, kSlotQuestion,
+      "2\r\n\r\nInstalling image as image2...\r\n..........\r\n" + std::string(kLoader) + kKernel +
+          "Entering Rescue Mode.\r\n" + kMenu,
+      ""},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: the board restarted during the install (its line: \"U-Boot 2023.01\"): slot 2 was being written and "
+      "must not be trusted; the board boots the slot it booted before this download (the slot changes only after "
+      "a whole write); download again\n"}},
+    {"RestartInTheKernelWrite",
+     {0, "\r\n", false, true,
+      "\r\n\r\nExtracting images ... Do *NOT* power cycle the switch.\r\n**** KERNEL ****\r\n...\r\nEntering "
+      "Rescue Mode.\r\n" +
+          std::string(kMenu),
+      "", ""},
+     kKernelRecord,
+     {},
+     1,
+     {"LINE: the board restarted during the install (its line: \"Entering Rescue Mode.\"): the kernel's area was "
+      "being written and must not be trusted"}},
+    {"CtrlCAtTheSlotQuestion",
+     {0, "\r\n", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "", true},
+     kApplication,
+     {"--slot", "2"},
+     0,
+     {"LINE: Ctrl-C: the board is installing, and this tool goes on answering it until its walk ends (Ctrl-C "
+      "again leaves at once)\n",
+      "LINE: answering 2\n", "installed: application in slot 2"}},
+    {"KernelOnlyVerified",
+     {0, "\r\n", false, true,
+      "\r\n\r\nExtracting images ... Do *NOT* power cycle the switch.\r\n**** KERNEL ****\r\n.\r\n" +
+          std::string(kMenu),
+      "", "\r\nBooting image '1'\r\nUncompressing application image....\r\napplication up\r\n"},
+     kKernelRecord,
+     {"--verify"},
+     0,
+     {"installed: kernel; booted slot 1"}},
+};
+
+void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
+
+class SendToBoard : public testing::TestWithParam<DownloadCase> {};
+
+TEST_P(SendToBoard, EndsAsTheBoardSays)
+{
+    const DownloadCase& c = GetParam();
+    TempDir dir;
+    auto board = std::make_shared<ScriptedBoard>(c.board);
+    FarEnd far_end("", [board](const std::string& typed) { return board->answer(typed); });
+    std::vector<std::string> args = {"send", "--line", far_end.path()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(dir.write("download.bin", c.download));
+
+    const ToolRun r = imgtool(args);
+
+    EXPECT_EQ(r.status, c.status) << r.err;
+    for (std::string said : c.said) {
+        if (said.starts_with("LINE"))
+            said.replace(0, 4, "imgtool send: " + far_end.path());
+        EXPECT_NE((r.err + r.out).find(said), std::string::npos) << said << "\n" << r.out << r.err;
+    }
+    if (c.board.interrupt_at_slot_question) {
+        EXPECT_EQ(board->slot_answer(), "2\r");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, SendToBoard, testing::ValuesIn(kDownloads),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -47,6 +47,15 @@ const RefusalCase kRefusals[] = {
      kernel().substr(0, 20),
      {},
      "imgtool send: DOWNLOAD: the kernel record at 0x00000000 is cut short\n"},
+    {"DiagnosticsOnly",
+     make_record(0x064A414E, "diags"),
+     {},
+     "imgtool send: DOWNLOAD holds nothing the board installs (only records it passes over): diagnostics (5 "
+     "bytes, passed over by the board)\n"},
+    {"SlotWithoutApplication",
+     kernel(),
+     {"--slot", "2"},
+     "imgtool send: --slot is for an application record, and DOWNLOAD holds none\n"},
     // A kernel area holds 0x00100000 bytes, header included
     {"KernelTooBigForItsArea",
      make_record(0x034A414E, std::string(0x000FFFF1, 'k')),

@@ -95,6 +95,7 @@ void ConsoleLines::take(const uint8_t* bytes, size_t count)
         show_garbled();
         if (byte == '\n') {
             emit();
+            show_held_notes();
         } else if (byte == '\t' || (byte >= 0x20 && byte < 0x7F)) {
             open_line_ += static_cast<char>(byte);
         } else if (byte != '\r') {
@@ -121,14 +122,23 @@ void ConsoleLines::pause()
     show_garbled();
     if (!open_line_.empty())
         emit();
+    show_held_notes();
 }
 
 void ConsoleLines::note(const std::string& text)
 {
-    // A prompt the note answers comes before it
-    pause();
-    screen_.note(board_, text);
-    log("# ", text);
+    held_notes_.push_back(text);
+    if (open_line_.empty() && garbled_ == 0)
+        show_held_notes();
+}
+
+void ConsoleLines::show_held_notes()
+{
+    for (const std::string& text : held_notes_) {
+        screen_.note(board_, text);
+        log("# ", text);
+    }
+    held_notes_.clear();
 }
 
 void ConsoleLines::emit()

@@ -51,13 +51,16 @@ public:
 
     bool log_failed() const { return !log_path_.empty() && !log_.is_open(); }
     void take(const uint8_t* bytes, size_t count);
-    // Shows the open line when the board has printed nothing for a while (a prompt).
+    // Shows the open line when the board has printed nothing for a while (a prompt), and the notes
+    // held back behind it.
     void pause();
-    // A note of the tool's own, also kept in the transcript.
+    // A note of the tool's own, also kept in the transcript.  While the board is in the middle of a
+    // line it waits for the line's end or a pause, so that it never cuts the board's line in two.
     void note(const std::string& text);
 
 private:
     void emit();
+    void show_held_notes();
     void show_garbled();
     void log(const std::string& mark, const std::string& text);
 
@@ -67,5 +70,6 @@ private:
     std::ofstream log_;
     std::string open_line_;
     size_t garbled_ = 0;
+    std::vector<std::string> held_notes_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };

@@ -112,6 +112,14 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
     }
     if (!walk.end.normal)
         return path + ": " + walk.end.reason + " at offset " + hex_offset(walk.end_offset);
+    // The board's installer passes over diagnostics and type5 records without a word
+    if (std::none_of(plan.records.begin(), plan.records.end(),
+                     [](const PlannedRecord& r) { return r.installed; }))
+        return path + " holds nothing the board installs (only records it passes over): " + plan.description;
+    if ((options.slot || options.boot) &&
+        std::none_of(plan.records.begin(), plan.records.end(),
+                     [](const PlannedRecord& r) { return r.type == "application"; }))
+        return "--slot is for an application record, and " + path + " holds none";
     return plan;
 }
 
