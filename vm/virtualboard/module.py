@@ -2,11 +2,8 @@
 scenarios' serial kind. It makes records as a virtual board does, and has no flash file to read."""
 import contextlib
 
-from .target import Target
+from .target import Target, boot_deadline
 from .board import Board
-
-# How long the operator has to power-cycle the module by hand
-OPERATOR_WAIT = 300
 
 
 class Module(Board):
@@ -24,4 +21,4 @@ class Module(Board):
     @contextlib.contextmanager
     def bench(self):
         yield Target(self.line, self.power_command, self.tell_operator,
-                     self.boot_wait + (0 if self.power_command else OPERATOR_WAIT))
+                     boot_deadline(0, self.boot_wait, not self.power_command))

@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from virtualboard import boardbuild, devicetree  # noqa: E402
 from virtualboard import line as line_module  # noqa: E402
 from virtualboard import runner as scenarios  # noqa: E402
-from virtualboard.module import Module  # noqa: E402
+from virtualboard import target  # noqa: E402
 
 
 @pytest.fixture
@@ -38,5 +38,15 @@ def boots_of():
 
 
 @pytest.fixture
-def module():
-    return Module
+def countdown_shown():
+    return target.countdown_shown
+
+
+@pytest.fixture
+def stopped_at_loader():
+    return target.stopped_at_loader
+
+
+@pytest.fixture
+def boot_deadline():
+    return target.boot_deadline
