@@ -1,12 +1,12 @@
 """A board of the host's harness: its flash image, EEPROM and workdir, the records it is given, and
 its boots through run-board."""
 import contextlib
-import gzip
 import os
-import random
+import signal
 import time
 
 from . import boardbuild, records
+from .programs import Programs
 from .runner import HARD_BOUND, Failure, Runner, boots_of
 from .target import Target
 
@@ -34,34 +34,15 @@ def transfer_bound(download):
     return BOOT_TIMEOUT + os.path.getsize(download) // TRANSFER_RATE
 
 
-class Board:
+class Board(Programs):
     """A board's flash image and workdir; boots it through run-board."""
 
     def __init__(self, workdir, launcher, probe, cpu, flash_backend="cfi"):
-        self.workdir, self.launcher, self.probe, self.cpu = workdir, launcher, probe, cpu
+        super().__init__(workdir)
+        self.launcher, self.probe, self.cpu = launcher, probe, cpu
         self.flash_backend = flash_backend
         self.flash = os.path.join(workdir, "flash.img")
         self.eeprom = os.path.join(workdir, "eeprom.img")
-
-    def program(self, text, bench=False):
-        """The demo application saying TEXT, built in the workdir; or the bench's, which assumes nothing
-        of the root file system it runs on."""
-        build, name = (boardbuild.bench_application, "bench-") if bench else (boardbuild.demo_application, "")
-        return build(text, os.path.join(self.workdir, "programs", name + text.replace(" ", "-")))
-
-    def application(self, text, marker=True, bench=False):
-        archive = records.app_archive(records.read(self.program(text, bench)), marker)
-        return records.record("application", archive)
-
-    def big_application(self, text, size, bench=False):
-        """An application record of about SIZE bytes: random filler keeps the archive as long as its data."""
-        filler = random.Random(size).randbytes(size)
-        archive = records.app_archive(records.read(self.program(text, bench)), extra=[("home/filler", filler, 0o644)])
-        return records.record("application", archive)
-
-    def debugger(self):
-        binary = boardbuild.debugger(os.path.join(self.workdir, "programs", "gdb"))
-        return records.record("application", gzip.compress(records.read(binary)))
 
     def make_flash(self, env=(), **areas):
         records.write(self.flash, records.flash_image(areas, list(env)))
@@ -124,11 +105,20 @@ class Board:
         open it, at the field's speed, and the power cycled with SIGUSR1 to run-board; each power-on
         goes through the boot loader, whose banner and countdown a module's line carries. The bench's
         set-up is an application in each slot and rescue mode on, unless the scenario made a flash.
-        The target reads the flash and the slot byte as the running board holds them."""
+        The target reads the flash and the slot byte as the running board holds them, and cuts the
+        power at the moment the scenario chooses."""
         if not os.path.exists(self.flash):
             self.make_two_slots(["diagnostics=rescue"])
         with self.line_on_pty(1, BENCH_BOOTS, BENCH_SECONDS, "--bench", "--boot-loader") as (runner, link):
-            yield Target(link, f"kill -USR1 {runner.process.pid}", None, BOOT_TIMEOUT, LiveFlash(self))
+            with Target(link, self.workdir, f"kill -USR1 {runner.process.pid}", None, BOOT_TIMEOUT,
+                        LiveFlash(self), self.cut_power) as target:
+                yield target
+
+    def cut_power(self):
+        """Cuts the power of the board that runs now: its QEMU killed at once, with the flash and the
+        EEPROM as that moment leaves them."""
+        with open(os.path.join(self.workdir, "qemu.pid")) as f:
+            os.kill(int(f.read()), signal.SIGKILL)
 
     def slot_byte(self):
         return records.read(self.eeprom)[1]

@@ -13,7 +13,6 @@ falling in the time the slot byte takes after the application is written (the EE
 write cycle waits)."""
 import os
 import shutil
-import signal
 import time
 
 from . import records
@@ -94,9 +93,7 @@ class Campaign:
 
     def cut(self, runner, at):
         time.sleep(max(0.0, at - time.monotonic()))
-        with open(os.path.join(self.workdir, "qemu.pid")) as f:
-            pid = int(f.read())
-        os.kill(pid, signal.SIGKILL)
+        self.board.cut_power()
         runner.finish()
         text = runner.console.text
         shown = [(text.rfind(marker, text.find(EXTRACTING)), name) for name, marker in PHASES]

@@ -1,4 +1,5 @@
-"""The board scenarios: the board fixture, on the virtual board or (--board serial) on a module
+"""The board scenarios: the board fixture, a virtual board of the scenario's own, and the target
+fixture, the board as a bench reaches it: a virtual board's bench, or (--board serial) a module
 reached only through its serial line and its power; the options that name the board's programs and
 where boards keep their files; and the slow scenarios first, so that two workers end together."""
 import os
@@ -17,10 +18,11 @@ os.environ["PYTHONDONTWRITEBYTECODE"] = "1"
 pytest.register_assert_rewrite("expected")
 
 from virtualboard.board import BOOT_TIMEOUT, Board  # noqa: E402
-from virtualboard.module import Module  # noqa: E402
+from virtualboard.programs import Programs  # noqa: E402
+from virtualboard.target import Target  # noqa: E402
 
 # What a failed scenario's board leaves to read, by its file name in the board's workdir
-KEPT_FILES = (("console", "console.log"), ("run-board's log", "run-board.log"),
+KEPT_FILES = (("console", "console.log"), ("the target's line", "line.log"), ("run-board's log", "run-board.log"),
               ("QEMU's log of the console", "console-qemu.log"), ("flash image", "flash.img"))
 # What the serial kind cannot do, by the marker of the scenarios that need it; the first that a
 # scenario carries gives its reason, so the narrower needs come first
@@ -111,19 +113,43 @@ def operator(config):
 
 
 @pytest.fixture
-def board(request, cpu, flash_backend):
-    """A board of its own for the scenario, in a workdir under --logs: removed when the scenario
-    passes, kept with its paths in the report when it fails."""
+def workdir(request):
+    """The scenario's directory under --logs: removed when the scenario passes, kept with its paths in
+    the report when it fails."""
     options = request.config.option
     os.makedirs(options.logs, exist_ok=True)
     name = re.sub(r"[^\w.-]+", "-", request.node.name)
     workdir = tempfile.mkdtemp(prefix=f"vm-{name}-", dir=options.logs)
     request.node.stash[WORKDIR] = workdir
-    if options.board == "serial":
-        yield Module(workdir, options.line, options.power_cmd, operator(request.config), options.boot_wait)
-    else:
-        yield Board(workdir, options.launcher, options.mgmt_probe, cpu, flash_backend)
+    yield workdir
     if options.keep:
         print(f"the board's files: {workdir}")
     elif not request.node.stash.get(FAILED, False):
         shutil.rmtree(workdir, ignore_errors=True)
+
+
+@pytest.fixture
+def board(request, workdir, cpu, flash_backend):
+    """A virtual board of the scenario's own."""
+    if request.config.option.board == "serial":
+        pytest.fail("a scenario on a module reaches it through the target fixture, not a virtual board")
+    return Board(workdir, request.config.option.launcher, request.config.option.mgmt_probe, cpu, flash_backend)
+
+
+@pytest.fixture
+def programs(workdir):
+    """The records a scenario gives its target, made in its directory."""
+    return Programs(workdir)
+
+
+@pytest.fixture
+def target(request, workdir):
+    """The board as a bench reaches it, at its rescue menu's reach: a virtual board's bench, with its
+    flash and timed power cuts; or the module on --line, with nothing but its line and power."""
+    options = request.config.option
+    if options.board == "serial":
+        with Target(options.line, workdir, options.power_cmd, operator(request.config), options.boot_wait) as target:
+            yield target
+    else:
+        with Board(workdir, options.launcher, options.mgmt_probe, "e500mc").bench() as target:
+            yield target

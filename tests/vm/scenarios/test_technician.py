@@ -18,7 +18,7 @@ import pytest
 from expected import APP, SLOT_BASES, expect_installed
 from roads import (MENU_PROMPT, SWITCH_BACK, TRANSFER_STARTS, download_and_install, end_download, expect_booted,
                    expect_menu_after, expect_still_sending, send_and_install, start_download,
-                   interrupt_mid_transfer, switch_to_download_speed)
+                   switch_to_download_speed)
 
 from virtualboard import records
 from virtualboard.board import BOOT_TIMEOUT, LINE_SPEED, Board, transfer_bound
@@ -191,17 +191,6 @@ def new_application(board):
     return board.application("demo application from the download")
 
 
-def test_send_installs_slot2_and_verifies(board):
-    application = new_application(board)
-    download = rescue_board(board, application)
-    with sending(board, 2, download, "--slot", "2", "--verify") as (runner, send):
-        assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
-        # The new application's own first line, not only the board's lines before it
-        send.said("installed:", "booted slot 2", "demo application from the download")
-        assert runner.finish() == 0, "run-board's exit status"
-    expect_installed(board, 2, application)
-
-
 def test_send_kernel_and_application(board):
     kernel = records.record("kernel", bytes(range(256)) * 64, 0x11)
     application = new_application(board)
@@ -292,17 +281,6 @@ def test_send_through_line_noise(board):
         send.said("installed:")
         assert runner.finish() == 0, "run-board's exit status"
     expect_installed(board, 2, application)
-
-
-@pytest.mark.slow
-def test_send_ctrl_c_mid_transfer(board):
-    """SIGINT mid-transfer: imgtool send cancels, waits for the board to give up, and leaves it at its
-    menu with nothing written."""
-    application, download = technician_board(board)
-    with sending(board, 1, download, "--slot", "2") as (runner, send):
-        interrupt_mid_transfer(send)
-        runner.finish()
-    expect_untouched(board, application)
 
 
 @pytest.mark.power_control
