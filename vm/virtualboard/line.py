@@ -269,6 +269,13 @@ class Refusals:
                 f"{self.resent} of those blocks sent again")
 
 
+def start_sx(path, channel):
+    """sx -k sending PATH over CHANNEL, a descriptor or socket of the download port's far end: the one
+    way the harness sends a file, on run-board's download port and through the relay alike. Its own
+    messages would land in the caller's terminal; the caller reports how it ended."""
+    return subprocess.Popen(["sx", "-k", path], stdin=channel, stdout=channel, stderr=subprocess.DEVNULL)
+
+
 class Sender:
     """sx -k in the operator's place on the line, with a copy of what the board said to it and a count
     of the blocks the receiver refused."""
@@ -276,8 +283,7 @@ class Sender:
     def __init__(self, path):
         self.path = path
         self.relay_end, sender_end = socket.socketpair()
-        self.process = subprocess.Popen(["sx", "-k", path], stdin=sender_end, stdout=sender_end,
-                                        stderr=subprocess.DEVNULL)
+        self.process = start_sx(path, sender_end)
         sender_end.close()
         self.relay_end.setblocking(False)
         self.heard = bytearray()
