@@ -42,6 +42,46 @@ constexpr int CANCEL_BYTES = 5;
 uint8_t buffer[LARGE_BLOCK];
 uint32_t errorflag;
 
+// The receiver's notes of an EOT and of a CAN, kept while the transfer runs: on a module the console
+// and the download port are one line, and the sender reads every byte on it (lrzsz's sx takes the
+// first byte after its EOT for the answer).  They are printed once the transfer has ended, in the
+// order they came, as runs of one note.  Only a line of noise turns from one note to the other this
+// often; the notes past the last run that fits are left out.
+constexpr const char* EOT_NOTE = "EOT";
+constexpr const char* CAN_NOTE = "CAN";
+constexpr uint32_t NOTE_RUNS = 32;
+
+struct Notes {
+    const char* text[NOTE_RUNS];
+    uint32_t count[NOTE_RUNS];
+    uint32_t runs = 0;
+    bool full = false;
+};
+
+void note(Notes& notes, const char* text)
+{
+    if (notes.full)
+        return;
+    if (notes.runs > 0 && notes.text[notes.runs - 1] == text) {
+        ++notes.count[notes.runs - 1];
+        return;
+    }
+    if (notes.runs == NOTE_RUNS) {
+        notes.full = true;
+        return;
+    }
+    notes.text[notes.runs] = text;
+    notes.count[notes.runs] = 1;
+    ++notes.runs;
+}
+
+void print_notes(const Notes& notes)
+{
+    for (uint32_t run = 0; run < notes.runs; ++run)
+        for (uint32_t i = 0; i < notes.count[run]; ++i)
+            fprintf(stderr, "%s\n", notes.text[run]);
+}
+
 struct Transfer {
     int port;
     int file;
@@ -53,6 +93,7 @@ struct Transfer {
     bool abort = false;
     uint32_t retries = 0;
     uint8_t header = 0;
+    Notes notes{};
 };
 
 bool started(const Transfer& t) { return t.units != 0; }
@@ -83,7 +124,7 @@ bool wait_for_header(Transfer& t)
 // A lone EOT may be line noise: it counts once the sender repeats it or falls silent.
 void on_eot(Transfer& t)
 {
-    fprintf(stderr, "EOT\n");
+    note(t.notes, EOT_NOTE);
     flushRX(t.port);
     putByte(NAK, t.port);
     uint8_t reply = 0;
@@ -99,7 +140,7 @@ void on_eot(Transfer& t)
 // The sender's cancel is not obeyed: the receiver goes on waiting for a sender.
 void on_can(Transfer& t)
 {
-    fprintf(stderr, "CAN\n");
+    note(t.notes, CAN_NOTE);
     uint8_t second = 0;
     if (getByte(FIELD_WAIT, &second, t.port) < 0 || (second & 0x7F) != CAN)
         errorflag |= CAN_UNCONFIRMED;
@@ -244,8 +285,10 @@ int32_t Xmodem1K(const char* path)
 
     if (t.abort) {
         cancel_transfer(port);
+        print_notes(t.notes);
     } else {
         putByte(ACK, port);
+        print_notes(t.notes);
         fprintf(stderr, "All done\n");
     }
     reset_serial(port);

@@ -99,6 +99,11 @@ Lines wire(const sim::Run& r) { return r.steps({sim::Event::Kind::SerialTx, sim:
 
 Lines sent(const sim::Run& r) { return r.steps({sim::Event::Kind::SerialTx}); }
 
+Lines one_line(const sim::Run& r)
+{
+    return r.steps({sim::Event::Kind::Out, sim::Event::Kind::Err, sim::Event::Kind::SerialTx});
+}
+
 std::vector<uint64_t> sent_at(const sim::Run& r, uint8_t byte)
 {
     std::vector<uint64_t> times;

@@ -50,5 +50,8 @@ sim::Run receive(sim::Board& board, std::shared_ptr<sim::SerialPeer> peer);
 // The serial bytes in order ("tx:.."/"rx:.."), and the board's sent bytes alone.
 Lines wire(const sim::Run& r);
 Lines sent(const sim::Run& r);
+// What the board wrote as a module's one line carries it, console and download port being the same:
+// standard output, standard error and the serial bytes sent, in the order they left.
+Lines one_line(const sim::Run& r);
 // Virtual times at which the board sent this byte.
 std::vector<uint64_t> sent_at(const sim::Run& r, uint8_t byte);

@@ -224,6 +224,21 @@ TEST(Abort, TheSendersCancelAfterTheFirstBlockIsLineNoise)
     EXPECT_EQ(naks[1] - naks[0], 7000000u);
 }
 
+TEST(Abort, TheNotesFollowTheCancel)
+{
+    auto peer = operator_ready();
+    peer->on(0x43, {0x18, 0x41}).on(0x43, frame(2, kFirst));
+    operator_done_after_cancel(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(one_line(r),
+              (Lines{"err:Init serial\n", "out:" + kSwitchTo115200, "err:Init serial done\n", "tx:43",
+                     "tx:43", "tx:1818181818", "err:CAN\n", "out:" + kSwitchBackTo9600}));
+}
+
 TEST(Abort, ALineThatNeverFallsSilentDoesNotHoldTheReceiver)
 {
     // 20 s of noise at line speed right after the first block.
@@ -249,6 +264,8 @@ struct StartCase {
     Bytes reply;             // the sender's answer to the first 'C'
     uint64_t next_start_us;  // from the first 'C' to the next
     std::string err;
+    // What the board wrote on a module's one line (one_line); empty: not looked at.
+    Lines line = {};
 };
 
 void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
@@ -267,6 +284,14 @@ const StartCase kStarts[] = {
     {"EarlyAck", {0x06}, 0, "Init serial\nInit serial done\nEOT\nAll done\n"},
     // Block 0 is refused with 'C' and not written; its bytes are skipped while waiting for a header.
     {"BlockZero", frame(0, Bytes(128, 0x1A)), 0, "Init serial\nInit serial done\nEOT\nAll done\n"},
+    // The sender reads the line that carries the console: from the first 'C' to the final ACK only
+    // XMODEM bytes go out, and the notes of the noise CAN and of the EOT follow in that order.
+    {"NotesAfterTheTransferOnTheOneLine",
+     {0x18},
+     3000000,
+     "Init serial\nInit serial done\nCAN\nEOT\nAll done\n",
+     {"err:Init serial\n", "out:" + kSwitchTo115200, "err:Init serial done\n", "tx:43", "tx:43", "tx:06",
+      "tx:15", "tx:06", "err:CAN\nEOT\nAll done\n", "out:" + kSwitchBackTo9600}},
 };
 
 class BeforeTheFirstBlock : public testing::TestWithParam<StartCase> {};
@@ -288,9 +313,35 @@ TEST_P(BeforeTheFirstBlock, TheReceiverKeepsAskingForAStart)
     ASSERT_EQ(starts.size(), 2u);
     EXPECT_EQ(starts[1] - starts[0], c.next_start_us);
     EXPECT_EQ(r.err, c.err);
+    if (!c.line.empty()) {
+        EXPECT_EQ(one_line(r), c.line);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, BeforeTheFirstBlock, testing::ValuesIn(kStarts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A line of noise that turns from one note to the other again and again before the first block:
+// the first 32 runs of notes are printed after the transfer, the rest, the final EOT included, are
+// left out.
+TEST(BeforeTheFirstBlock, NotesPastTheirRoomAreLeftOut)
+{
+    auto peer = operator_ready();
+    for (int i = 0; i < 17; ++i) {
+        peer->on(0x43, {0x18, 0x41});             // CAN, unconfirmed: 'C' again
+        peer->on(0x43, {0x04}).on(0x15, {0x41});  // EOT, unconfirmed: 'C' again
+    }
+    peer->on(0x43, frame(1, kFirst));
+    end_of_file(*peer);
+
+    sim::Board board;
+    sim::Run r = receive(board, peer);
+
+    std::string notes;
+    for (int i = 0; i < 16; ++i)
+        notes += "CAN\nEOT\n";
+    EXPECT_EQ(r.value, 128);
+    EXPECT_EQ(r.err, "Init serial\nInit serial done\n" + notes + "All done\n");
+}
 
 }  // namespace

@@ -28,11 +28,12 @@ def switch_to_download_speed(picocom):
     picocom.wait_for(TRANSFER_STARTS, BOOT_TIMEOUT)
 
 
-def end_download(picocom, seconds):
-    """Once the board asks, switch the terminal back to 9600 bit/s and hit Enter. sx's last read takes
-    what the line has brought by then, which can be the start of the board's question, as it does
-    on the module's line: the end of the question is what shows for certain."""
-    picocom.wait_for("9600 bps, hit the <ENTER> key", seconds)
+def end_download(picocom, seconds, asked=False):
+    """Once the board asks (ASKED: it has), switch the terminal back to 9600 bit/s and hit Enter. What
+    the line brings before sx has ended is sx's, as on the module's line, and does not show: when sx
+    ends on the board's last answer, that can be the whole question."""
+    if not asked:
+        picocom.wait_for("9600 bps, hit the <ENTER> key", seconds)
     time.sleep(KEY_DELAY)
     picocom.set_speed(9600)
     picocom.type(b"\r")
@@ -42,7 +43,9 @@ def send_and_install(picocom, download, slot):
     """The file sent while the board asks for it, then the switch back and the slot's answer."""
     picocom.send(download)
     picocom.wait_for("Transfer complete", transfer_bound(download))
-    end_download(picocom, BOOT_TIMEOUT)
+    # sx ended well; the board asks right after its last answer, so it has asked by then
+    picocom.wait_for("*** exit status: 0 ***", BOOT_TIMEOUT)
+    end_download(picocom, BOOT_TIMEOUT, asked=True)
     picocom.wait_for("Install image as image 1 or 2 (hit return to just boot image): ", BOOT_TIMEOUT)
     picocom.type(f"{slot}\r".encode())
     picocom.wait_for(f"Image{slot} updated succeeded", BOOT_TIMEOUT)

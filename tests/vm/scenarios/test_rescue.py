@@ -82,13 +82,14 @@ def test_rescue_download_on_one_line(board):
     status, boots = board.boot(slot=1, send=download, one_line=True, keys=[
         ("Option? : ", b"x"), ("(hit return to just boot image): ", b"1\r"), ("Option? : ", b"e")])
     # Every byte the board prints before and after the transfer shows: the receiver's first 'C', and
-    # after its last reply the lines that end the download. The port is raw while it is the
-    # download's (no carriage returns), and the operator's Enter is echoed on the same line.
+    # after its last reply its note of the sender's EOT and the lines that end the download. The port
+    # is raw while it is the download's (no carriage returns), and the operator's Enter is echoed on
+    # the same line.
     expect_boots(status, boots, [
         ["Entering Rescue Mode."] + MENU + [
             "Option? : ", "Running xmodem rescue.....", "Init serial",
             "       Change the baud rate to 115200 bps and hit the <ENTER> key",
-            "       before initiating the download.", "Init serial done", "CAll done",
+            "       before initiating the download.", "Init serial done", "CEOT", "All done",
             "       Change the baud rate back to 9600 bps, hit the <ENTER> key", "", "",
             "Extracting images ... Do *NOT* power cycle the switch.", "**** APPLICATION ****",
             "Install image as image 1 or 2 (hit return to just boot image): 1", "",
