@@ -143,8 +143,10 @@ std::vector<std::string> log_paths(const std::optional<std::string>& log,
         if (log)
             path =
                 lines.size() == 1 ? *log : *log + "." + std::filesystem::path(lines[i]).filename().string();
+        // Appended piece by piece: GCC 12 at -O3 takes "." + a temporary for an overlapping copy
+        // (-Wrestrict), which fails the optimised tools build
         if (log && std::find(paths.begin(), paths.end(), path) != paths.end())
-            path += "." + std::to_string(i + 1);
+            path.append(".").append(std::to_string(i + 1));
         paths.push_back(path);
     }
     return paths;
