@@ -19,7 +19,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "imgtool/send/device_group.h"
 #include "imgtool/send/line_holder.h"
+#include "imgtool/send/session.h"
 #include "tests/support/imgtool_support.h"
 #include "tests/support/sx_terminal.h"
 
@@ -113,15 +115,13 @@ private:
 std::string silent(const std::string&) { return ""; }
 std::string echo(const std::string& typed) { return typed; }
 
-// The rescue menu's prompt for the tool's wake-up key; the receiver unable to open its port for X.
+// A rescue menu whose receiver cannot open its port for X.
 std::string menu_without_download_port(const std::string& typed)
 {
-    if (typed.empty())
+    if (typed.find('x') == std::string::npos)
         return "";
-    if (typed.find('x') != std::string::npos)
-        return "\r\nRunning xmodem rescue.....\r\nInit serial\r\nCan't open serial port!: No such file or "
-               "directory\r\nInit serial done\r\n";
-    return "unknown option \"Y\". Please try again\r\n\r\nOption? : ";
+    return "\r\nRunning xmodem rescue.....\r\nInit serial\r\nCan't open serial port!: No such file or "
+           "directory\r\nInit serial done\r\n";
 }
 
 // The line of the table at the end that is the line's row: its name and a space.
@@ -144,20 +144,20 @@ struct LineCase {
 };
 
 const LineCase kLines[] = {
-    {"Silence", "", silent, "4", 3,
-     "LINE: no board answered within 4 s: nothing came back on the line; check the cable and the adapter, and "
+    {"Silence", "", silent, "1", 3,
+     "LINE: no board answered within 1 s: nothing came back on the line; check the cable and the adapter, and "
      "that the board is powered\n",
      nullptr},
     // The one key typed into a line silent for 8 s
-    {"Loopback", "", echo, "10", 3,
-     "LINE: no board answered within 10 s: only the keys typed came back (a loopback, or a board at another "
+    {"Loopback", "", echo, "9", 3,
+     "LINE: no board answered within 9 s: only the keys typed came back (a loopback, or a board at another "
      "program's prompt; they were erased)\n",
      nullptr},
     {"BoardBootingItsApplication", kBooting, silent, "4", 1,
      "LINE: the board is booting its application, not the rescue menu: set diagnostics=rescue in the boot "
      "loader's environment and power-cycle it, or power-cycle it and answer y to the recovery question\n",
      nullptr},
-    {"BoardWithoutDownloadPort", "", menu_without_download_port, "10", 1,
+    {"BoardWithoutDownloadPort", "Option? : ", menu_without_download_port, "4", 1,
      "LINE: the board reported: Can't open serial port! (it cannot open its download port)\n", nullptr},
     {"HeldByAnotherProgram", "Option? : ", echo, "4", 3,
      "LINE: LINE is in use by another program (picocom, pid PID): close it, then run imgtool send again\n",
@@ -225,14 +225,14 @@ TEST(SendOnLine, EveryBoardIsServedAndTheWorstOutcomeIsTheStatus)
     ASSERT_EQ(symlink(booting.path().c_str(), booting_line.c_str()), 0);
 
     const ToolRun r =
-        imgtool({"send", "--line", quiet_line, "--line", booting_line, "--wait", "4", "--slot", "1", "--log",
+        imgtool({"send", "--line", quiet_line, "--line", booting_line, "--wait", "1", "--slot", "1", "--log",
                  dir.path("log"), dir.write("download.bin", make_record(0x014A414E, "archive"))});
 
     EXPECT_EQ(r.status, 1);
     // The board's own lines carry their line's name when several are served
     EXPECT_NE(r.out.find(booting_line + ": Uncompressing application image....\n"), std::string::npos)
         << r.out;
-    EXPECT_NE(row_of(r.out, quiet_line).find(" failed: no board answered within 4 s"), std::string::npos)
+    EXPECT_NE(row_of(r.out, quiet_line).find(" failed: no board answered within 1 s"), std::string::npos)
         << r.out;
     EXPECT_NE(row_of(r.out, booting_line).find(" failed: the board is booting its application"),
               std::string::npos)
@@ -269,7 +269,12 @@ struct SignalCase {
 void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
 
 const SignalCase kSignals[] = {
-    {"TerminatedWhileLookingForTheBoard", SIGTERM, {"--wait", "30"}, 1000, 1, "cancelled"},
+    {"TerminatedWhileLookingForTheBoard",
+     SIGTERM,
+     {"--wait", "30"},
+     1000,
+     1,
+     ": stopped by a signal (SIGTERM or SIGHUP) before the transfer: nothing was sent\n"},
     // No board within a second, then the terminal on the line
     {"HungUpInTheTerminal", SIGHUP, {"--wait", "1", "--terminal"}, 2500, 3, "terminal ended by a signal"},
 };
@@ -359,6 +364,26 @@ TEST_P(LineLockFile, NamesALiveHolderOnly)
 INSTANTIATE_TEST_SUITE_P(Contents, LineLockFile, testing::ValuesIn(kLockFiles),
                          [](const auto& info) { return info.param.name; });
 
+// The group a technician is told to join, read from the group file itself.
+TEST(DeviceGroup, IsNamedFromTheGroupFileOrIsDialout)
+{
+    TempDir dir;
+    const std::string groups =
+        dir.write("group", "root:x:0:\nuucp:x:10:\ndialout:x:20:tech\nserial:x:200:\n");
+    const struct {
+        gid_t gid;
+        std::string file;
+        const char* name;
+    } rows[] = {
+        {200, groups, "serial"},
+        {20, groups, "dialout"},
+        {2000, groups, "dialout"},  // no such group
+        {200, dir.path("missing"), "dialout"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(group_name(row.gid, row.file), row.name) << row.gid << " in " << row.file;
+}
+
 const char* const kMenu =
     "Please select one of the following options:\r\n\tX) Use xmodem 1K to serial download an "
     "image\r\n\tR) Reboot\r\n\tE) Exit\r\n\r\nOption? : ";
@@ -371,6 +396,17 @@ const char* const kSlotQuestion =
 const char* const kSlot2Written =
     "2\r\n\r\nInstalling image as image2...\r\n..\r\nImage2 updated succeeded\r\n";
 
+// A signal to this process, which runs the tool, once its handler has run: the kernel has it run in
+// whichever thread it picks, when that thread next runs, and a loaded machine would otherwise let the
+// tool go on meanwhile.
+void raise_and_await(int signal)
+{
+    kill(getpid(), signal);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (operator_interrupts.load() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+}
+
 // A board at the far end of a pty after a script: powered on with the far end, silent for a while
 // (a memory test), then its boot; its rescue menu; a receiver that takes every block; its installer's
 // lines; and its next boot.
@@ -382,7 +418,7 @@ struct BoardScript {
     std::string installer;   // after the switch back
     std::string after_slot;  // after the slot question's answer
     std::string after_reset;
-    bool interrupt_at_slot_question = false;
+    int signal_at_install = 0;  // raised as the switch back's Enter comes, before the installer's lines
 };
 
 class ScriptedBoard {
@@ -415,8 +451,8 @@ public:
             if (typed.find('\n') == std::string::npos)
                 return "";
             state_ = State::Installing;
-            if (script_.interrupt_at_slot_question)
-                kill(getpid(), SIGINT);
+            if (script_.signal_at_install != 0)
+                raise_and_await(script_.signal_at_install);
             return script_.installer;
         case State::Installing:
             if (typed == "r") {
@@ -531,9 +567,9 @@ const DownloadCase kDownloads[] = {
     {"BootThenNothing",
      {0, kLoader + std::string(kKernel), false, false, "", "", ""},
      kApplication,
-     {"--slot", "2", "--wait", "3"},
+     {"--slot", "2", "--wait", "2"},
      1,
-     {"LINE: the board booted but never showed its menu within 3 s (its last line: \"[    0.000000] Linux version "
+     {"LINE: the board booted but never showed its menu within 2 s (its last line: \"[    0.000000] Linux version "
       "6.1.0\")"}},
     {"RestartInTheSlotWrite",
      {0, "\r\n", false, true, kSlotQuestion,
@@ -558,7 +594,7 @@ const DownloadCase kDownloads[] = {
      {"LINE: the board restarted during the install (its line: \"Entering Rescue Mode.\"): the kernel's area was "
       "being written and must not be trusted"}},
     {"CtrlCAtTheSlotQuestion",
-     {0, "\r\n", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "", true},
+     {0, "\r\n", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "", SIGINT},
      kApplication,
      {"--slot", "2"},
      0,
@@ -574,6 +610,14 @@ const DownloadCase kDownloads[] = {
      {"--verify"},
      0,
      {"installed: kernel; booted slot 1"}},
+    // The slot question is answered if it came with the signal; either way the board is left installing
+    {"TerminatedInTheInstall",
+     {0, "\r\n", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "", SIGTERM},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: stopped by a signal (SIGTERM or SIGHUP): the board goes on installing: leave it powered until its "
+      "menu shows\n"}},
 };
 
 void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
@@ -598,7 +642,7 @@ TEST_P(SendToBoard, EndsAsTheBoardSays)
             said.replace(0, 4, "imgtool send: " + far_end.path());
         EXPECT_NE((r.err + r.out).find(said), std::string::npos) << said << "\n" << r.out << r.err;
     }
-    if (c.board.interrupt_at_slot_question) {
+    if (c.board.signal_at_install == SIGINT) {
         EXPECT_EQ(board->slot_answer(), "2\r");
     }
 }

@@ -33,6 +33,8 @@ DOWNLOAD_FILLER = 100000
 # Downloads in a row on the picocom road: on the one line, sx must take the receiver's answers, not
 # the board's console text, for what they are every time
 PICOCOM_DOWNLOADS = 10
+# An application whose slot write outlasts the way from the board's banner line to the power cut
+SLOT_WRITE_FILLER = 400000
 KERNEL_BASE = 0x01E00000
 
 
@@ -302,3 +304,24 @@ def test_send_board_powers_off_mid_install(board):
         assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
         send.said("the board went away during the install")
         runner.finish()
+
+
+@pytest.mark.power_control
+def test_send_board_resets_in_the_slot_write(board):
+    """The bench's power cycled as the board starts writing slot 2: it boots again through its boot
+    loader into rescue mode, which must read as a restart, never as success, and the slot byte still
+    names slot 1."""
+    download = rescue_board(board, board.big_application("demo application from the download", SLOT_WRITE_FILLER))
+    with board.bench() as bench:
+        seconds = board_seconds(2, download)
+        with Send(board.workdir, send_arguments([bench.line], download, "--slot", "2"), seconds) as send:
+            bench.power_cycle()
+            send.wait_for("Installing image as image2...")
+            # The power goes at this instant: QEMU is frozen until the cycle ends it and boots again
+            with open(os.path.join(board.workdir, "qemu.pid")) as f:
+                os.kill(int(f.read()), signal.SIGSTOP)
+            bench.power_cycle()
+            assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+            send.said("the board restarted during the install", "slot 2 was being written and must not be trusted")
+            assert "installed:" not in send.out.text, "the summary (send.out)"
+        assert bench.flash.slot_byte() == 1

@@ -7,6 +7,32 @@
 
 namespace phrase {
 
+// Refusals before any line is touched: the command line, then the download as the board would take it
+inline constexpr std::string_view ONE_DOWNLOAD = "expected one DOWNLOAD";
+inline constexpr std::string_view LINE_NEEDED = "--line DEV is needed";
+inline constexpr std::string_view SLOT_VALUES = "--slot takes 1, 2 or boot";
+inline constexpr std::string_view WAIT_VALUES = "--wait takes a number of seconds";
+inline constexpr std::string_view TERMINAL_ONE_LINE = "--terminal takes one --line";
+inline constexpr std::string_view SAME_DEVICE = "are the same device";
+inline constexpr std::string_view CANNOT_READ = "cannot read";
+inline constexpr std::string_view NO_RECORD = "holds no image record";
+inline constexpr std::string_view CUT_SHORT = "is cut short";
+inline constexpr std::string_view BAD_CRC = "has a bad CRC";
+inline constexpr std::string_view NEEDS_SLOT = "holds an application record: say where it goes";
+inline constexpr std::string_view TOO_BIG = "is too big for its flash area";
+inline constexpr std::string_view RECORDS_END_EARLY = "its records end early:";
+inline constexpr std::string_view NOTHING_INSTALLED = "holds nothing the board installs";
+inline constexpr std::string_view SLOT_WITHOUT_APPLICATION = "--slot is for an application record";
+
+// The line
+inline constexpr std::string_view IN_USE = "is in use by another program";
+inline constexpr std::string_view PERMISSION_DENIED = "Permission denied";
+inline constexpr std::string_view NOT_A_SERIAL_LINE = "not a serial line";
+inline constexpr std::string_view CANNOT_TAKE = "cannot take";
+inline constexpr std::string_view CANNOT_SET_UP = "cannot set up";
+inline constexpr std::string_view NO_TERMINAL = "no terminal:";
+inline constexpr std::string_view TERMINAL_BY_SIGNAL = "terminal ended by a signal";
+
 // Finding the board
 inline constexpr std::string_view NO_BOARD = "no board answered";
 inline constexpr std::string_view LOOPBACK = "a loopback, or a board at another program's prompt";
@@ -29,6 +55,7 @@ inline constexpr std::string_view NEVER_ASKED = "the board never asked for the f
 inline constexpr std::string_view GAVE_UP = "the board gave the transfer up";
 inline constexpr std::string_view STOPPED_ANSWERING = "the board stopped answering";
 inline constexpr std::string_view CANCELLED = "cancelled by the operator";
+inline constexpr std::string_view STOPPED_BY_SIGNAL = "stopped by a signal (SIGTERM or SIGHUP)";
 inline constexpr std::string_view MENU_NOT_BACK = "its menu did not come back";
 
 // The install
@@ -53,6 +80,28 @@ inline constexpr std::string_view NO_TRANSCRIPT = "cannot write the transcript";
 }  // namespace phrase
 
 inline constexpr std::string_view FAILURE_PHRASES[] = {
+    phrase::ONE_DOWNLOAD,
+    phrase::LINE_NEEDED,
+    phrase::SLOT_VALUES,
+    phrase::WAIT_VALUES,
+    phrase::TERMINAL_ONE_LINE,
+    phrase::SAME_DEVICE,
+    phrase::CANNOT_READ,
+    phrase::NO_RECORD,
+    phrase::CUT_SHORT,
+    phrase::BAD_CRC,
+    phrase::NEEDS_SLOT,
+    phrase::TOO_BIG,
+    phrase::RECORDS_END_EARLY,
+    phrase::NOTHING_INSTALLED,
+    phrase::SLOT_WITHOUT_APPLICATION,
+    phrase::IN_USE,
+    phrase::PERMISSION_DENIED,
+    phrase::NOT_A_SERIAL_LINE,
+    phrase::CANNOT_TAKE,
+    phrase::CANNOT_SET_UP,
+    phrase::NO_TERMINAL,
+    phrase::TERMINAL_BY_SIGNAL,
     phrase::NO_BOARD,
     phrase::LOOPBACK,
     phrase::NEVER_SHOWED_MENU,
@@ -70,6 +119,7 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::GAVE_UP,
     phrase::STOPPED_ANSWERING,
     phrase::CANCELLED,
+    phrase::STOPPED_BY_SIGNAL,
     phrase::MENU_NOT_BACK,
     phrase::EMPTY_FILE,
     phrase::RESTARTED,

@@ -8,6 +8,7 @@
 #include "imgtool/send/conversation.h"
 #include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/installer_verdict.h"
+#include "imgtool/send/stop_signals.h"
 
 namespace {
 
@@ -37,6 +38,14 @@ std::string left_waiting(const LineWatch& watch)
     return "the board goes on installing: leave it powered until its menu shows";
 }
 
+// Left before the walk ended: at the operator's second Ctrl-C, or at once for a signal.
+BoardResult left_early(LineWatch& watch)
+{
+    return watch.fail(EXIT_FAILED, std::string(leaving_at_once() ? phrase::STOPPED_BY_SIGNAL
+                                                                 : phrase::LEFT_AT_SECOND_CTRL_C) +
+                                       ": " + left_waiting(watch));
+}
+
 BoardResult went_away(LineWatch& watch, int found)
 {
     return watch.fail(EXIT_FAILED,
@@ -51,14 +60,17 @@ BoardResult went_away(LineWatch& watch, int found)
 BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan, const SendOptions& options)
 {
     using namespace board_text;
+    // Leaving now could strand the board at its slot question, which follows the Enter of the switch
+    // back at once: the first Ctrl-C is only noted, from that Enter on
+    watch.set_interrupt_limit(2, "Ctrl-C: the board is installing, and this tool goes on answering it until "
+                                 "its walk ends (Ctrl-C again leaves at once)");
     const int extracting = await_answering_reminder(watch, {EXTRACTING, MENU_PROMPT}, PROMPT_WAIT);
     if (extracting == 1)
         return watch.fail(EXIT_FAILED, std::string(phrase::EMPTY_FILE));
+    if (extracting == LineWatch::INTERRUPTED)
+        return left_early(watch);
     if (extracting != 0)
         return went_away(watch, extracting);
-    // Leaving now could strand the board at its slot question: the first Ctrl-C is only noted
-    watch.set_interrupt_limit(2, "Ctrl-C: the board is installing, and this tool goes on answering it until "
-                                 "its walk ends (Ctrl-C again leaves at once)");
     const size_t start = watch.mark();
     while (true) {
         const int found =
@@ -72,8 +84,7 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
         const std::string text = watch.seen().substr(start, watch.mark() - start);
         if (found < 0 && !restart_sign(watch.since(start))) {
             if (found == LineWatch::INTERRUPTED)
-                return watch.fail(EXIT_FAILED,
-                                  std::string(phrase::LEFT_AT_SECOND_CTRL_C) + ": " + left_waiting(watch));
+                return left_early(watch);
             return went_away(watch, found);
         }
         const InstallVerdict verdict =
@@ -86,8 +97,8 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
         if (!options.verify)
             return result;
         if (operator_interrupts.load() > 0)
-            return watch.fail(EXIT_FAILED, std::string(phrase::CANCELLED) + " after the board " +
-                                               result.summary + "; its next boot was not checked");
+            return watch.fail(EXIT_FAILED, std::string(stop_phrase()) + " after the board " + result.summary +
+                                               "; its next boot was not checked");
         const bool slot_written =
             !options.boot && options.slot && verdict.text.find("application in slot") != std::string::npos;
         return verify_next_boot(watch, result, slot_written ? options.slot : std::nullopt);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "imgtool/send/failure_phrases.h"
+#include "imgtool/send/stop_signals.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ std::string await_failure(int found)
     if (found == LineWatch::LOST)
         return ": the line went away";
     if (found == LineWatch::INTERRUPTED)
-        return ": " + std::string(phrase::CANCELLED);
+        return ": " + std::string(stop_phrase());
     return " (no answer)";
 }
 

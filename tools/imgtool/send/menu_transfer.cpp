@@ -7,6 +7,7 @@
 #include "imgtool/send/boot_signs.h"
 #include "imgtool/send/conversation.h"
 #include "imgtool/send/failure_phrases.h"
+#include "imgtool/send/stop_signals.h"
 
 namespace {
 
@@ -95,7 +96,8 @@ std::optional<BoardResult> find_board(LineWatch& watch, int wait_seconds)
         if (found == LineWatch::LOST)
             return watch.fail(EXIT_NO_BOARD, phrase_text(phrase::NO_BOARD) + ": the line went away");
         if (found == LineWatch::INTERRUPTED)
-            return watch.fail(EXIT_FAILED, phrase_text(phrase::CANCELLED) + " before the transfer");
+            return watch.fail(EXIT_FAILED,
+                              phrase_text(stop_phrase()) + " before the transfer: nothing was sent");
         const LoaderState loader = loader_state(watch.seen());
         if (loader == LoaderState::AtPrompt)
             return watch.fail(EXIT_FAILED,
@@ -157,13 +159,22 @@ std::optional<BoardResult> switch_back(LineWatch& watch)
 BoardResult end_given_up_transfer(LineWatch& watch, const xmodem::Result& sent)
 {
     const bool by_operator = sent.outcome == xmodem::Outcome::Interrupted;
+    // Nothing more is awaited after a signal: the board is left to end the transfer on its own
+    if (by_operator && leaving_at_once())
+        return watch.fail(EXIT_FAILED,
+                          phrase_text(phrase::STOPPED_BY_SIGNAL) +
+                              " during the transfer: nothing was installed; " +
+                              (sent.acknowledged == 0 ? "the board ends its wait at once"
+                                                      : "the board gives the transfer up within about 20 s") +
+                              ", then asks to switch back to 9600 bit/s and waits for Enter: power-cycle it "
+                              "before the next download");
     if (by_operator) {
         watch.note(sent.acknowledged == 0 ? "cancelling before the first block: the board ends its wait"
                                           : "cancelling: the board gives the transfer up after about 20 "
                                             "seconds without blocks (Ctrl-C again leaves at once)");
         watch.set_interrupt_limit(2);
     }
-    const std::string what = by_operator ? phrase_text(phrase::CANCELLED) : xmodem::describe(sent.outcome);
+    const std::string what = xmodem::describe(sent.outcome);
     if (auto failure = switch_back(watch))
         return {EXIT_FAILED,
                 "failed: " + what + ", but " + failure->summary.substr(std::string("failed: ").size())};

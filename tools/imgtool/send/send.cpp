@@ -13,6 +13,7 @@
 #include "imgtool/command.h"
 #include "imgtool/download_walk.h"
 #include "imgtool/record_types.h"
+#include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
 #include "imgtool/send/stop_signals.h"
@@ -78,28 +79,28 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
 {
     const DownloadWalk walk = walk_download(file);
     if (walk.records.empty())
-        return path + " holds no image record (" + walk.end.reason + " at offset 0)";
+        return path + " " + std::string(phrase::NO_RECORD) + " (" + walk.end.reason + " at offset 0)";
     Plan plan;
     for (const WalkedRecord& record : walk.records) {
         const RecordType* type = record_type_of(record.check.header.magic);
         const std::string where =
             "the " + std::string(type->name) + " record at " + hex_offset(record.offset);
         if (record.check.state == RecordState::CutShort)
-            return path + ": " + where + " is cut short";
+            return path + ": " + where + " " + std::string(phrase::CUT_SHORT);
         if (record.check.state == RecordState::Unreadable)
-            return "cannot read " + path;
+            return std::string(phrase::CANNOT_READ) + " " + path;
         const RecordArea* area = record_area(record.check.header.magic);
         const bool installed = area != nullptr;
         if (installed && record.check.state == RecordState::BadCrc)
-            return path + ": " + where + " has a bad CRC (stored " + hex32(record.check.header.crc) +
-                   ", computed " + hex32(record.check.computed_crc) + "): the board would refuse it";
+            return path + ": " + where + " " + std::string(phrase::BAD_CRC) + " (stored " +
+                   hex32(record.check.header.crc) + ", computed " + hex32(record.check.computed_crc) +
+                   "): the board would refuse it";
         const bool is_application = record.check.header.magic == IMAGE_MAGIC_APPLICATION;
         if (is_application && !options.slot.has_value() && !options.boot)
-            return path +
-                   " holds an application record: say where it goes with --slot 1, --slot 2 or --slot boot";
+            return path + " " + std::string(phrase::NEEDS_SLOT) + " with --slot 1, --slot 2 or --slot boot";
         const bool booted = is_application && options.boot;
         if (installed && !booted && record.check.header.len > max_payload(*type))
-            return path + ": " + where + " is too big for its flash area (" + limit_text(*type) + ")";
+            return path + ": " + where + " " + std::string(phrase::TOO_BIG) + " (" + limit_text(*type) + ")";
         plan.records.push_back({type->name, installed});
         std::string item =
             std::string(type->name) + " (" + std::to_string(record.check.header.len) + " bytes";
@@ -111,15 +112,17 @@ std::variant<Plan, std::string> plan_download(InputFile& file, const std::string
         plan.description += (plan.description.empty() ? "" : ", ") + item;
     }
     if (!walk.end.normal)
-        return path + ": " + walk.end.reason + " at offset " + hex_offset(walk.end_offset);
+        return path + ": " + std::string(phrase::RECORDS_END_EARLY) + " " + walk.end.reason + " at offset " +
+               hex_offset(walk.end_offset);
     // The board's installer passes over diagnostics and type5 records without a word
     if (std::none_of(plan.records.begin(), plan.records.end(),
                      [](const PlannedRecord& r) { return r.installed; }))
-        return path + " holds nothing the board installs (only records it passes over): " + plan.description;
+        return path + " " + std::string(phrase::NOTHING_INSTALLED) +
+               " (only records it passes over): " + plan.description;
     if ((options.slot || options.boot) &&
         std::none_of(plan.records.begin(), plan.records.end(),
                      [](const PlannedRecord& r) { return r.type == "application"; }))
-        return "--slot is for an application record, and " + path + " holds none";
+        return std::string(phrase::SLOT_WITHOUT_APPLICATION) + ", and " + path + " holds none";
     return plan;
 }
 
@@ -143,8 +146,10 @@ std::vector<std::string> log_paths(const std::optional<std::string>& log,
         if (log)
             path =
                 lines.size() == 1 ? *log : *log + "." + std::filesystem::path(lines[i]).filename().string();
+        // Appended piece by piece: GCC 12 at -O3 takes "." + a temporary for an overlapping copy
+        // (-Wrestrict), which fails the optimised tools build
         if (log && std::find(paths.begin(), paths.end(), path) != paths.end())
-            path += "." + std::to_string(i + 1);
+            path.append(".").append(std::to_string(i + 1));
         paths.push_back(path);
     }
     return paths;
@@ -161,7 +166,8 @@ std::optional<std::string> same_device_twice(const std::vector<std::string>& lin
             continue;
         const auto [earlier, added] = named.emplace(device.st_rdev, line);
         if (!added)
-            return "--line " + earlier->second + " and --line " + line + " are the same device";
+            return "--line " + earlier->second + " and --line " + line + " " +
+                   std::string(phrase::SAME_DEVICE);
     }
     return std::nullopt;
 }
@@ -200,26 +206,26 @@ int overall_status(const std::vector<BoardResult>& results)
 std::optional<std::string> read_options(const ParsedArgs& parsed, SendOptions& options)
 {
     if (parsed.operands.size() != 1)
-        return "expected one DOWNLOAD";
+        return std::string(phrase::ONE_DOWNLOAD);
     if (!parsed.has("--line"))
-        return "--line DEV is needed";
+        return std::string(phrase::LINE_NEEDED);
     if (auto slot = parsed.value("--slot")) {
         if (*slot == "boot")
             options.boot = true;
         else if (*slot == "1" || *slot == "2")
             options.slot = std::stoi(*slot);
         else
-            return "--slot takes 1, 2 or boot, not " + *slot;
+            return std::string(phrase::SLOT_VALUES) + ", not " + *slot;
     }
     if (auto wait = parsed.value("--wait")) {
         const std::optional<uint32_t> seconds = parse_u32(*wait);
         if (!seconds || *seconds == 0 || *seconds > 86400)
-            return "--wait takes a number of seconds from 1 to 86400, not " + *wait;
+            return std::string(phrase::WAIT_VALUES) + " from 1 to 86400, not " + *wait;
         options.wait_seconds = static_cast<int>(*seconds);
     }
     options.verify = parsed.has("--verify");
     if (parsed.has("--terminal") && parsed.options.at("--line").size() != 1)
-        return "--terminal takes one --line";
+        return std::string(phrase::TERMINAL_ONE_LINE);
     return same_device_twice(parsed.options.at("--line"));
 }
 
@@ -244,7 +250,7 @@ int run_send(const Args& args, Streams io)
     const Plan& plan = std::get<Plan>(planned);
     const std::optional<std::vector<uint8_t>> download = read_whole(path);
     if (!download)
-        return report_failure(io, "send", "cannot read " + path, EXIT_USAGE);
+        return report_failure(io, "send", std::string(phrase::CANNOT_READ) + " " + path, EXIT_USAGE);
     io.err << "imgtool send: the board will be asked to install: " << plan.description << '\n';
 
     const std::vector<std::string>& lines = parsed.options.at("--line");
@@ -274,7 +280,8 @@ int run_send(const Args& args, Streams io)
     print_table(io.out, lines, results);
     if (parsed.has("--terminal") && !leaving_at_once()) {
         if (auto failure = terminal_line.take(BOARD_CONSOLE_SPEED))
-            return report_failure(io, "send", "no terminal: " + failure->reason, overall_status(results));
+            return report_failure(io, "send", std::string(phrase::NO_TERMINAL) + " " + failure->reason,
+                                  overall_status(results));
         run_terminal(terminal_line, io);
     }
     return overall_status(results);

@@ -4,13 +4,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "imgtool/send/device_group.h"
+#include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/line_holder.h"
 
 std::optional<speed_t> termios_speed(unsigned speed)
@@ -50,35 +51,24 @@ std::string no_line_text(const OpenFailure& failure)
 
 namespace {
 
-std::string cannot(const char* what, const std::string& path)
+// "cannot open /dev/ttyUSB0: No such file or directory": what failed, on which line, and errno's word.
+std::string cannot(std::string_view what, const std::string& path)
 {
-    return "cannot " + std::string(what) + " " + path + ": " + strerror(errno);
+    return std::string(what) + " " + path + ": " + strerror(errno);
 }
 
 OpenFailure in_use(const std::string& path, const std::string& holder)
 {
-    return {path + " is in use by another program" + (holder.empty() ? "" : " (" + holder + ")") +
+    return {path + " " + std::string(phrase::IN_USE) + (holder.empty() ? "" : " (" + holder + ")") +
                 ": close it, then run imgtool send again",
             true};
 }
 
-// The group whose members may open the device ("dialout" on most systems).
-std::string device_group(const std::string& path)
-{
-    struct stat device {};
-    group entry{}, *found = nullptr;
-    char names[1024];
-    if (stat(path.c_str(), &device) != 0 ||
-        getgrgid_r(device.st_gid, &entry, names, sizeof names, &found) != 0 || found == nullptr)
-        return "dialout";
-    return found->gr_name;
-}
-
 OpenFailure not_permitted(const std::string& path)
 {
-    const std::string refused = cannot("open", path);
     const std::string group = device_group(path);
-    return {refused + ": add this user to the group " + group + " (sudo usermod -aG " + group +
+    return {"cannot open " + path + ": " + std::string(phrase::PERMISSION_DENIED) +
+                ": add this user to the group " + group + " (sudo usermod -aG " + group +
                 " $USER), log in again, then run imgtool send again",
             true};
 }
@@ -104,10 +94,11 @@ std::optional<OpenFailure> SerialLine::keep_open(const std::string& path, Serial
         return in_use(path, stat(path.c_str(), &device) == 0 ? device_holder(device.st_rdev) : "");
     }
     if (fd < 0)
-        return OpenFailure{cannot("open", path), false};
+        return OpenFailure{cannot("cannot open", path), false};
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
-        const std::string failure = cannot("use", path) + " (not a serial line)";
+        const std::string failure =
+            cannot("cannot use", path) + " (" + std::string(phrase::NOT_A_SERIAL_LINE) + ")";
         ::close(fd);
         return OpenFailure{failure, false};
     }
@@ -141,7 +132,7 @@ std::optional<OpenFailure> SerialLine::take(unsigned speed)
     }
     termios settings{};
     if (ioctl(fd_, TIOCEXCL) != 0 || tcgetattr(fd_, &settings) != 0) {
-        const std::string failure = cannot("take", path_);
+        const std::string failure = cannot(phrase::CANNOT_TAKE, path_);
         close();
         return OpenFailure{failure, false};
     }
@@ -154,7 +145,7 @@ std::optional<OpenFailure> SerialLine::take(unsigned speed)
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     if (tcsetattr(fd_, TCSANOW, &settings) != 0 || !set_speed(speed)) {
-        const std::string failure = cannot("set up", path_);
+        const std::string failure = cannot(phrase::CANNOT_SET_UP, path_);
         close();
         return OpenFailure{failure, false};
     }

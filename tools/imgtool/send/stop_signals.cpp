@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 
+#include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/session.h"
 
 namespace {
@@ -22,6 +23,8 @@ void leave(int)
 }  // namespace
 
 bool leaving_at_once() { return leaving.load(); }
+
+std::string_view stop_phrase() { return leaving_at_once() ? phrase::STOPPED_BY_SIGNAL : phrase::CANCELLED; }
 
 StopSignals::StopSignals()
 {

@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/stop_signals.h"
 
@@ -68,5 +69,5 @@ void run_terminal(SerialLine& line, Streams io)
             line.write(std::span(&bytes[i], 1));
         }
     }
-    io.err << "\r\nimgtool send: terminal ended by a signal\n";
+    io.err << "\r\nimgtool send: " << phrase::TERMINAL_BY_SIGNAL << '\n';
 }

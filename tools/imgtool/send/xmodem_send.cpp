@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 
+#include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/stop_signals.h"
 
@@ -317,15 +318,15 @@ std::string describe(Outcome outcome)
     case Outcome::Sent:
         return "sent";
     case Outcome::ReceiverCancelled:
-        return "the board gave the transfer up";
+        return std::string(phrase::GAVE_UP);
     case Outcome::TooManyRetries:
-        return "the board stopped answering; the transfer was given up";
+        return std::string(phrase::STOPPED_ANSWERING) + "; the transfer was given up";
     case Outcome::NoReceiver:
-        return "the board never asked for the file";
+        return std::string(phrase::NEVER_ASKED);
     case Outcome::Interrupted:
-        return "cancelled by the operator";
+        return std::string(stop_phrase());
     case Outcome::LineLost:
-        return "the line went away";
+        return std::string(phrase::LINE_LOST);
     }
     return "unknown";
 }

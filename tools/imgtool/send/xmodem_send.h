@@ -75,7 +75,8 @@ struct Result {
 Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& events,
             const Timing& timing = {});
 
-// "sent", "the receiver gave the transfer up", ...
+// "sent", or what went wrong in the words of the table of failure phrases: "the board gave the
+// transfer up", ...
 std::string describe(Outcome outcome);
 
 }  // namespace xmodem
