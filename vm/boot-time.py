@@ -22,7 +22,7 @@ import tempfile
 sys.dont_write_bytecode = True
 from virtualboard import boardbuild, records  # noqa: E402
 from virtualboard.board import Board  # noqa: E402
-from virtualboard.runner import Failure  # noqa: E402
+from virtualboard.patience import Failure  # noqa: E402
 
 SLOT_SIZE = 8 << 20
 # The filler is random, so that the gzip stream is as long as the data; seeded, so that every run
@@ -65,7 +65,7 @@ def timing_notes(console_text):
 def timed_boot(board, timing):
     with board.runner(1, 1, "--timing", timing) as runner:
         status = runner.finish()
-    notes = timing_notes(runner.console.text)
+    notes = timing_notes(runner.console_text())
     if status != 0:
         raise Failure(f"boot with board.timing={timing}: run-board ended with status {status}")
     for name in ("launcher", "backtrace") + (("tar", "lzma") if timing == "commands" else ()):

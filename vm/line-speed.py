@@ -23,7 +23,7 @@ sys.dont_write_bytecode = True
 from virtualboard import records  # noqa: E402
 from virtualboard.board import BOOT_TIMEOUT, LINE_SPEED, Board  # noqa: E402
 from virtualboard.imgtool_send import Send, send_arguments  # noqa: E402
-from virtualboard.runner import Failure  # noqa: E402
+from virtualboard.patience import Failure  # noqa: E402
 
 PAYLOAD_LIMIT = LINE_SPEED / 10 * 1024 / 1029
 RECORD_HEADER = 16
@@ -51,9 +51,9 @@ def measure_sx(board, size):
     download, seconds = rescue_download(board, size)
     with board.runner(1, 1, "--one-line", "--send", download, "--line-speed", str(LINE_SPEED),
                       seconds=seconds) as runner:
-        runner.wait_for("Option? : ", 0)
+        runner.expect("Option? : ")
         runner.type(b"x")
-        runner.wait_for("Extracting images", 0)
+        runner.expect("Extracting images")
         with open(os.path.join(board.workdir, "run-board.log"), "rb") as log:
             found = TRANSFER.search(log.read())
     if not found or int(found[1]) != size:
@@ -67,7 +67,7 @@ def measure_send(board, size):
     download, seconds = rescue_download(board, size)
     with board.line_on_pty(1, 1, seconds) as (_, link):
         with Send(board.workdir, send_arguments([link], download), seconds) as send:
-            send.wait_for("Extracting images")
+            send.expect("Extracting images")
     # Its 0 % line comes before the board's first 'C', which sx's time does not wait for either
     progress = [(at, int(found[2])) for at, line in send.err.lines
                 if (found := PROGRESS.search(line)) and int(found[2]) > 0]

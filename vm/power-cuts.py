@@ -17,7 +17,7 @@ sys.dont_write_bytecode = True
 from virtualboard import boardbuild  # noqa: E402
 from virtualboard.board import Board  # noqa: E402
 from virtualboard.powercuts import ERASE_SIZES, SERIES, run_campaign, say, table  # noqa: E402
-from virtualboard.runner import Failure  # noqa: E402
+from virtualboard.patience import Failure  # noqa: E402
 
 
 def main(argv):

@@ -7,7 +7,8 @@ import time
 
 from . import boardbuild, records
 from .programs import Programs
-from .runner import HARD_BOUND, Failure, Runner, boots_of
+from .patience import HARD_BOUND, Failure
+from .runner import Runner, boots_of
 from .target import Target
 
 RUN_BOARD = os.path.join(boardbuild.VM, "run-board")
@@ -17,7 +18,7 @@ APP = "/tmp/home/bin/mp.elf.strip"
 # terminal; the launcher switches right after its prompt, so a key waits this long after it.
 KEY_DELAY = 1.0
 # Bounded waits, with margin for a loaded machine: one boot takes a few seconds, a download as long
-# as its bytes take on a line far slower than the board's (see runner.py for the patience past it)
+# as its bytes take on a line far slower than the board's (see patience.py for the stretch past it)
 BOOT_TIMEOUT = 60
 TRANSFER_FLOOR = 1024
 # The field's line speed, and what the line carries of payload in a second at that speed, with room
@@ -78,13 +79,12 @@ class Board(Programs):
         options = (["--send", send] if send else []) + (["--one-line"] if one_line else []) + list(options)
         seconds = BOOT_TIMEOUT * boots + (os.path.getsize(send) // TRANSFER_FLOOR if send else 0)
         with self.runner(slot, boots, *options, seconds=seconds) as runner:
-            position = 0
             for text, typed in keys:
-                position = runner.wait_for(text, position)
+                runner.expect(text)
                 time.sleep(KEY_DELAY)
                 runner.type(typed)
             status = runner.finish()
-        return status, boots_of(runner.console.text)
+        return status, boots_of(runner.console_text())
 
     @contextlib.contextmanager
     def line_on_pty(self, slot, boots, seconds, *options):

@@ -1,6 +1,7 @@
 """imgtool send as a child process on boards' lines, bounded by a deadline of its own: its standard
-output (the boards' consoles and the summary) read as it comes, its standard error (its own messages
-and progress) line by line, both kept in the board's workdir as send.out and send.err."""
+output (the boards' consoles and the summary) driven through pexpect, its standard error (its own
+messages and progress) read line by line as it comes, both kept in the board's workdir as send.out
+and send.err."""
 import fcntl
 import functools
 import os
@@ -8,9 +9,13 @@ import subprocess
 import threading
 import time
 
+import pexpect
+from pexpect import fdpexpect
+
 from . import boardbuild
 from .board import BOOT_TIMEOUT
-from .runner import Console, Failure, stop
+from .patience import Failure, ProgressLog, expect
+from .runner import stop
 
 
 @functools.cache
@@ -44,16 +49,22 @@ class TimedLines:
 
 
 class Send:
-    """imgtool send as a child process, bounded by SECONDS: its standard output read as it comes (with
-    waits for a text, as on a runner's console), its standard error line by line."""
+    """imgtool send as a child process, bounded by SECONDS: its standard output driven through
+    pexpect (on a pipe, as a script runs it, rather than the terminal a technician's progress line
+    needs), its standard error line by line."""
 
     def __init__(self, workdir, arguments, seconds):
         self.deadline = time.monotonic() + seconds
-        self.out_log = open(os.path.join(workdir, "send.out"), "wb")
+        self.out_log = ProgressLog(os.path.join(workdir, "send.out"))
         self.err_log = open(os.path.join(workdir, "send.err"), "wb")
-        self.process = subprocess.Popen([imgtool(), "send", *arguments], stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.out = Console(self.process.stdout, self.out_log)
+        out, out_end = os.pipe()
+        try:
+            self.process = subprocess.Popen([imgtool(), "send", *arguments], stdin=subprocess.DEVNULL,
+                                            stdout=out_end, stderr=subprocess.PIPE)
+        finally:
+            os.close(out_end)
+        self.out = fdpexpect.fdspawn(out)
+        self.out.logfile_read = self.out_log
         self.err = TimedLines(self.process.stderr, self.err_log)
 
     def __enter__(self):
@@ -61,32 +72,32 @@ class Send:
 
     def __exit__(self, *_):
         stop(self.process)
-        self.out.thread.join(timeout=10)
         self.err.thread.join(timeout=10)
+        self.out.close()
         self.out_log.close()
         self.err_log.close()
 
-    def wait_for(self, text, start=0):
-        """Position just after the first TEXT on standard output at or after START."""
-        try:
-            return self.out.wait_for(text, start, self.deadline, self.deadline)
-        except Failure:
-            raise Failure(f"imgtool send's output never showed {text!r} (send.out, send.err)") from None
+    def expect(self, text):
+        """Waits until TEXT shows on standard output after what earlier waits found."""
+        expect(self.out, text, self.deadline)
 
     def finish(self):
         """imgtool send's exit status, once it has ended within its deadline."""
-        try:
-            status = self.process.wait(timeout=max(0.0, self.deadline - time.monotonic()))
-        except subprocess.TimeoutExpired:
-            raise Failure("imgtool send did not end within its bound (send.out, send.err)") from None
-        self.out.thread.join(timeout=10)
+        expect(self.out, pexpect.EOF, self.deadline)
+        status = self.process.wait(timeout=10)
         self.err.thread.join(timeout=10)
         return status
 
+    def printed(self):
+        """All standard output so far, as send.out keeps it."""
+        with open(self.out_log.name, "rb") as out:
+            return out.read().decode(errors="replace")
+
     def said(self, *phrases):
         """Fails unless each phrase shows on standard output or standard error."""
+        printed = self.printed()
         for phrase in phrases:
-            if phrase not in self.out.text and phrase not in self.err.text:
+            if phrase not in printed and phrase not in self.err.text:
                 raise Failure(f"imgtool send never said {phrase!r} (send.out, send.err)")
 
 

@@ -70,22 +70,22 @@ class Campaign:
         shutil.copyfile(self.initial_flash, self.board.flash)
         # A fresh EEPROM naming slot 1
         with self.board.runner(1, 1, "--send", self.download, seconds=ROUND_SECONDS) as runner:
-            position = runner.wait_for(MENU_PROMPT, 0)
+            runner.expect(MENU_PROMPT)
             runner.type(b"x")
-            position = runner.wait_for(EXTRACTING, position)
+            runner.expect(EXTRACTING)
             started = time.monotonic()
             if cut_at and cut_at[0] == "start":
                 return self.cut(runner, started + cut_at[1])
-            position = runner.wait_for(INSTALL_PROMPT, position)
+            runner.expect(INSTALL_PROMPT)
             prompted = time.monotonic()
             time.sleep(KEY_DELAY)
             runner.type(f"{answer}\r".encode())
             answered = time.monotonic()
             if cut_at:
                 return self.cut(runner, answered + cut_at[1])
-            position = runner.wait_for(SUCCEEDED, position)
+            runner.expect(SUCCEEDED)
             written = time.monotonic()
-            runner.wait_for(MENU_PROMPT, position)
+            runner.expect(MENU_PROMPT)
             finished = time.monotonic()
             runner.type(b"r")
             runner.finish()
@@ -95,7 +95,7 @@ class Campaign:
         time.sleep(max(0.0, at - time.monotonic()))
         self.board.cut_power()
         runner.finish()
-        text = runner.console.text
+        text = runner.console_text()
         shown = [(text.rfind(marker, text.find(EXTRACTING)), name) for name, marker in PHASES]
         position, phase = max(shown)
         return phase if position >= 0 else "before the install"
@@ -107,7 +107,7 @@ class Campaign:
             f.write(b"\0\0")
         with self.board.runner(None, BOOTS_AFTER_CUT, seconds=BOOT_TIMEOUT * BOOTS_AFTER_CUT) as runner:
             runner.finish()
-        return boots_of(runner.console.text)
+        return boots_of(runner.console_text())
 
     def whole_records(self, slot):
         """The texts of the applications whose whole record the slot holds."""

@@ -2,7 +2,7 @@
 import json
 import socket
 
-from .runner import Failure
+from .patience import Failure
 
 # Seconds that QEMU may take to answer
 TIMEOUT = 60

@@ -1,20 +1,19 @@
-"""run-board as a child process: its console read as it comes, with bounded waits for a text to
-appear, and keys typed on its standard input."""
+"""run-board as a child process: its console driven through pexpect, waited on within the run's
+deadline, and keys typed on its standard input."""
+import fcntl
 import os
 import subprocess
-import threading
 import time
+
+import pexpect
+from pexpect import fdpexpect
+
+from .patience import HARD_BOUND, ProgressLog, expect
 
 BOOT_START = "board: starting /bin/launcher"
 BOOT_ENDS = ("board: reboot", "board: poweroff")
-# Past its bound a wait goes on while the board's console shows progress (the installer's dots) at
-# least every PROGRESS_IDLE seconds, up to HARD_BOUND times the bound.
-PROGRESS_IDLE = 30
-HARD_BOUND = 3
-
-
-class Failure(Exception):
-    pass
+# The most an unprivileged process may give a pipe
+CONSOLE_ROOM = 1 << 20
 
 
 def stop(process):
@@ -26,50 +25,6 @@ def stop(process):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-
-
-class Console:
-    """A child's standard output, read as it comes, with waits for a text to appear."""
-
-    def __init__(self, stream, log):
-        self.stream, self.log, self.text, self.done = stream, log, "", False
-        self.changed_at = time.monotonic()
-        self.changed = threading.Condition()
-        self.thread = threading.Thread(target=self.read, daemon=True)
-        self.thread.start()
-
-    def read(self):
-        while True:
-            data = os.read(self.stream.fileno(), 4096)
-            with self.changed:
-                if not data:
-                    self.done = True
-                else:
-                    self.changed_at = time.monotonic()
-                    self.text += data.decode(errors="replace")
-                    self.log.write(data)
-                    self.log.flush()
-                self.changed.notify_all()
-            if not data:
-                return
-
-    def patience(self, deadline, hard_deadline):
-        """How long to wait: until DEADLINE, or past it while the console keeps changing, up to
-        HARD_DEADLINE."""
-        return max(deadline, min(self.changed_at + PROGRESS_IDLE, hard_deadline))
-
-    def wait_for(self, text, start, deadline, hard_deadline):
-        """Position just after the first TEXT at or after START, within the patience."""
-        with self.changed:
-            while True:
-                found = self.text.find(text, start)
-                if found >= 0:
-                    return found + len(text)
-                now = time.monotonic()
-                limit = self.patience(deadline, hard_deadline)
-                if self.done or now >= limit:
-                    raise Failure(f"the console never showed {text!r}")
-                self.changed.wait(limit - now)
 
 
 def boots_of(console_text):
@@ -88,20 +43,32 @@ def boots_of(console_text):
 
 
 class Runner:
-    """run-board as a child process: its console read as it comes, keys typed on its standard input,
-    everything bounded by one deadline. Its console goes to console.log in WORKDIR, its own messages
-    (and QEMU's) to run-board.log."""
+    """run-board as a child process: its console driven through pexpect, keys typed on its standard
+    input, everything bounded by one deadline that stretches while the console shows progress. Its
+    console goes to console.log in WORKDIR, its own messages (and QEMU's) to run-board.log."""
 
     def __init__(self, command, workdir, seconds):
         self.deadline = time.monotonic() + seconds
         self.hard_deadline = time.monotonic() + HARD_BOUND * seconds
-        self.log = open(os.path.join(workdir, "console.log"), "wb")
+        self.log = ProgressLog(os.path.join(workdir, "console.log"))
         self.errors = open(os.path.join(workdir, "run-board.log"), "wb")
-        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors)
-        self.console = Console(self.process.stdout, self.log)
+        # The console on a pipe of its own, read through pexpect's descriptor spawn: run-board's
+        # messages stay apart from the console (a PopenSpawn merges them), and no pseudo-terminal
+        # makes run-board take its standard input for a person's keyboard
+        console, console_end = os.pipe()
+        # Nobody reads the console between waits: room for all a run prints keeps run-board from
+        # stalling on a full pipe while the scenario drives the line
+        fcntl.fcntl(console_end, fcntl.F_SETPIPE_SZ, CONSOLE_ROOM)
+        try:
+            self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=console_end, stderr=self.errors)
+        finally:
+            os.close(console_end)
+        self.console = fdpexpect.fdspawn(console)
+        self.console.logfile_read = self.log
 
-    def wait_for(self, text, start):
-        return self.console.wait_for(text, start, self.deadline, self.hard_deadline)
+    def expect(self, text):
+        """Waits until TEXT shows on the console after what earlier waits found."""
+        expect(self.console, text, self.deadline, self.hard_deadline)
 
     def type(self, data):
         self.process.stdin.write(data)
@@ -109,17 +76,16 @@ class Runner:
 
     def finish(self):
         """The runner's exit status once it has ended by itself, within the console's patience."""
-        while True:
-            try:
-                status = self.process.wait(timeout=1)
-                break
-            except subprocess.TimeoutExpired:
-                if time.monotonic() >= self.console.patience(self.deadline, self.hard_deadline):
-                    raise Failure("the board neither ended nor showed progress on its console")
-        self.console.thread.join(timeout=10)
-        return status
+        expect(self.console, pexpect.EOF, self.deadline, self.hard_deadline)
+        return self.process.wait(timeout=10)
+
+    def console_text(self):
+        """All the console showed so far, as console.log keeps it."""
+        with open(self.log.name, "rb") as log:
+            return log.read().decode(errors="replace")
 
     def close(self):
         stop(self.process)
+        self.console.close()
         self.log.close()
         self.errors.close()

@@ -10,7 +10,7 @@ import pexpect
 
 from .board import BOOT_TIMEOUT
 from .qmp import Qmp
-from .runner import Failure
+from .patience import Failure
 
 SHELL_START = "board: starting a shell"
 

@@ -8,6 +8,7 @@ import pytest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "vm"))
 from virtualboard import boardbuild, devicetree  # noqa: E402
 from virtualboard import line as line_module  # noqa: E402
+from virtualboard import patience as patience_module  # noqa: E402
 from virtualboard import runner as scenarios  # noqa: E402
 from virtualboard import target  # noqa: E402
 
@@ -50,3 +51,8 @@ def stopped_at_loader():
 @pytest.fixture
 def boot_deadline():
     return target.boot_deadline
+
+
+@pytest.fixture
+def patience():
+    return patience_module.patience

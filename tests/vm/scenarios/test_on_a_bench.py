@@ -95,7 +95,7 @@ def test_send_installs_and_boots_each_slot(programs, target, slot):
     with sending(target, download_of(programs, application), "--slot", str(slot), "--verify") as send:
         assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
         send.said("installed:", f"booted slot {slot}", BENCH_APPLICATION + text)
-        shown = send.out.text.encode()
+        shown = send.printed().encode()
         assert countdown_shown(shown) and not stopped_at_loader(shown), "the boot loader's countdown (send.out)"
     expect_held(target, slot, application)
 
@@ -120,16 +120,16 @@ def test_bad_crc_download_voided(programs, target):
     with terminal(target) as picocom:
         start_download(picocom, at_menu=True)
         picocom.send(bad)
-        picocom.wait_for("Transfer complete", transfer_bound(bad))
+        picocom.screen.expect_exact("Transfer complete", timeout=transfer_bound(bad))
         end_download(picocom, BOOT_TIMEOUT)
-        picocom.wait_for("Bad crc for APPLICATION: 0x", BOOT_TIMEOUT)
-        picocom.wait_for(", voiding download", BOOT_TIMEOUT)
-        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.screen.expect_exact("Bad crc for APPLICATION: 0x", timeout=BOOT_TIMEOUT)
+        picocom.screen.expect_exact(", voiding download", timeout=BOOT_TIMEOUT)
+        picocom.screen.expect_exact(MENU_PROMPT, timeout=BOOT_TIMEOUT)
         time.sleep(KEY_DELAY)
         picocom.type(b"e")
-        picocom.wait_for("Booting image '2'", BOOT_TIMEOUT)
-        picocom.wait_for(UNPACKING.decode(), BOOT_TIMEOUT)
-        picocom.wait_for(BENCH_APPLICATION + before, BOOT_TIMEOUT)
+        picocom.screen.expect_exact("Booting image '2'", timeout=BOOT_TIMEOUT)
+        picocom.screen.expect_exact(UNPACKING.decode(), timeout=BOOT_TIMEOUT)
+        picocom.screen.expect_exact(BENCH_APPLICATION + before, timeout=BOOT_TIMEOUT)
     expect_held(target, 2, held)
 
 

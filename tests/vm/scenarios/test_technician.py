@@ -10,7 +10,6 @@ slot byte afterwards."""
 import contextlib
 import os
 import re
-import signal
 import termios
 import time
 
@@ -75,10 +74,10 @@ def test_technician_downloads_with_picocom(board):
     with technician(board, 1, 2, download, PICOCOM_DOWNLOADS) as (runner, picocom):
         for _ in range(PICOCOM_DOWNLOADS):
             download_and_install(picocom, download, 2)
-        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.screen.expect_exact(MENU_PROMPT, timeout=BOOT_TIMEOUT)
         picocom.type(b"r")
         # The next boot starts the new application from slot 2
-        picocom.wait_for("board: reboot", BOOT_TIMEOUT)
+        picocom.screen.expect_exact("board: reboot", timeout=BOOT_TIMEOUT)
         expect_booted(picocom, 2, "demo application from the download")
         assert runner.finish() == 0, "run-board's exit status"
     expect_installed(board, 2, application)
@@ -92,12 +91,12 @@ def test_technician_quits_transfer_then_retries(board):
     with technician(board, 1, 1, download) as (runner, picocom):
         start_download(picocom)
         picocom.send(download)
-        picocom.wait_for("/ 8k", BOOT_TIMEOUT)
+        picocom.screen.expect_exact("/ 8k", timeout=BOOT_TIMEOUT)
         picocom.type(CTRL_C)
-        picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
+        picocom.screen.expect_exact("*** exit status: 130 ***", timeout=BOOT_TIMEOUT)
         # Three silent rounds of five seconds, each followed by the two-second drain
         end_download(picocom, BOOT_TIMEOUT)
-        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.screen.expect_exact(MENU_PROMPT, timeout=BOOT_TIMEOUT)
         expect_untouched(board, application)
         download_and_install(picocom, download, 2, at_menu=True)
         expect_booted(picocom, 2, "demo application from the download")
@@ -112,18 +111,18 @@ def test_technician_sends_before_asked(board):
     technician quits picocom."""
     application, download = technician_board(board)
     with technician(board, 1, 1, download) as (runner, picocom):
-        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.screen.expect_exact(MENU_PROMPT, timeout=BOOT_TIMEOUT)
         picocom.type(b"x")
-        picocom.wait_for("Change the baud rate to 115200 bps and hit the <ENTER> key", BOOT_TIMEOUT)
+        picocom.screen.expect_exact("Change the baud rate to 115200 bps and hit the <ENTER> key", timeout=BOOT_TIMEOUT)
         picocom.send(download)
-        picocom.wait_for("Give your local XMODEM receive command now.", BOOT_TIMEOUT)
+        picocom.screen.expect_exact("Give your local XMODEM receive command now.", timeout=BOOT_TIMEOUT)
         time.sleep(5)
         picocom.type(CTRL_C)
-        picocom.wait_for("*** exit status: 130 ***", BOOT_TIMEOUT)
+        picocom.screen.expect_exact("*** exit status: 130 ***", timeout=BOOT_TIMEOUT)
         switch_to_download_speed(picocom)
         send_and_install(picocom, download, 1)
         # Quitting picocom closes the line: run-board stops the board and ends
-        picocom.wait_for(MENU_PROMPT, BOOT_TIMEOUT)
+        picocom.screen.expect_exact(MENU_PROMPT, timeout=BOOT_TIMEOUT)
         picocom.quit()
         assert runner.finish() == 0, "run-board's exit status"
     with open(os.path.join(board.workdir, "run-board.log")) as log:
@@ -146,19 +145,19 @@ def test_keys_typed_during_transfer(board):
     application, download = technician_board(board)
     with board.runner(1, 1, "--one-line", "--send", download, "--line-speed", str(LINE_SPEED),
                       seconds=BOOT_TIMEOUT + 2 * transfer_bound(download)) as runner:
-        position = runner.wait_for(MENU_PROMPT, 0)
+        runner.expect(MENU_PROMPT)
         runner.type(b"x")
-        position = runner.wait_for(TRANSFER_STARTS, position)
+        runner.expect(TRANSFER_STARTS)
         for keys in (b"2\r", b"x", b"\r\n1"):
             time.sleep(2)
             runner.type(keys)
-        position = runner.wait_for("(hit return to just boot image): ", position)
+        runner.expect("(hit return to just boot image): ")
         runner.type(b"2\r")
-        position = runner.wait_for("Image2 updated succeeded", position)
-        runner.wait_for(MENU_PROMPT, position)
+        runner.expect("Image2 updated succeeded")
+        runner.expect(MENU_PROMPT)
         runner.type(b"e")
         assert runner.finish() == 0, "run-board's exit status"
-    assert boots_of(runner.console.text)[-1][-5:] == [
+    assert boots_of(runner.console_text())[-1][-5:] == [
         "Booting image '2'", "Uncompressing application image....", f"backtrace: starting {APP}",
         f"{APP}: demo application from the download", "board: poweroff"], "last boot"
     with open(os.path.join(board.workdir, "run-board.log")) as log:
@@ -226,7 +225,7 @@ def test_send_two_boards(board):
             second.line_on_pty(1, 1, seconds) as (second_runner, second_link):
         with Send(board.workdir, send_arguments([link, second_link], download, "--slot", "2"), seconds) as send:
             assert send.finish() == 0, "imgtool send's exit status (send.out, send.err)"
-            rows = [line for line in send.out.text.splitlines() if "installed:" in line]
+            rows = [line for line in send.printed().splitlines() if "installed:" in line]
             for line_path in (link, second_link):
                 assert any(row.startswith(line_path + " ") for row in rows), \
                     f"the summary has no row for {line_path} saying installed: (send.out)"
@@ -282,7 +281,7 @@ def test_send_through_line_noise(board):
     arrives whole."""
     application, download = technician_board(board)
     with sending(board, 1, download, "--slot", "2") as (runner, send):
-        send.wait_for(TRANSFER_STARTS)
+        send.expect(TRANSFER_STARTS)
         time.sleep(1)
         garble_line(os.path.join(board.workdir, "line"), 1)
         expect_still_sending(send, "the noise ended")
@@ -298,9 +297,8 @@ def test_send_board_powers_off_mid_install(board):
     success."""
     download = rescue_board(board, new_application(board))
     with sending(board, 1, download, "--slot", "2") as (runner, send):
-        send.wait_for("Extracting images")
-        with open(os.path.join(board.workdir, "qemu.pid")) as f:
-            os.kill(int(f.read()), signal.SIGKILL)
+        send.expect("Extracting images")
+        board.cut_power()
         assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
         send.said("the board went away during the install")
         runner.finish()
@@ -314,14 +312,13 @@ def test_send_board_resets_in_the_slot_write(board):
     download = rescue_board(board, board.big_application("demo application from the download", SLOT_WRITE_FILLER))
     with board.bench() as bench:
         seconds = board_seconds(2, download)
-        with Send(board.workdir, send_arguments([bench.line], download, "--slot", "2"), seconds) as send:
+        with bench.released() as line, Send(board.workdir, send_arguments([line], download, "--slot", "2"),
+                                            seconds) as send:
             bench.power_cycle()
-            send.wait_for("Installing image as image2...")
-            # The power goes at this instant: QEMU is frozen until the cycle ends it and boots again
-            with open(os.path.join(board.workdir, "qemu.pid")) as f:
-                os.kill(int(f.read()), signal.SIGSTOP)
+            send.expect("Installing image as image2...")
+            # The slot's write takes seconds of dots: the cycle lands inside it
             bench.power_cycle()
             assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
             send.said("the board restarted during the install", "slot 2 was being written and must not be trusted")
-            assert "installed:" not in send.out.text, "the summary (send.out)"
+            assert "installed:" not in send.printed(), "the summary (send.out)"
         assert bench.flash.slot_byte() == 1
