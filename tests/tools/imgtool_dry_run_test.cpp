@@ -15,6 +15,8 @@ struct DryRunCase {
     bool marker = true;  // the application archive holds the marker of a compatible image
 };
 
+void PrintTo(const DryRunCase& c, std::ostream* os) { *os << c.name; }
+
 const std::string kUnpackAndDecompress =
     "[shell] cd /tmp\n"
     "[shell] tar mxzf /tmp/zarelimage.tar.gz\n"
