@@ -179,11 +179,8 @@ int run_boot(const Args& args, Streams io)
 
     const std::string& path = parsed.operands.front();
     InputFile file;
-    if (auto failure = open_input(path, file))
+    if (auto failure = open_flash_image(path, file))
         return report_failure(io, "boot", *failure);
-    if (file.size != FLASH_IMAGE_SIZE)
-        return report_failure(io, "boot",
-                              path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)");
     std::vector<uint8_t> image(FLASH_IMAGE_SIZE);
     if (!read_bytes(file, 0, image.data(), FLASH_IMAGE_SIZE))
         return report_failure(io, "boot", "cannot read " + path);

@@ -40,11 +40,8 @@ int run_env(const Args& args, Streams io)
 
     const std::string& path = parsed.operands.front();
     InputFile file;
-    if (auto failure = open_input(path, file))
+    if (auto failure = open_flash_image(path, file))
         return report_failure(io, "env", *failure);
-    if (file.size != FLASH_IMAGE_SIZE)
-        return report_failure(io, "env",
-                              path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)");
     std::vector<uint8_t> block(FLASH_ENV_SIZE);
     if (!read_bytes(file, FLASH_ENV_BASE, block.data(), FLASH_ENV_SIZE))
         return report_failure(io, "env", "cannot read " + path);

@@ -30,6 +30,15 @@ std::optional<std::string> open_input(const std::string& path, InputFile& file)
     return std::nullopt;
 }
 
+std::optional<std::string> open_flash_image(const std::string& path, InputFile& file)
+{
+    if (auto failure = open_input(path, file))
+        return failure;
+    if (file.size != FLASH_IMAGE_SIZE)
+        return path + ": not a 64 MiB flash image (" + std::to_string(file.size) + " bytes)";
+    return std::nullopt;
+}
+
 bool stream_crc(std::istream& in, uint64_t count, uint32_t& crc, std::ostream* copy_to)
 {
     std::vector<uint8_t> chunk(kChunkSize);
