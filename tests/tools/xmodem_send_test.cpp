@@ -294,6 +294,7 @@ public:
     void console(std::span<const uint8_t>) override {}
     void resent(unsigned, const std::string&) override {}
     bool interrupted() override { return stopped_; }
+    bool board_left() override { return false; }
 
 private:
     const std::atomic<bool>& stopped_;

@@ -32,5 +32,29 @@ inline constexpr std::string_view BOOTING_SLOT = "Booting image '";
 inline constexpr std::string_view LAUNCHING = "Uncompressing application image....";
 inline constexpr std::string_view RECOVERY_QUESTION =
     "Would you like to enter recovery mode to download a new image? y/N: ";
+inline constexpr std::string_view BOTH_SLOTS_FAILED = "Both image1 and image2 failed.";
+inline constexpr std::string_view NO_VALID_IMAGE = "No valid application image found.";
+
+// A boot loader's autoboot countdown, which any key received stops
+inline constexpr std::string_view COUNTDOWNS[] = {
+    "Hit any key to stop autoboot",
+    "Press any key to stop autoboot",
+    "Autobooting in",
+};
+// Lines only a board starting up prints: boot loaders' banners and countdowns, the kernel's first
+// words and its restart, and the launcher's first line on either road
+inline constexpr std::string_view RESTART_SIGNS[] = {
+    "U-Boot ",
+    "Hit any key to stop autoboot",
+    "Press any key to stop autoboot",
+    "Autobooting in",
+    "## Booting kernel",
+    "Starting kernel",
+    "Linux version ",
+    "Booting Linux",
+    "reboot: Restarting system",
+    RESCUE_ENTERED,
+    BOOTING_SLOT,
+};
 
 }  // namespace board_text

@@ -6,27 +6,6 @@
 
 namespace {
 
-// Boot loaders' banners and countdowns, the kernel's first words and its restart, and the
-// launcher's first line on either road
-constexpr std::string_view kRestartSigns[] = {
-    "U-Boot ",
-    "Hit any key to stop autoboot",
-    "Press any key to stop autoboot",
-    "Autobooting in",
-    "## Booting kernel",
-    "Starting kernel",
-    "Linux version ",
-    "Booting Linux",
-    "reboot: Restarting system",
-    board_text::RESCUE_ENTERED,
-    board_text::BOOTING_SLOT,
-};
-
-constexpr std::string_view kCountdowns[] = {
-    "Hit any key to stop autoboot",
-    "Press any key to stop autoboot",
-    "Autobooting in",
-};
 // A boot loader's prompt is the last thing it prints, with nothing after it
 constexpr std::string_view kLoaderPrompts[] = {"=> ", "U-Boot> ", "U-Boot# "};
 
@@ -34,8 +13,8 @@ constexpr std::string_view kLoaderPrompts[] = {"=> ", "U-Boot> ", "U-Boot# "};
 constexpr std::string_view kBootFailures[] = {
     "CRC failed, trying Image",
     "has invalid header... trying Image",
-    "Both image1 and image2 failed.",
-    "No valid application image found.",
+    board_text::BOTH_SLOTS_FAILED,
+    board_text::NO_VALID_IMAGE,
     "Failed to ",
 };
 
@@ -49,7 +28,7 @@ bool contains(std::string_view text, std::string_view part)
 std::optional<std::string> restart_sign(std::string_view text)
 {
     for (const std::string& line : lines_of(text)) {
-        for (std::string_view sign : kRestartSigns) {
+        for (std::string_view sign : board_text::RESTART_SIGNS) {
             if (contains(line, sign))
                 return line;
         }
@@ -69,7 +48,7 @@ LoaderState loader_state(std::string_view text)
     }
     // A countdown counts only when the launcher has not started since
     size_t countdown = std::string_view::npos;
-    for (std::string_view sign : kCountdowns) {
+    for (std::string_view sign : board_text::COUNTDOWNS) {
         const size_t at = text.rfind(sign);
         if (at != std::string_view::npos && (countdown == std::string_view::npos || at > countdown))
             countdown = at;

@@ -3,6 +3,7 @@
 // Each gives the board's result when the service ends there.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <span>
 
@@ -10,7 +11,8 @@
 #include "imgtool/send/session.h"
 #include "imgtool/send/xmodem_send.h"
 
-// The board at its rescue menu, or why not.
+// The board at its rescue menu, or waiting for the Enter that starts a transfer (served: the Enter
+// typed), or why not.
 std::optional<BoardResult> find_board(LineWatch& watch, int wait_seconds);
 // X at the menu, the board's speed for the transfer, and the Enter that starts it.
 std::optional<BoardResult> start_download(LineWatch& watch);
@@ -18,6 +20,9 @@ std::optional<BoardResult> start_download(LineWatch& watch);
 std::optional<BoardResult> switch_back(LineWatch& watch);
 // The transfer ended without the file: the board gives up, asks to switch back, shows its menu.
 BoardResult end_given_up_transfer(LineWatch& watch, const xmodem::Result& sent);
+// The board started again where the tool was sending or had sent: the line back at the console's
+// speed, nothing typed, the boot's first lines shown, and the decision's words with the slot it boots.
+BoardResult follow_restart(LineWatch& watch, const Decision& decision);
 
 // The installer, answered and followed to the end of its walk, then judged by its own words.
 BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan, const SendOptions& options);
@@ -30,8 +35,4 @@ BoardResult watch_launch(LineWatch& watch, BoardResult installed);
 
 // Waits like await, typing the line feed again whenever the board reminds that it waits for it
 // after a transfer this tool sent.
-int await_answering_reminder(LineWatch& watch, std::initializer_list<std::string_view> texts, double seconds);
-
-// The receiver gives a transfer up after three silent rounds of about seven seconds
-constexpr double GIVE_UP_WAIT = 60.0;
-constexpr double PROMPT_WAIT = 20.0;
+Event await_answering_reminder(LineWatch& watch, std::initializer_list<Event> events, double seconds);

@@ -42,6 +42,9 @@ inline constexpr std::string_view BOOTING_APPLICATION =
 inline constexpr std::string_view AT_LOADER_PROMPT = "the board stopped at its boot loader's prompt";
 inline constexpr std::string_view WAITS_TO_START = "the board waits for the Enter that starts a transfer";
 inline constexpr std::string_view WAITS_TO_INSTALL = "the board waits for the Enter that installs a file";
+inline constexpr std::string_view ASKS_FOR_EARLIER_FILE =
+    "the board asks where to install a file received before this run";
+inline constexpr std::string_view AT_LINE_PROMPT = "the board waits at a line prompt";
 
 // The transfer
 inline constexpr std::string_view REPORTED = "the board reported:";
@@ -57,11 +60,14 @@ inline constexpr std::string_view STOPPED_ANSWERING = "the board stopped answeri
 inline constexpr std::string_view CANCELLED = "cancelled by the operator";
 inline constexpr std::string_view STOPPED_BY_SIGNAL = "stopped by a signal (SIGTERM or SIGHUP)";
 inline constexpr std::string_view MENU_NOT_BACK = "its menu did not come back";
+inline constexpr std::string_view RESTARTED_IN_TRANSFER = "the board restarted during the transfer";
 
 // The install
 inline constexpr std::string_view EMPTY_FILE = "the board installed nothing: the file arrived empty";
 inline constexpr std::string_view RESTARTED = "the board restarted during the install";
 inline constexpr std::string_view WENT_AWAY = "the board went away during the install";
+inline constexpr std::string_view LINE_LOST_IN_INSTALL = "the line went away during the install";
+inline constexpr std::string_view LINE_LOST_AFTER_INSTALL = "the line went away after the install";
 inline constexpr std::string_view NOT_CONFIRMED = "the board did not confirm";
 inline constexpr std::string_view RECORDS_HANDLED = "the board handled";
 inline constexpr std::string_view WALK_NOT_ENDED = "the board did not end its install";
@@ -109,6 +115,8 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::AT_LOADER_PROMPT,
     phrase::WAITS_TO_START,
     phrase::WAITS_TO_INSTALL,
+    phrase::ASKS_FOR_EARLIER_FILE,
+    phrase::AT_LINE_PROMPT,
     phrase::REPORTED,
     phrase::NO_DOWNLOAD_AFTER_X,
     phrase::UNREADABLE_SPEED,
@@ -121,9 +129,12 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::CANCELLED,
     phrase::STOPPED_BY_SIGNAL,
     phrase::MENU_NOT_BACK,
+    phrase::RESTARTED_IN_TRANSFER,
     phrase::EMPTY_FILE,
     phrase::RESTARTED,
     phrase::WENT_AWAY,
+    phrase::LINE_LOST_IN_INSTALL,
+    phrase::LINE_LOST_AFTER_INSTALL,
     phrase::NOT_CONFIRMED,
     phrase::RECORDS_HANDLED,
     phrase::WALK_NOT_ENDED,

@@ -1,5 +1,6 @@
-// The installer's walk on the board's line: the slot question answered, Ctrl-C held back while
-// the board still asks, and the walk judged by the board's words once it ends.
+// The installer's walk on the board's line: the slot question answered (again, when its Enter was
+// lost), Ctrl-C held back while the board still asks, and the walk judged by the board's words once
+// it ends.
 #include <string>
 
 #include "imgtool/command.h"
@@ -8,91 +9,92 @@
 #include "imgtool/send/conversation.h"
 #include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/installer_verdict.h"
+#include "imgtool/send/send_limits.h"
 #include "imgtool/send/stop_signals.h"
 
 namespace {
 
-// The installer prints a dot for every erase block it writes; a board silent this long is gone
-constexpr double kInstallSilence = 60.0;
 // What follows a "Booting image" line that shows the board started again
 constexpr int kRestartLineMs = 300;
+// The answer is typed again at most this often while the question stands
+constexpr int kSlotAnswerTries = 3;
 
 std::optional<int> slot_asked(const SendOptions& options)
 {
     return options.boot ? std::nullopt : options.slot;
 }
 
-void answer_slot(LineWatch& watch, const SendOptions& options)
+// The answer typed until the line editor ends its line: it echoes a line feed for the Enter.  A
+// question still standing took the first answer's digit and lost its Enter; the installer reads the
+// line's first character, so the digit typed again changes nothing.
+std::optional<BoardResult> answer_slot(LineWatch& watch, const SendOptions& options)
 {
-    const std::string answer = options.boot ? "" : std::to_string(options.slot.value_or(1));
-    watch.note(options.boot ? "answering Enter: boot it at once" : "answering " + answer);
-    watch.type(answer + "\r");
+    watch.set_phase(Phase::SlotQuestion);
+    watch.note(options.boot ? "answering Enter: boot it at once"
+                            : "answering " + std::to_string(options.slot.value_or(1)));
+    watch.type(keys_text(Keys::SlotAnswer, options.boot ? "" : std::to_string(options.slot.value_or(1))));
+    for (int tries = 1;; ++tries) {
+        const Event echoed = watch.await({Event::LineEnd}, limit::SLOT_ANSWER_ECHO);
+        if (echoed == Event::LineEnd)
+            break;
+        // The answer is on its way: a run that leaves now leaves the board installing
+        if (echoed == Event::Stopped)
+            return watch.carry_out(decide(Phase::Installing, watch.stop()));
+        if (echoed != Event::Silence || tries == kSlotAnswerTries)
+            return watch.carry_out(decide(Phase::Installing, echoed));
+        watch.carry_out(decide(Phase::SlotQuestion, Event::Silence));
+    }
+    watch.set_phase(Phase::Installing);
+    return std::nullopt;
 }
 
-// What the board waits for when the operator leaves before its walk ends.
-std::string left_waiting(const LineWatch& watch)
+// What was awaited did not come: the phase says what it means and what to do.
+BoardResult ended_early(LineWatch& watch, Event event)
 {
-    if (watch.seen().find(board_text::SLOT_QUESTION, watch.mark()) != std::string::npos)
-        return "the board waits for the answer to its slot question: type 1 or 2 and Enter (Enter alone boots "
-               "the application once without writing it)";
-    return "the board goes on installing: leave it powered until its menu shows";
-}
-
-// Left before the walk ended: at the operator's second Ctrl-C, or at once for a signal.
-BoardResult left_early(LineWatch& watch)
-{
-    return watch.fail(EXIT_FAILED, std::string(leaving_at_once() ? phrase::STOPPED_BY_SIGNAL
-                                                                 : phrase::LEFT_AT_SECOND_CTRL_C) +
-                                       ": " + left_waiting(watch));
-}
-
-BoardResult went_away(LineWatch& watch, int found)
-{
-    return watch.fail(EXIT_FAILED,
-                      std::string(phrase::WENT_AWAY) + " (" +
-                          (found == LineWatch::LOST ? "the line went away" : "silent for 60 s") +
-                          "): do not trust its flash until a download completes; power it on and "
-                          "download again");
+    if (event == Event::Stopped)
+        return *watch.carry_out(decide(watch.phase(), watch.stop()));
+    if (auto result = watch.carry_out(decide(watch.phase(), event)))
+        return *result;
+    return watch.fail(EXIT_FAILED, std::string(phrase::WALK_NOT_ENDED));
 }
 
 }  // namespace
 
 BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan, const SendOptions& options)
 {
-    using namespace board_text;
     // Leaving now could strand the board at its slot question, which follows the Enter of the switch
     // back at once: the first Ctrl-C is only noted, from that Enter on
-    watch.set_interrupt_limit(2, "Ctrl-C: the board is installing, and this tool goes on answering it until "
-                                 "its walk ends (Ctrl-C again leaves at once)");
-    const int extracting = await_answering_reminder(watch, {EXTRACTING, MENU_PROMPT}, PROMPT_WAIT);
-    if (extracting == 1)
-        return watch.fail(EXIT_FAILED, std::string(phrase::EMPTY_FILE));
-    if (extracting == LineWatch::INTERRUPTED)
-        return left_early(watch);
-    if (extracting != 0)
-        return went_away(watch, extracting);
+    watch.set_interrupt_limit(2, decide(Phase::Installing, Stop::CtrlC).said);
+    watch.set_slot_answer(options.boot ? "" : std::to_string(options.slot.value_or(1)));
+    const size_t returned = watch.mark();
+    watch.set_phase(Phase::Installing);
+    const Event extracting = await_answering_reminder(watch, {Event::Extracting, Event::Menu}, limit::PROMPT);
+    if (extracting == Event::Menu)
+        return watch.fail(EXIT_FAILED, empty_return_cause(watch.seen().substr(returned, watch.mark() - returned)));
+    if (extracting != Event::Extracting)
+        return ended_early(watch, extracting);
     const size_t start = watch.mark();
     while (true) {
-        const int found =
-            watch.await({SLOT_QUESTION, MENU_PROMPT, READY_TO_BOOT, BOOTING_SLOT}, kInstallSilence, true);
-        if (found == 0) {
-            answer_slot(watch, options);
+        const Event found = watch.await({Event::SlotQuestion, Event::Menu, Event::ReadyToBoot, Event::BootingSlot},
+                                        limit::INSTALL_SILENCE, true);
+        if (found == Event::SlotQuestion) {
+            if (auto failure = answer_slot(watch, options))
+                return *failure;
             continue;
         }
-        if (found == 3)
+        if (found == Event::BootingSlot)
             watch.settle(kRestartLineMs);
+        const bool walk_ended = found == Event::Menu || found == Event::ReadyToBoot || found == Event::BootingSlot;
+        if (!walk_ended && !restart_sign(watch.since(start)))
+            return ended_early(watch, found);
         const std::string text = watch.seen().substr(start, watch.mark() - start);
-        if (found < 0 && !restart_sign(watch.since(start))) {
-            if (found == LineWatch::INTERRUPTED)
-                return left_early(watch);
-            return went_away(watch, found);
-        }
-        const InstallVerdict verdict =
-            judge_installer(found < 0 || found == 3 ? watch.since(start) : text, plan, slot_asked(options));
+        const InstallVerdict verdict = judge_installer(
+            !walk_ended || found == Event::BootingSlot ? watch.since(start) : text, plan, slot_asked(options));
         if (!verdict.installed)
             return watch.fail(EXIT_FAILED, verdict.text);
         BoardResult result{EXIT_OK, "installed: " + verdict.text};
-        if (found == 2)
+        watch.set_phase(Phase::BootingResult);
+        if (found == Event::ReadyToBoot)
             return watch_launch(watch, result);
         if (!options.verify)
             return result;

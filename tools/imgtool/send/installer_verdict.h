@@ -21,3 +21,7 @@ struct InstallVerdict {
 // goes (none: booted at once).
 InstallVerdict judge_installer(std::string_view text, std::span<const PlannedRecord> plan,
                                std::optional<int> slot);
+
+// What to say of a board that showed its menu again after the transfer without installing: its own
+// line when it printed one, else the empty file.  text runs from the switch back to the menu.
+std::string empty_return_cause(std::string_view text);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "imgtool/send/failure_phrases.h"
+#include "imgtool/send/line_events.h"
 #include "imgtool/send/stop_signals.h"
 
 namespace {
@@ -19,36 +19,47 @@ double seconds_since(Clock::time_point start)
 
 }  // namespace
 
-int LineWatch::await(std::span<const std::string_view> texts, double seconds, bool idle)
+Event LineWatch::await(std::span<const Event> wanted, double seconds, bool idle)
 {
     const Clock::time_point start = Clock::now();
     while (true) {
-        size_t first = std::string::npos;
-        int which = TIMEOUT;
-        for (size_t i = 0; i < texts.size(); ++i) {
-            const size_t at = seen_.find(texts[i], mark_);
-            if (at != std::string::npos && (first == std::string::npos || at < first)) {
-                first = at;
-                which = static_cast<int>(i);
-            }
-        }
-        if (which >= 0) {
-            mark_ = first + texts[static_cast<size_t>(which)].size();
-            return which;
+        if (const std::optional<FoundEvent> found = find_event(seen_, mark_, wanted)) {
+            mark_ = found->end;
+            return found->event;
         }
         const int presses = operator_interrupts.load();
         if (presses >= interrupt_limit_)
-            return INTERRUPTED;
+            return Event::Stopped;
         if (presses > interrupts_noted_) {
             interrupts_noted_ = presses;
             if (!interrupt_note_.empty())
                 note(interrupt_note_);
         }
         if (seconds_since(idle ? std::max(start, last_byte_at_) : start) >= seconds)
-            return TIMEOUT;
+            return Event::Silence;
         if (!pump(100))
-            return LOST;
+            return Event::LineLost;
     }
+}
+
+Stop LineWatch::stop() const
+{
+    if (leaving_at_once())
+        return Stop::Signal;
+    return operator_interrupts.load() >= 2 ? Stop::SecondCtrlC : Stop::CtrlC;
+}
+
+std::optional<BoardResult> LineWatch::carry_out(const Decision& decision)
+{
+    phase_ = decision.phase;
+    if (decision.next == Next::End)
+        return fail(decision.status, decision.said);
+    if (!decision.said.empty())
+        note(decision.said);
+    const std::string keys = keys_text(decision.keys, slot_answer_);
+    if (!keys.empty())
+        type(keys);
+    return std::nullopt;
 }
 
 void LineWatch::settle(int milliseconds)
@@ -109,15 +120,6 @@ BoardResult LineWatch::fail(int status, const std::string& text)
 }
 
 double LineWatch::quiet_seconds() const { return seconds_since(last_byte_at_); }
-
-std::string await_failure(int found)
-{
-    if (found == LineWatch::LOST)
-        return ": the line went away";
-    if (found == LineWatch::INTERRUPTED)
-        return ": " + std::string(stop_phrase());
-    return " (no answer)";
-}
 
 std::vector<std::string> lines_of(std::string_view text)
 {

@@ -5,31 +5,39 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "imgtool/send/board_phase.h"
 #include "imgtool/send/screen.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
 
 class LineWatch {
 public:
-    // What await gives when none of its texts came
-    static constexpr int TIMEOUT = -1;
-    static constexpr int LOST = -2;
-    static constexpr int INTERRUPTED = -3;
-
     LineWatch(SerialLine& line, ConsoleLines& console) : line_(line), console_(console) {}
 
-    // The first of the texts to appear after the mark, the mark moved past it; TIMEOUT after seconds
-    // (of silence, with idle), LOST, or INTERRUPTED once Ctrl-C was pressed interrupt_limit times.
-    int await(std::span<const std::string_view> texts, double seconds, bool idle = false);
-    int await(std::initializer_list<std::string_view> texts, double seconds, bool idle = false)
+    // The first of the events to appear after the mark, the mark moved past it; Silence after seconds
+    // (of quiet, with idle), LineLost, or Stopped once Ctrl-C was pressed interrupt_limit times.
+    Event await(std::span<const Event> events, double seconds, bool idle = false);
+    Event await(std::initializer_list<Event> events, double seconds, bool idle = false)
     {
-        return await(std::span(texts.begin(), texts.size()), seconds, idle);
+        return await(std::span(events.begin(), events.size()), seconds, idle);
     }
+    // How the run is being stopped, once await gave Stopped.
+    Stop stop() const;
+    // Types the decision's keys and notes its words while the service goes on; the board's result when
+    // it ends there.
+    std::optional<BoardResult> carry_out(const Decision& decision);
+
+    // Where the board stands, as the conversation last saw it.
+    Phase phase() const { return phase_; }
+    void set_phase(Phase phase) { phase_ = phase; }
+    // What the slot question is answered: "1", "2", or nothing to boot at once.
+    void set_slot_answer(const std::string& slot) { slot_answer_ = slot; }
     // Reads the line for the given time, keeping what comes.
     void settle(int milliseconds);
     // Reads the line until it has been quiet for the given time or holds that many more lines.
@@ -48,6 +56,8 @@ public:
 
     const std::string& seen() const { return seen_; }
     size_t mark() const { return mark_; }
+    // Passes over what the board printed so far: no later wait finds an event in it.
+    void skip_to_end() { mark_ = seen_.size(); }
     std::string since(size_t start) const { return seen_.substr(start); }
     const std::string& typed() const { return typed_; }
     double quiet_seconds() const;
@@ -68,12 +78,12 @@ private:
     std::string seen_;
     size_t mark_ = 0;
     std::string typed_;
+    Phase phase_ = Phase::Booting;
+    std::string slot_answer_;
     int interrupt_limit_ = 1;
     int interrupts_noted_ = 0;
     std::string interrupt_note_;
 };
 
-// " (no answer)", ": the line went away", ": cancelled by the operator" for await's failures.
-std::string await_failure(int found);
 // Text cut into lines, line ends and carriage returns dropped; an open last line kept.
 std::vector<std::string> lines_of(std::string_view text);

@@ -4,6 +4,8 @@
 
 #include "imgtool/command.h"
 #include "imgtool/send/board_texts.h"
+#include "imgtool/send/boot_signs.h"
+#include "imgtool/send/line_events.h"
 #include "imgtool/send/conversation.h"
 #include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/serial_line.h"
@@ -13,6 +15,11 @@ std::atomic<int> operator_interrupts{0};
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The board answers a block within its 2 s drain and the frame's time on the line
+constexpr double kAnswersStopped = 5.0;
+// Fewer stray bytes than this are noise
+constexpr size_t kWrongSpeedBytes = 8;
 
 // One board: the line opened, the steps of the conversation in turn, and the transfer's events
 // shown as they come.
@@ -41,6 +48,8 @@ public:
 
     void progress(uint64_t acknowledged, uint64_t) override
     {
+        last_answer_ = Clock::now();
+        answer_mark_ = watch_.seen().size();
         progress_.update(std::chrono::duration<double>(Clock::now() - started_).count(), acknowledged);
         screen_.progress(index_, progress_);
     }
@@ -51,8 +60,19 @@ public:
         // The Enter that starts this tool's transfer was lost: the board reminds, and gets another
         if (watch_.seen().find(board_text::START_REMINDER, reminder_mark_) != std::string::npos) {
             reminder_mark_ = watch_.seen().size();
-            watch_.type("\r");
+            watch_.type(keys_text(Keys::StartEnter, ""));
         }
+    }
+
+    // A board that prints a restart's line has left its receiver; bytes at the wrong speed say the
+    // same once its answers have stopped (noise alone does not stop the answers).
+    bool board_left() override
+    {
+        if (restart_sign(watch_.since(transfer_mark_)))
+            return true;
+        const double since_answer = std::chrono::duration<double>(Clock::now() - last_answer_).count();
+        return since_answer >= kAnswersStopped &&
+               wrong_speed_bytes(watch_.since(answer_mark_)) >= kWrongSpeedBytes;
     }
 
     void resent(unsigned block, const std::string& reason) override
@@ -71,19 +91,28 @@ private:
     {
         if (auto failure = find_board(watch_, options_.wait_seconds))
             return *failure;
-        if (auto failure = start_download(watch_))
-            return *failure;
+        // A board found waiting for the Enter that starts a transfer has had it
+        if (watch_.phase() != Phase::Receiving) {
+            if (auto failure = start_download(watch_))
+                return *failure;
+        }
         console_.note("sending " + std::to_string(download_.size()) + " bytes");
-        reminder_mark_ = watch_.seen().size();
+        reminder_mark_ = transfer_mark_ = answer_mark_ = watch_.seen().size();
+        last_answer_ = Clock::now();
         const xmodem::Result sent = xmodem::send(line_, download_, *this, xmodem::Timing{});
         screen_.end_progress(index_);
+        if (sent.outcome == xmodem::Outcome::BoardLeft)
+            return follow_restart(watch_, decide(Phase::Receiving, Event::RestartSign));
         if (sent.outcome == xmodem::Outcome::LineLost)
-            return watch_.fail(EXIT_FAILED, std::string(phrase::LINE_LOST) + "; nothing was installed");
+            return *watch_.carry_out(decide(Phase::Receiving, Event::LineLost));
         if (sent.outcome == xmodem::Outcome::NoReceiver)
             return watch_.fail(EXIT_FAILED,
                                std::string(phrase::NEVER_ASKED) + "; power-cycle it and try again");
         if (sent.outcome != xmodem::Outcome::Sent)
             return end_given_up_transfer(watch_, sent);
+        // The file is on the board: a first Ctrl-C from here on is noted, and the board is taken on
+        // to its menu
+        watch_.set_interrupt_limit(2, decide(Phase::EndEnter, Stop::CtrlC).said);
         console_.note("sent in " + duration_text(progress_.elapsed()) + " (" + rate_text(progress_.rate()) +
                       ")" +
                       (sent.resends == 0   ? ""
@@ -105,6 +134,10 @@ private:
     TransferProgress progress_;
     Clock::time_point started_ = Clock::now();
     size_t reminder_mark_ = 0;
+    // Where the transfer's console text starts, and where it stood at the last answer
+    size_t transfer_mark_ = 0;
+    size_t answer_mark_ = 0;
+    Clock::time_point last_answer_ = Clock::now();
 };
 
 }  // namespace

@@ -29,7 +29,7 @@ int ms_until(Clock::time_point deadline)
     return left <= 0 ? 0 : static_cast<int>(left < kPollMs ? left : kPollMs);
 }
 
-enum class Reply { Ack, Nak, Request, Cancelled, Silence, Interrupted, Lost };
+enum class Reply { Ack, Nak, Request, Cancelled, Silence, Interrupted, Lost, Left };
 
 // Reads the receiver's answers, handing every other byte on as console text.
 class Replies {
@@ -50,6 +50,8 @@ public:
                 deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(kLastAnswerMs));
             }
             if (position_ == count_) {
+                if (events_.board_left())
+                    return Reply::Left;
                 if (Clock::now() >= deadline)
                     return stopping ? Reply::Interrupted : Reply::Silence;
                 if (!fill(ms_until(deadline)))
@@ -172,6 +174,8 @@ Outcome outcome_of(Reply reply)
         return Outcome::Interrupted;
     case Reply::Lost:
         return Outcome::LineLost;
+    case Reply::Left:
+        return Outcome::BoardLeft;
     default:
         return Outcome::TooManyRetries;
     }
@@ -199,6 +203,8 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
     // A copy sent again without a NAK may reach a receiver that took the first one
     bool doubtful = false;
     for (unsigned tries = 0; tries < timing.max_tries; ++tries) {
+        if (events.board_left())
+            return {Reply::Left, resends};
         if (events.interrupted())
             return {Reply::Interrupted, resends};
         if (!line.write(frame))
@@ -206,7 +212,7 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
         Reply reply = replies.next(timing.reply_wait_ms, first);
         if (reply == Reply::Ack)
             return {!doubtful || replies.settle(timing.settle_ms) ? Reply::Ack : Reply::Lost, resends};
-        if (reply == Reply::Cancelled || reply == Reply::Interrupted || reply == Reply::Lost)
+        if (reply == Reply::Cancelled || reply == Reply::Interrupted || reply == Reply::Lost || reply == Reply::Left)
             return {reply, resends};
         // The receiver answers the first EOT with NAK by design
         const bool is_eot = frame.size() == 1;
@@ -327,6 +333,8 @@ std::string describe(Outcome outcome)
         return std::string(stop_phrase());
     case Outcome::LineLost:
         return std::string(phrase::LINE_LOST);
+    case Outcome::BoardLeft:
+        return std::string(phrase::RESTARTED_IN_TRANSFER);
     }
     return "unknown";
 }

@@ -46,6 +46,10 @@ public:
     virtual void resent(unsigned block, const std::string& reason) = 0;
     // Polled between reads: true stops the transfer as the operator asked.
     virtual bool interrupted() = 0;
+    // Polled before every write and while answers are awaited: true once the board's console text
+    // shows it is no longer receiving (a restart sign, bytes at the wrong speed); nothing more goes on
+    // the line, not even a cancel.
+    virtual bool board_left() = 0;
 };
 
 enum class Outcome {
@@ -55,6 +59,7 @@ enum class Outcome {
     NoReceiver,         // no 'C' within the start wait; nothing sent
     Interrupted,        // the operator stopped it; given up
     LineLost,           // the line hung up or failed
+    BoardLeft,          // the board restarted: nothing more was sent
 };
 
 struct Timing {
