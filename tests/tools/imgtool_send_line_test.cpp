@@ -150,8 +150,8 @@ const LineCase kLines[] = {
      nullptr},
     // The one key typed into a line silent for 8 s
     {"Loopback", "", echo, "9", 3,
-     "LINE: no board answered within 9 s: only the keys typed came back (a loopback, or a board at another "
-     "program's prompt; they were erased)\n",
+     "LINE: no board answered: only the keys typed came back, and the erase key as typed (a loopback, or a "
+     "board at another program's prompt)\n",
      nullptr},
     {"BoardBootingItsApplication", kBooting, silent, "4", 1,
      "LINE: the board is booting its application, not the rescue menu: set diagnostics=rescue in the boot "
