@@ -66,6 +66,8 @@ public:
         return operator_interrupts.load() > 0;
     }
 
+    bool board_left() override { return false; }
+
 private:
     BoardResult serve()
     {
@@ -79,6 +81,8 @@ private:
         screen_.end_progress(index_);
         if (sent.outcome == xmodem::Outcome::LineLost)
             return watch_.fail(EXIT_FAILED, std::string(phrase::LINE_LOST) + "; nothing was installed");
+        if (sent.outcome == xmodem::Outcome::LineStalled)
+            return watch_.fail(EXIT_FAILED, std::string(phrase::ADAPTER_STALLED) + "; nothing was installed");
         if (sent.outcome == xmodem::Outcome::NoReceiver)
             return watch_.fail(EXIT_FAILED,
                                std::string(phrase::NEVER_ASKED) + "; power-cycle it and try again");
