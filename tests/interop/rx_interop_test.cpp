@@ -39,6 +39,7 @@ public:
         resent_blocks.emplace_back(block, reason);
     }
     bool interrupted() override { return acknowledged_ >= interrupt_at_; }
+    bool board_left() override { return false; }
 
     std::vector<std::pair<unsigned, std::string>> resent_blocks;
 

@@ -2,6 +2,7 @@
 // the wire, the line it runs on, and what it sends a receiver scripted by the test on a pty when the
 // transfer goes wrong.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "imgtool/send/serial_line.h"
+#include "imgtool/send/session.h"
 #include "imgtool/send/xmodem_send.h"
 #include "tests/support/bytes.h"
 #include "tests/support/sx_terminal.h"
@@ -193,12 +195,15 @@ INSTANTIATE_TEST_SUITE_P(Termios, LineSettings, testing::ValuesIn(kSettings),
 
 // What a scripted receiver does after the sender's frame: its answer after a delay, and around it
 // the operator's stop or a drain that throws away what arrives meanwhile (as the board's receiver
-// drains before it answers a block it already has).
+// drains before it answers a block it already has), bytes before the drain, or the board's console
+// showing that it has left the transfer.
 struct Answer {
     std::vector<uint8_t> bytes = {};
     int delay_ms = 0;
     bool stop_first = false;
     int drain_ms = 0;
+    std::vector<uint8_t> before_drain = {};
+    bool board_leaves = false;
 };
 
 // The sender's frames as the receiver saw them: "STX 01", "SOH 02", "EOT", "CAN", and in
@@ -233,6 +238,7 @@ public:
     const std::string& path() const { return pty_.path; }
 
     std::atomic<bool> stopped{false};
+    std::atomic<bool> left{false};
     std::vector<std::string> wire;
 
 private:
@@ -252,16 +258,23 @@ private:
     {
         if (answer.stop_first)
             stopped = true;
+        if (answer.board_leaves)
+            left = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(answer.delay_ms));
+        write_all(answer.before_drain);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.drain_ms);
         while (std::chrono::steady_clock::now() < until) {
             if (auto frame = read_frame(50))
                 wire.push_back(std::string("(").append(frame_name(*frame)).append(")"));
         }
-        if (!answer.bytes.empty()) {
-            EXPECT_EQ(write(pty_.master, answer.bytes.data(), answer.bytes.size()),
-                      static_cast<ssize_t>(answer.bytes.size()));
-        }
+        write_all(answer.bytes);
+    }
+
+    void write_all(const std::vector<uint8_t>& bytes)
+    {
+        if (bytes.empty())
+            return;
+        EXPECT_EQ(write(pty_.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
     bool read_byte(uint8_t& byte, int wait_ms)
@@ -289,15 +302,17 @@ private:
 
 class Operator : public xmodem::TransferEvents {
 public:
-    explicit Operator(const std::atomic<bool>& stopped) : stopped_(stopped) {}
+    Operator(const std::atomic<bool>& stopped, const std::atomic<bool>& left) : stopped_(stopped), left_(left)
+    {}
     void progress(uint64_t, uint64_t) override {}
     void console(std::span<const uint8_t>) override {}
     void resent(unsigned, const std::string&) override {}
     bool interrupted() override { return stopped_; }
-    bool board_left() override { return false; }
+    bool board_left() override { return left_; }
 
 private:
     const std::atomic<bool>& stopped_;
+    const std::atomic<bool>& left_;
 };
 
 struct CancelCase {
@@ -307,6 +322,7 @@ struct CancelCase {
     std::vector<std::string> wire;
     xmodem::Outcome outcome;
     uint64_t acknowledged;
+    int silence_limit_ms = 30000;
 };
 
 void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
@@ -359,6 +375,42 @@ const CancelCase kCancels[] = {
      {"STX 01", "STX 01", "STX 02", "EOT", "EOT"},
      xmodem::Outcome::Sent,
      2000},
+    // The board sends five; a lone one is noise on the line
+    {"ALoneCanIsNoise",
+     2000,
+     {kAsk, {.bytes = {0x18, 0x06}}, kAck, kNak, kAck},
+     {"STX 01", "STX 02", "EOT", "EOT"},
+     xmodem::Outcome::Sent,
+     2000},
+    // Noise read as NAK makes block 1 go again; the board's ACK of the first copy then comes, and it
+    // drains the copy before it answers that too.  Block 2 waits for the quiet after both.
+    {"NoiseReadAsNakBeforeBlock1sAckLeavesTheFramesInStep",
+     2000,
+     {kAsk, kNak, {.bytes = {0x06}, .drain_ms = 300, .before_drain = {0x06}}, kAck, kNak, kAck},
+     {"STX 01", "STX 01", "STX 02", "EOT", "EOT"},
+     xmodem::Outcome::Sent,
+     2000},
+    // Noise read as ACK right behind the real one came before block 2 went: no answer to it
+    {"NoiseReadAsAckBehindBlock1sAckIsNoAnswerToBlock2",
+     2000,
+     {kAsk, {.bytes = {0x06, 0x06}}, kAck, kNak, kAck},
+     {"STX 01", "STX 02", "EOT", "EOT"},
+     xmodem::Outcome::Sent,
+     2000},
+    // A board silent that long has given up, or is back at its console's speed: no cancel goes
+    {"TheBoardFallsSilentAfterBlock1",
+     3000,
+     {kAsk, kAck, kSilence},
+     {"STX 01", "STX 02", "STX 02"},
+     xmodem::Outcome::TooManyRetries,
+     1024,
+     800},
+    {"TheBoardRestartsWhileBlock2IsUnanswered",
+     3000,
+     {kAsk, kAck, {.board_leaves = true}},
+     {"STX 01", "STX 02"},
+     xmodem::Outcome::BoardLeft,
+     1024},
 };
 
 class SenderAgainstAScriptedReceiver : public testing::TestWithParam<CancelCase> {};
@@ -369,9 +421,12 @@ TEST_P(SenderAgainstAScriptedReceiver, PutsTheseFramesOnTheWire)
     ScriptedReceiver receiver(c.answers);
     SerialLine line;
     ASSERT_EQ(SerialLine::open(receiver.path(), 115200, line), std::nullopt);
-    Operator events(receiver.stopped);
-    const xmodem::Timing timing{
-        .start_wait_ms = 2000, .reply_wait_ms = 500, .settle_ms = 500, .max_tries = 2};
+    Operator events(receiver.stopped, receiver.left);
+    const xmodem::Timing timing{.start_wait_ms = 2000,
+                                .reply_wait_ms = 500,
+                                .settle_ms = 500,
+                                .max_tries = 2,
+                                .silence_limit_ms = c.silence_limit_ms};
 
     const xmodem::Result r = xmodem::send(line, counting(c.file_size), events, timing);
     receiver.join();
@@ -383,5 +438,45 @@ TEST_P(SenderAgainstAScriptedReceiver, PutsTheseFramesOnTheWire)
 
 INSTANTIATE_TEST_SUITE_P(Receivers, SenderAgainstAScriptedReceiver, testing::ValuesIn(kCancels),
                          [](const auto& info) { return info.param.name; });
+
+// An adapter that takes no bytes, played by a pty whose far end reads nothing: a write ends in a few
+// seconds, at once on a Ctrl-C, and says which.
+TEST(LineWrite, ToAnAdapterThatTakesNoBytesEndsAndSaysWhy)
+{
+    struct Row {
+        bool ctrl_c;
+        WriteResult result;
+        int at_least_ms;
+        int below_ms;
+    };
+    for (const Row& row :
+         {Row{false, WriteResult::Stalled, 1000, 10000}, Row{true, WriteResult::Stopped, 0, 1000}}) {
+        Pty pty;
+        SerialLine line;
+        ASSERT_EQ(SerialLine::open(pty.path, 115200, line), std::nullopt);
+        // The pty moves bytes on to its far end in the background: full once no room comes back
+        const std::vector<uint8_t> chunk(4096, 0x55);
+        pollfd room{line.fd(), POLLOUT, 0};
+        do {
+            while (::write(line.fd(), chunk.data(), chunk.size()) > 0) {
+            }
+        } while (poll(&room, 1, 200) == 1);
+        std::thread presses([&row] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (row.ctrl_c)
+                operator_interrupts.fetch_add(1);
+        });
+        const auto started = std::chrono::steady_clock::now();
+        const WriteResult result = line.write(std::vector<uint8_t>(1029, 0x55));
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        presses.join();
+        operator_interrupts = 0;
+
+        EXPECT_EQ(result, row.result);
+        EXPECT_GE(took.count(), row.at_least_ms);
+        EXPECT_LT(took.count(), row.below_ms);
+    }
+}
 
 }  // namespace

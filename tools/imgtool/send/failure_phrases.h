@@ -54,6 +54,7 @@ inline constexpr std::string_view UNREADABLE_SPEED =
 inline constexpr std::string_view NO_SWITCH_BACK = "the board did not ask to switch back after the transfer";
 inline constexpr std::string_view CANNOT_SWITCH = "cannot switch the line to the speed the board asks for";
 inline constexpr std::string_view LINE_LOST = "the line went away during the transfer";
+inline constexpr std::string_view ADAPTER_STALLED = "the line takes no bytes: the adapter stalled";
 inline constexpr std::string_view NEVER_ASKED = "the board never asked for the file";
 inline constexpr std::string_view GAVE_UP = "the board gave the transfer up";
 inline constexpr std::string_view STOPPED_ANSWERING = "the board stopped answering";
@@ -123,6 +124,7 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::NO_SWITCH_BACK,
     phrase::CANNOT_SWITCH,
     phrase::LINE_LOST,
+    phrase::ADAPTER_STALLED,
     phrase::NEVER_ASKED,
     phrase::GAVE_UP,
     phrase::STOPPED_ANSWERING,

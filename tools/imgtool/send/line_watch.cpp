@@ -109,7 +109,7 @@ void LineWatch::pause_if_quiet()
 bool LineWatch::type(std::string_view keys)
 {
     typed_ += keys;
-    return line_.write(std::string(keys));
+    return line_.write(std::string(keys)) == WriteResult::Done;
 }
 
 BoardResult LineWatch::fail(int status, const std::string& text)

@@ -1,6 +1,8 @@
 #include "imgtool/send/serial_line.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,6 +15,8 @@
 #include "imgtool/send/device_group.h"
 #include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/line_holder.h"
+#include "imgtool/send/session.h"
+#include "imgtool/send/stop_signals.h"
 
 std::optional<speed_t> termios_speed(unsigned speed)
 {
@@ -50,6 +54,17 @@ std::string no_line_text(const OpenFailure& failure)
 }
 
 namespace {
+
+// Beyond the bytes' own time on the wire, what an adapter may take before it counts as stalled: USB
+// adapters hold bytes back for their own buffers and latency timers, for well under a second
+constexpr std::chrono::milliseconds kStallMargin{3000};
+constexpr long kWaitSliceMs = 100;
+
+// Ten bits a byte: start, eight data bits, stop.
+std::chrono::milliseconds time_on_wire(size_t bytes, unsigned speed)
+{
+    return std::chrono::milliseconds(speed == 0 ? 0 : bytes * 10 * 1000 / speed);
+}
 
 // "cannot open /dev/ttyUSB0: No such file or directory": what failed, on which line, and errno's word.
 std::string cannot(std::string_view what, const std::string& path)
@@ -187,8 +202,11 @@ long SerialLine::read(std::span<uint8_t> bytes, int timeout_ms)
     return -1;
 }
 
-bool SerialLine::write(std::span<const uint8_t> bytes)
+WriteResult SerialLine::write(std::span<const uint8_t> bytes)
 {
+    const auto deadline =
+        std::chrono::steady_clock::now() + time_on_wire(bytes.size(), speed_) + kStallMargin;
+    const int presses = operator_interrupts.load();
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t count = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -197,17 +215,25 @@ bool SerialLine::write(std::span<const uint8_t> bytes)
             continue;
         }
         if (count < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
+            return WriteResult::Gone;
+        if (leaving_at_once() || operator_interrupts.load() != presses)
+            return WriteResult::Stopped;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return WriteResult::Stalled;
+        // In slices, as another thread may take the signal that ends the wait
         pollfd waiting{fd_, POLLOUT, 0};
-        if (poll(&waiting, 1, 1000) < 0 && errno != EINTR)
-            return false;
+        if (poll(&waiting, 1, static_cast<int>(std::min<long>(left.count(), kWaitSliceMs))) < 0 &&
+            errno != EINTR)
+            return WriteResult::Gone;
         if ((waiting.revents & (POLLHUP | POLLERR)) != 0)
-            return false;
+            return WriteResult::Gone;
     }
-    return true;
+    return WriteResult::Done;
 }
 
-bool SerialLine::write(const std::string& text)
+WriteResult SerialLine::write(const std::string& text)
 {
     return write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }

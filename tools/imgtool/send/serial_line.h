@@ -21,6 +21,14 @@ struct OpenFailure {
 // What the operator is told of a line that could not be had.
 std::string no_line_text(const OpenFailure& failure);
 
+// How a write ended.
+enum class WriteResult {
+    Done,
+    Stalled,  // the adapter took no bytes until the write's deadline: it hangs, the line is still there
+    Stopped,  // Ctrl-C or a signal ended the wait for the adapter
+    Gone,     // the line hung up or failed
+};
+
 class SerialLine {
 public:
     // Opens path and takes it (see take).
@@ -46,9 +54,10 @@ public:
     // Up to bytes.size() bytes that arrive within timeout_ms (0: only what is waiting).  Gives the
     // count, 0 when nothing came, -1 when the line is gone (hung up, unplugged).
     long read(std::span<uint8_t> bytes, int timeout_ms);
-    // All of the bytes, waiting while the line is busy; false when the line is gone.
-    bool write(std::span<const uint8_t> bytes);
-    bool write(const std::string& text);
+    // All of the bytes, waiting while the line is busy, but no longer than the bytes take at the
+    // line's speed and a few seconds more, and not past a Ctrl-C or signal that comes meanwhile.
+    WriteResult write(std::span<const uint8_t> bytes);
+    WriteResult write(const std::string& text);
     // Throws away what has arrived and not been read.
     void discard_input();
     // Puts the settings found when taken back, lets the line go and closes the device; the destructor

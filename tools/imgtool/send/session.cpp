@@ -105,6 +105,8 @@ private:
             return follow_restart(watch_, decide(Phase::Receiving, Event::RestartSign));
         if (sent.outcome == xmodem::Outcome::LineLost)
             return *watch_.carry_out(decide(Phase::Receiving, Event::LineLost));
+        if (sent.outcome == xmodem::Outcome::LineStalled)
+            return watch_.fail(EXIT_FAILED, std::string(phrase::ADAPTER_STALLED) + "; nothing was installed");
         if (sent.outcome == xmodem::Outcome::NoReceiver)
             return watch_.fail(EXIT_FAILED,
                                std::string(phrase::NEVER_ASKED) + "; power-cycle it and try again");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <optional>
 
 #include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/serial_line.h"
@@ -29,7 +30,19 @@ int ms_until(Clock::time_point deadline)
     return left <= 0 ? 0 : static_cast<int>(left < kPollMs ? left : kPollMs);
 }
 
-enum class Reply { Ack, Nak, Request, Cancelled, Silence, Interrupted, Lost, Left };
+enum class Reply {
+    Ack,
+    Nak,
+    Request,
+    Cancelled,
+    Silence,
+    TriesOut,
+    GoneQuiet,
+    Interrupted,
+    Lost,
+    Stalled,
+    Left
+};
 
 // Reads the receiver's answers, handing every other byte on as console text.
 class Replies {
@@ -45,41 +58,55 @@ public:
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
         bool stopping = false;
         while (true) {
+            if (events_.board_left())
+                return Reply::Left;
             if (!stopping && events_.interrupted()) {
                 stopping = true;
                 deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(kLastAnswerMs));
             }
             if (position_ == count_) {
-                if (events_.board_left())
-                    return Reply::Left;
                 if (Clock::now() >= deadline)
                     return stopping ? Reply::Interrupted : Reply::Silence;
                 if (!fill(ms_until(deadline)))
                     return Reply::Lost;
                 continue;
             }
-            if (auto reply = take(request_counts))
+            if (auto reply = take(buffer_[position_++], request_counts))
                 return *reply;
         }
     }
 
     // Waits for settle_ms without a byte, dropping answers: a receiver that got a block twice
-    // answers the second copy late.  False when the line is gone; the operator's stop ends the wait
-    // early, and the transfer stops before the next block.
-    bool settle(int settle_ms)
+    // answers the second copy late.  Gives what ends the transfer instead (the receiver's cancel, the
+    // line gone, the board gone); the operator's stop ends the wait early, and the transfer stops
+    // before the next block.
+    std::optional<Reply> settle(int settle_ms)
     {
         Clock::time_point quiet_until = Clock::now() + std::chrono::milliseconds(settle_ms);
         while (Clock::now() < quiet_until && !events_.interrupted()) {
-            position_ = count_ = 0;
-            const long got = line_.read(buffer_, ms_until(quiet_until));
+            const long got = read_dropping_answers(ms_until(quiet_until));
             if (got < 0)
-                return false;
-            if (got > 0) {
-                pass_on_text(std::span(buffer_.data(), static_cast<size_t>(got)));
+                return got == kCancelled ? Reply::Cancelled : Reply::Lost;
+            if (events_.board_left())
+                return Reply::Left;
+            if (got > 0)
                 quiet_until = Clock::now() + std::chrono::milliseconds(settle_ms);
-            }
         }
-        return true;
+        return std::nullopt;
+    }
+
+    // Drops the answers that came before a frame goes out: they cannot be answers to it.
+    std::optional<Reply> drop_waiting()
+    {
+        while (true) {
+            const long got = read_dropping_answers(0);
+            if (got < 0)
+                return got == kCancelled ? Reply::Cancelled : Reply::Lost;
+            if (got == 0)
+                return std::nullopt;
+            if (events_.board_left())
+                return Reply::Left;
+        }
     }
 
     // Bytes already read and not yet looked at go to the console.
@@ -89,7 +116,17 @@ public:
         position_ = count_;
     }
 
+    // What is left of the silence limit since the receiver's last answer.
+    int ms_before_silence(int silence_limit_ms) const
+    {
+        const auto quiet =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_answer_at_);
+        return quiet.count() >= silence_limit_ms ? 0 : silence_limit_ms - static_cast<int>(quiet.count());
+    }
+
 private:
+    static constexpr long kCancelled = -2;
+
     bool fill(int wait_ms)
     {
         const long got = line_.read(buffer_, wait_ms);
@@ -100,11 +137,30 @@ private:
         return true;
     }
 
-    std::optional<Reply> take(bool request_counts)
+    // Reads what comes within wait_ms, bytes left unread first, and drops the answers: the count read,
+    // -1 when the line is gone, kCancelled when a pair of CAN came among them.
+    long read_dropping_answers(int wait_ms)
     {
-        const uint8_t byte = buffer_[position_++];
+        if (position_ == count_ && !fill(wait_ms))
+            return -1;
+        const long got = static_cast<long>(count_ - position_);
+        while (position_ < count_) {
+            if (take(buffer_[position_++], false) == Reply::Cancelled)
+                return kCancelled;
+        }
+        return got;
+    }
+
+    // One byte from the line: an answer, or console text passed on.  A lone CAN is noise: the board
+    // gives up with five.
+    std::optional<Reply> take(uint8_t byte, bool request_counts)
+    {
         const bool pair_of_cancels = byte == CAN && last_was_cancel_;
         last_was_cancel_ = byte == CAN;
+        const bool is_answer =
+            byte == ACK || byte == NAK || byte == CAN || (byte == CRC_MODE && request_counts);
+        if (is_answer)
+            last_answer_at_ = Clock::now();
         if (pair_of_cancels)
             return Reply::Cancelled;
         if (byte == ACK)
@@ -118,41 +174,52 @@ private:
         return std::nullopt;
     }
 
-    void pass_on_text(std::span<const uint8_t> bytes)
-    {
-        for (uint8_t byte : bytes) {
-            if (byte != ACK && byte != NAK && byte != CAN)
-                events_.console(std::span(&byte, 1));
-        }
-    }
-
     SerialLine& line_;
     TransferEvents& events_;
     std::array<uint8_t, 256> buffer_{};
     size_t position_ = 0;
     size_t count_ = 0;
     bool last_was_cancel_ = false;
+    Clock::time_point last_answer_at_ = Clock::now();
 };
+
+// Bytes onto the line unless the board has left it; what stopped them, if anything did.
+std::optional<Reply> put(SerialLine& line, TransferEvents& events, std::span<const uint8_t> bytes)
+{
+    if (events.board_left())
+        return Reply::Left;
+    switch (line.write(bytes)) {
+    case WriteResult::Done:
+        return std::nullopt;
+    case WriteResult::Stalled:
+        return Reply::Stalled;
+    case WriteResult::Stopped:
+        return Reply::Interrupted;
+    case WriteResult::Gone:
+        break;
+    }
+    return Reply::Lost;
+}
 
 // After a block has been taken, the board's receiver skips CAN as noise and gives up on its own
 // once the blocks stop; a pair or more ends the receivers that honour it.
-void send_cancel(SerialLine& line)
+void send_cancel(SerialLine& line, TransferEvents& events)
 {
     const std::array<uint8_t, kCancelCount> cancels{CAN, CAN, CAN, CAN, CAN};
-    line.write(cancels);
+    put(line, events, cancels);
 }
 
 // Before any block has been taken, the board's receiver takes CAN for noise and asks for the file
 // for ever; an end of transmission ends its wait with an empty file, which is never installed.  It
 // answers the first EOT with NAK and completes on the second, or after five seconds of quiet: a run
 // that is leaving at once sends the second without waiting.
-void send_empty_end(SerialLine& line, Replies& replies)
+void send_empty_end(SerialLine& line, Replies& replies, TransferEvents& events)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLastAnswerMs);
-    if (!line.write(std::span(&EOT, 1)))
+    if (put(line, events, std::span(&EOT, 1)))
         return;
     if (leaving_at_once()) {
-        line.write(std::span(&EOT, 1));
+        put(line, events, std::span(&EOT, 1));
         return;
     }
     // Requests sent before the receiver saw the EOT are passed over
@@ -162,7 +229,7 @@ void send_empty_end(SerialLine& line, Replies& replies)
         reply = replies.next(static_cast<int>(left.count()), true);
     }
     if (reply == Reply::Nak)
-        line.write(std::span(&EOT, 1));
+        put(line, events, std::span(&EOT, 1));
 }
 
 Outcome outcome_of(Reply reply)
@@ -174,6 +241,8 @@ Outcome outcome_of(Reply reply)
         return Outcome::Interrupted;
     case Reply::Lost:
         return Outcome::LineLost;
+    case Reply::Stalled:
+        return Outcome::LineStalled;
     case Reply::Left:
         return Outcome::BoardLeft;
     default:
@@ -200,20 +269,30 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
                                   unsigned block, bool first, const Timing& timing, TransferEvents& events)
 {
     unsigned resends = 0;
-    // A copy sent again without a NAK may reach a receiver that took the first one
-    bool doubtful = false;
     for (unsigned tries = 0; tries < timing.max_tries; ++tries) {
-        if (events.board_left())
-            return {Reply::Left, resends};
         if (events.interrupted())
             return {Reply::Interrupted, resends};
-        if (!line.write(frame))
-            return {Reply::Lost, resends};
-        Reply reply = replies.next(timing.reply_wait_ms, first);
-        if (reply == Reply::Ack)
-            return {!doubtful || replies.settle(timing.settle_ms) ? Reply::Ack : Reply::Lost, resends};
-        if (reply == Reply::Cancelled || reply == Reply::Interrupted || reply == Reply::Lost || reply == Reply::Left)
+        if (auto stop = replies.drop_waiting())
+            return {*stop, resends};
+        // A long settle over console text may have used the silence up
+        if (replies.ms_before_silence(timing.silence_limit_ms) == 0)
+            return {Reply::GoneQuiet, resends};
+        if (auto stop = put(line, events, frame))
+            return {*stop, resends};
+        const Reply reply = replies.next(
+            std::min(timing.reply_wait_ms, replies.ms_before_silence(timing.silence_limit_ms)), first);
+        if (reply == Reply::Cancelled || reply == Reply::Interrupted || reply == Reply::Lost ||
+            reply == Reply::Left)
             return {reply, resends};
+        // With a copy sent again, the receiver may still be answering an earlier one, or the answer
+        // that made the copy go was noise: the answer that counts is the one followed by quiet.  The
+        // board drains the line before it answers a copy it already has.
+        if (resends > 0 && (reply == Reply::Ack || reply == Reply::Nak)) {
+            if (auto stop = replies.settle(timing.settle_ms))
+                return {*stop, resends};
+        }
+        if (reply == Reply::Ack)
+            return {Reply::Ack, resends};
         // The receiver answers the first EOT with NAK by design
         const bool is_eot = frame.size() == 1;
         if (is_eot && reply == Reply::Nak && tries == 0)
@@ -221,13 +300,14 @@ BlockSend send_until_acknowledged(SerialLine& line, Replies& replies, std::span<
         // An answer awaited after the operator's stop is not followed by another copy
         if (events.interrupted())
             return {Reply::Interrupted, resends};
-        doubtful = doubtful || reply != Reply::Nak;
+        if (reply == Reply::Silence && replies.ms_before_silence(timing.silence_limit_ms) == 0)
+            return {Reply::GoneQuiet, resends};
         ++resends;
         events.resent(block, reply == Reply::Nak       ? "NAK"
                              : reply == Reply::Request ? "asked again"
                                                        : "no answer");
     }
-    return {Reply::Silence, resends};
+    return {Reply::TriesOut, resends};
 }
 
 }  // namespace
@@ -281,7 +361,7 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
         // Without a request nothing shows that a receiver listens at this speed: nothing is sent
         // but the end the operator asked for
         if (result.outcome == Outcome::Interrupted)
-            send_empty_end(line, replies);
+            send_empty_end(line, replies, events);
         replies.flush_text();
         return result;
     }
@@ -300,12 +380,13 @@ Result send(SerialLine& line, std::span<const uint8_t> file, TransferEvents& eve
         result.resends += sent.resends;
         if (sent.reply != Reply::Ack) {
             result.outcome = outcome_of(sent.reply);
-            const bool giving_up =
-                result.outcome == Outcome::TooManyRetries || result.outcome == Outcome::Interrupted;
+            // A receiver silent for the silence limit is sent no end: it has given up by then, or is
+            // no longer at this speed
+            const bool giving_up = sent.reply == Reply::TriesOut || sent.reply == Reply::Interrupted;
             if (giving_up && index == 0)
-                send_empty_end(line, replies);
+                send_empty_end(line, replies, events);
             else if (giving_up)
-                send_cancel(line);
+                send_cancel(line, events);
             replies.flush_text();
             return result;
         }
@@ -333,6 +414,8 @@ std::string describe(Outcome outcome)
         return std::string(stop_phrase());
     case Outcome::LineLost:
         return std::string(phrase::LINE_LOST);
+    case Outcome::LineStalled:
+        return std::string(phrase::ADAPTER_STALLED);
     case Outcome::BoardLeft:
         return std::string(phrase::RESTARTED_IN_TRANSFER);
     }

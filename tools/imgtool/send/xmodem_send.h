@@ -2,7 +2,8 @@
 // blocks (STX), the tail in 128-byte blocks (SOH), the last padded with 0x1A; each block answered
 // with ACK, NAK or, before the first, 'C'; EOT answered NAK, sent again and answered ACK.  A transfer
 // given up before the receiver has taken a block ends the same way, with an empty file; after one,
-// with five CAN.
+// with five CAN.  A receiver that has fallen silent, or a board that has restarted, is sent nothing
+// more: bytes at the transfer's speed would reach its console as keys.
 #pragma once
 
 #include <cstddef>
@@ -47,26 +48,30 @@ public:
     // Polled between reads: true stops the transfer as the operator asked.
     virtual bool interrupted() = 0;
     // Polled before every write and while answers are awaited: true once the board's console text
-    // shows it is no longer receiving (a restart sign, bytes at the wrong speed); nothing more goes on
-    // the line, not even a cancel.
+    // shows it is no longer receiving (a restart sign, bytes at the wrong speed); nothing more goes
+    // on the line, not even a cancel.
     virtual bool board_left() = 0;
 };
 
 enum class Outcome {
     Sent,               // EOT acknowledged
     ReceiverCancelled,  // the receiver gave up: CAN CAN
-    TooManyRetries,     // a block or the EOT went unacknowledged too often; given up
+    TooManyRetries,     // a block or the EOT went unacknowledged too often, or the receiver fell silent
     NoReceiver,         // no 'C' within the start wait; nothing sent
     Interrupted,        // the operator stopped it; given up
     LineLost,           // the line hung up or failed
-    BoardLeft,          // the board restarted: nothing more was sent
+    LineStalled,        // the adapter took no bytes within a write's deadline
+    BoardLeft,          // the board restarted; nothing more was sent
 };
 
 struct Timing {
     int start_wait_ms = 60000;  // for the receiver's first 'C'
     int reply_wait_ms = 12000;  // for the answer to a block (the board drains 2 s before a NAK)
-    int settle_ms = 1500;       // quiet after an ACK of a block sent twice without a NAK
+    int settle_ms = 1500;       // quiet after the answer to a block sent again
     unsigned max_tries = 10;    // sends of one block or of the EOT
+    // Without any answer for this long the receiver has given up (the board's does after three
+    // silent rounds of about seven seconds): the sender stops and sends nothing more
+    int silence_limit_ms = 30000;
 };
 
 struct Result {
