@@ -13,7 +13,7 @@ struct TurnCase {
     const char* name;
     Phase phase;
     Event event;
-    std::string keys;   // on the wire, the slot asked for being 2
+    std::string keys;  // on the wire, the slot asked for being 2
     bool ends;
     std::string words;  // the start of what is said
 };
@@ -56,7 +56,8 @@ const TurnCase kTurns[] = {
      "the board went away during the install"},
     {"LineLostInTheInstall", Phase::Installing, Event::LineLost, "", true,
      "the line went away during the install: the board may be writing flash: do not power it off"},
-    {"LineLostBeforeTheMenu", Phase::Booting, Event::LineLost, "", true, "no board answered: the line went away"},
+    {"LineLostBeforeTheMenu", Phase::Booting, Event::LineLost, "", true,
+     "no board answered: the line went away"},
     {"EchoedWakeKeyErased", Phase::Booting, Event::KeysEchoed, "\x7f", false, ""},
     {"ErasureTakenAtALinePrompt", Phase::Booting, Event::LinePromptEcho, "", true,
      "the board waits at a line prompt"},
@@ -127,8 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Stops, BoardStop, testing::ValuesIn(kStops),
 TEST(BoardPhases, RunAtTheBoardsSpeeds)
 {
     const std::vector<std::pair<Phase, unsigned>> speeds = {
-        {Phase::Booting, 9600},    {Phase::Menu, 9600},          {Phase::StartEnter, 115200},
-        {Phase::Receiving, 115200}, {Phase::EndEnter, 9600},     {Phase::SlotQuestion, 9600},
+        {Phase::Booting, 9600},     {Phase::Menu, 9600},          {Phase::StartEnter, 115200},
+        {Phase::Receiving, 115200}, {Phase::EndEnter, 9600},      {Phase::SlotQuestion, 9600},
         {Phase::Installing, 9600},  {Phase::BootingResult, 9600},
     };
     for (const auto& [phase, speed] : speeds)
@@ -145,10 +146,14 @@ struct FindCase {
 void PrintTo(const FindCase& c, std::ostream* os) { *os << c.name; }
 
 const FindCase kFinds[] = {
-    {"EarliestOfTheWanted", "Entering Rescue Mode.\r\nOption? : ", {Event::Menu, Event::RestartSign},
+    {"EarliestOfTheWanted",
+     "Entering Rescue Mode.\r\nOption? : ",
+     {Event::Menu, Event::RestartSign},
      Event::RestartSign},
     {"UnwantedPassedOver", "U-Boot 2023.01\r\nOption? : ", {Event::Menu}, Event::Menu},
-    {"LoaderPromptAsTheLastThing", "Hit any key to stop autoboot:  0 \r\n=> ", {Event::LoaderPrompt},
+    {"LoaderPromptAsTheLastThing",
+     "Hit any key to stop autoboot:  0 \r\n=> ",
+     {Event::LoaderPrompt},
      Event::LoaderPrompt},
     {"LoaderPromptWithTextAfter", "=> boot\r\n## Booting kernel", {Event::LoaderPrompt}, std::nullopt},
     {"EightStrayBytes", std::string(8, '\0'), {Event::WrongSpeed}, Event::WrongSpeed},

@@ -8,10 +8,10 @@ namespace {
 constexpr std::string_view kNothingSent = " before the transfer: nothing was sent";
 
 constexpr PhaseRow kPhases[] = {
-    {Phase::Booting, "booting", 9600, "nothing: it is starting", "nothing; y once into a line silent since opened",
-     true, std::string_view(kNothingSent)},
-    {Phase::Countdown, "boot loader counting down", 9600, "nothing: it boots on when the count ends", "nothing",
-     true, std::string_view(kNothingSent)},
+    {Phase::Booting, "booting", 9600, "nothing: it is starting",
+     "nothing; y once into a line silent since opened", true, std::string_view(kNothingSent)},
+    {Phase::Countdown, "boot loader counting down", 9600, "nothing: it boots on when the count ends",
+     "nothing", true, std::string_view(kNothingSent)},
     {Phase::LoaderPrompt, "at the boot loader's prompt", 9600, "a command", "nothing", true,
      std::string_view(kNothingSent)},
     {Phase::Menu, "at the rescue menu", 9600, "a menu key", "x, and y to show the prompt again", true,
@@ -40,7 +40,10 @@ std::string text(std::string_view phrase) { return std::string(phrase); }
 
 Decision wait(Phase phase, std::string said = "") { return {Keys::None, phase, Next::Wait, EXIT_OK, said}; }
 
-Decision end(Phase phase, int status, std::string said) { return {Keys::None, phase, Next::End, status, said}; }
+Decision end(Phase phase, int status, std::string said)
+{
+    return {Keys::None, phase, Next::End, status, said};
+}
 
 bool before_transfer(Phase phase)
 {
@@ -113,7 +116,8 @@ Decision line_lost(Phase phase)
                        ": the board may be writing flash: do not power it off; plug the line in again, watch "
                        "for its menu with a terminal program, and download again if the install did not end "
                        "with \"updated succeeded\"");
-    return end(phase, EXIT_FAILED, text(phrase::LINE_LOST_AFTER_INSTALL) + std::string(phase_row(phase).left));
+    return end(phase, EXIT_FAILED,
+               text(phrase::LINE_LOST_AFTER_INSTALL) + std::string(phase_row(phase).left));
 }
 
 }  // namespace
@@ -153,16 +157,18 @@ Decision decide(Phase phase, Event event)
     case Event::Countdown:
         if (!before_transfer(phase) && phase != Phase::BootingResult)
             return restart_sign(phase);
-        return wait(Phase::Countdown, phase == Phase::Countdown
-                                          ? ""
-                                          : "the boot loader counts down: typing nothing, so that it boots on");
+        return wait(Phase::Countdown,
+                    phase == Phase::Countdown
+                        ? ""
+                        : "the boot loader counts down: typing nothing, so that it boots on");
     case Event::LoaderPrompt:
         if (!before_transfer(phase) && phase != Phase::BootingResult)
             return restart_sign(phase);
-        return end(Phase::LoaderPrompt, EXIT_FAILED,
-                   text(phrase::AT_LOADER_PROMPT) +
-                       ": type boot there to go on, or setenv diagnostics rescue; saveenv; boot for the rescue "
-                       "menu, then run the command again");
+        return end(
+            Phase::LoaderPrompt, EXIT_FAILED,
+            text(phrase::AT_LOADER_PROMPT) +
+                ": type boot there to go on, or setenv diagnostics rescue; saveenv; boot for the rescue "
+                "menu, then run the command again");
     case Event::RestartSign:
     case Event::BootingSlot:
     case Event::RescueEntered:
@@ -170,18 +176,20 @@ Decision decide(Phase phase, Event event)
     case Event::StartReminder:
         if (before_transfer(phase))
             return {Keys::StartEnter, Phase::Receiving, Next::Wait, EXIT_OK,
-                    text(phrase::WAITS_TO_START) + " (asked for before this run): sending the download to it"};
+                    text(phrase::WAITS_TO_START) +
+                        " (asked for before this run): sending the download to it"};
         return {Keys::StartEnter, phase, Next::Wait, EXIT_OK, ""};
     case Event::EndReminder:
         if (phase == Phase::EndEnter)
             return {Keys::EndEnter, phase, Next::Wait, EXIT_OK, ""};
         if (!before_transfer(phase))
             return wait(phase);
-        return end(Phase::EndEnter, EXIT_FAILED,
-                   text(phrase::WAITS_TO_INSTALL) +
-                       " received before this run, which this tool did not send: do not press Enter (it would "
-                       "install that file); power-cycle the board (nothing of it is installed yet) and run the "
-                       "command again");
+        return end(
+            Phase::EndEnter, EXIT_FAILED,
+            text(phrase::WAITS_TO_INSTALL) +
+                " received before this run, which this tool did not send: do not press Enter (it would "
+                "install that file); power-cycle the board (nothing of it is installed yet) and run the "
+                "command again");
     case Event::SlotQuestion:
         if (in_install(phase) || phase == Phase::EndEnter)
             return {Keys::SlotAnswer, Phase::Installing, Next::Wait, EXIT_OK, ""};
@@ -196,11 +204,12 @@ Decision decide(Phase phase, Event event)
                    text(phrase::NO_BOARD) + ": only the keys typed came back, and the erase key as typed (" +
                        text(phrase::LOOPBACK) + ")");
     case Event::LinePromptEcho:
-        return end(phase, EXIT_FAILED,
-                   text(phrase::AT_LINE_PROMPT) +
-                       " (it echoed the key and took its erasure): at the boot loader's prompt type boot, or "
-                       "setenv diagnostics rescue; saveenv; boot; at the installer's slot question power-cycle "
-                       "it; then run the command again");
+        return end(
+            phase, EXIT_FAILED,
+            text(phrase::AT_LINE_PROMPT) +
+                " (it echoed the key and took its erasure): at the boot loader's prompt type boot, or "
+                "setenv diagnostics rescue; saveenv; boot; at the installer's slot question power-cycle "
+                "it; then run the command again");
     case Event::WrongSpeed:
         if (before_transfer(phase))
             return {Keys::None, phase, Next::Listen, EXIT_OK,
@@ -230,14 +239,17 @@ Decision decide(Phase phase, Stop stop)
     if (row.first_ctrl_c_leaves)
         return end(phase, EXIT_FAILED, text(phrase::CANCELLED) + std::string(row.left));
     if (phase == Phase::StartEnter || phase == Phase::Receiving)
-        return {Keys::None, phase, Next::EndTransfer, EXIT_OK,
-                "Ctrl-C: ending the transfer without a file, so that the board gives it up and shows its menu "
-                "(Ctrl-C again leaves at once)"};
+        return {
+            Keys::None, phase, Next::EndTransfer, EXIT_OK,
+            "Ctrl-C: ending the transfer without a file, so that the board gives it up and shows its menu "
+            "(Ctrl-C again leaves at once)"};
     if (phase == Phase::EndEnter)
-        return wait(phase, "Ctrl-C: the board waits for the Enter after the transfer, and this tool types it and "
-                           "follows the board to its menu (Ctrl-C again leaves at once)");
-    return wait(phase, "Ctrl-C: the board is installing, and this tool goes on answering it until its walk ends "
-                       "(Ctrl-C again leaves at once)");
+        return wait(phase,
+                    "Ctrl-C: the board waits for the Enter after the transfer, and this tool types it and "
+                    "follows the board to its menu (Ctrl-C again leaves at once)");
+    return wait(phase,
+                "Ctrl-C: the board is installing, and this tool goes on answering it until its walk ends "
+                "(Ctrl-C again leaves at once)");
 }
 
 std::string keys_text(Keys keys, const std::string& slot)

@@ -41,17 +41,17 @@ enum class Event {
     LineLost,          // the line hung up or went away
     Stopped,           // Ctrl-C or a signal: decided with its Stop
     // What the steps of the conversation wait for in turn
-    SpeedRequest,    // the board asks for the transfer's speed
-    SpeedRequestEnd, // the speed asked for ends
-    PortFailure,     // the board cannot open its download port
-    BeforeDownload,  // the end of its request: it switches its port now
-    SpeedBack,       // after a transfer it asks for the console's speed again
-    SpeedBackEnd,    // the speed asked for ends
-    Extracting,      // the installer starts its walk
-    ReadyToBoot,     // an application booted at once is about to start
-    BootingSlot,     // the launcher boots a slot
-    RescueEntered,   // the launcher enters rescue mode
-    BootFailed,      // the launcher found no slot to boot
+    SpeedRequest,     // the board asks for the transfer's speed
+    SpeedRequestEnd,  // the speed asked for ends
+    PortFailure,      // the board cannot open its download port
+    BeforeDownload,   // the end of its request: it switches its port now
+    SpeedBack,        // after a transfer it asks for the console's speed again
+    SpeedBackEnd,     // the speed asked for ends
+    Extracting,       // the installer starts its walk
+    ReadyToBoot,      // an application booted at once is about to start
+    BootingSlot,      // the launcher boots a slot
+    RescueEntered,    // the launcher enters rescue mode
+    BootFailed,       // the launcher found no slot to boot
     LineEnd,
 };
 
@@ -85,14 +85,14 @@ struct Decision {
     Keys keys;
     Phase phase;  // where the board stands after
     Next next;
-    int status;   // when the service ends: 1 failed, 3 no board answered
+    int status;  // when the service ends: 1 failed, 3 no board answered
     std::string said;
 };
 
 struct PhaseRow {
     Phase phase;
     std::string_view name;
-    unsigned speed;             // of the board's side of the line, bit/s
+    unsigned speed;  // of the board's side of the line, bit/s
     std::string_view waits_for;
     std::string_view may_type;  // the keys the tool may type there
     bool first_ctrl_c_leaves;   // else the tool ends what it began, or goes on answering the board

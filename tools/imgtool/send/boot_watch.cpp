@@ -28,7 +28,8 @@ BoardResult no_launch(LineWatch& watch, const BoardResult& installed, Event foun
     if (found == Event::Stopped)
         return watch.fail(EXIT_FAILED, std::string(stop_phrase()) + " after the board installed " + done +
                                            std::string(phase_row(Phase::BootingResult).left));
-    const Decision decision = decide(Phase::BootingResult, found == Event::BootFailed ? Event::Silence : found);
+    const Decision decision =
+        decide(Phase::BootingResult, found == Event::BootFailed ? Event::Silence : found);
     return watch.fail(EXIT_FAILED, done + ", but " + decision.said);
 }
 

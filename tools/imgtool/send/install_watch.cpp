@@ -70,13 +70,15 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
     watch.set_phase(Phase::Installing);
     const Event extracting = await_answering_reminder(watch, {Event::Extracting, Event::Menu}, limit::PROMPT);
     if (extracting == Event::Menu)
-        return watch.fail(EXIT_FAILED, empty_return_cause(watch.seen().substr(returned, watch.mark() - returned)));
+        return watch.fail(EXIT_FAILED,
+                          empty_return_cause(watch.seen().substr(returned, watch.mark() - returned)));
     if (extracting != Event::Extracting)
         return ended_early(watch, extracting);
     const size_t start = watch.mark();
     while (true) {
-        const Event found = watch.await({Event::SlotQuestion, Event::Menu, Event::ReadyToBoot, Event::BootingSlot},
-                                        limit::INSTALL_SILENCE, true);
+        const Event found =
+            watch.await({Event::SlotQuestion, Event::Menu, Event::ReadyToBoot, Event::BootingSlot},
+                        limit::INSTALL_SILENCE, true);
         if (found == Event::SlotQuestion) {
             if (auto failure = answer_slot(watch, options))
                 return *failure;
@@ -84,12 +86,14 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
         }
         if (found == Event::BootingSlot)
             watch.settle(kRestartLineMs);
-        const bool walk_ended = found == Event::Menu || found == Event::ReadyToBoot || found == Event::BootingSlot;
+        const bool walk_ended =
+            found == Event::Menu || found == Event::ReadyToBoot || found == Event::BootingSlot;
         if (!walk_ended && !restart_sign(watch.since(start)))
             return ended_early(watch, found);
         const std::string text = watch.seen().substr(start, watch.mark() - start);
-        const InstallVerdict verdict = judge_installer(
-            !walk_ended || found == Event::BootingSlot ? watch.since(start) : text, plan, slot_asked(options));
+        const InstallVerdict verdict =
+            judge_installer(!walk_ended || found == Event::BootingSlot ? watch.since(start) : text, plan,
+                            slot_asked(options));
         if (!verdict.installed)
             return watch.fail(EXIT_FAILED, verdict.text);
         BoardResult result{EXIT_OK, "installed: " + verdict.text};

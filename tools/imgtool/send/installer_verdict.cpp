@@ -184,7 +184,8 @@ InstallVerdict judge_installer(std::string_view text, std::span<const PlannedRec
 std::string empty_return_cause(std::string_view text)
 {
     for (const std::string& line : lines_of(text)) {
-        if (!line.empty() && line != board_text::MENU_HEADING && !starts_with(line, board_text::MENU_PROMPT) &&
+        if (!line.empty() && line != board_text::MENU_HEADING &&
+            !starts_with(line, board_text::MENU_PROMPT) &&
             line.find_first_not_of(" \t") != std::string::npos && line.front() != '\t')
             return std::string(phrase::REPORTED) + " " + line;
     }

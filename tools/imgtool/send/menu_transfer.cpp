@@ -24,7 +24,10 @@ constexpr Event kStartReminder[] = {Event::StartReminder};
 
 std::string phrase_text(std::string_view phrase) { return std::string(phrase); }
 
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 BoardResult no_menu(LineWatch& watch, int wait_seconds)
 {
@@ -57,7 +60,8 @@ BoardResult erase_echoed_keys(LineWatch& watch)
 bool stray_bytes_then_quiet(const LineWatch& watch)
 {
     const std::string text = watch.since(watch.mark());
-    return wrong_speed_bytes(text) >= kStrayBytesWorthAListen && watch.quiet_seconds() >= kQuietAfterStrayBytes;
+    return wrong_speed_bytes(text) >= kStrayBytesWorthAListen &&
+           watch.quiet_seconds() >= kQuietAfterStrayBytes;
 }
 
 // Listens at the transfer's speed, typing nothing, for a board that waits for the Enter that starts a
@@ -161,14 +165,17 @@ std::optional<BoardResult> start_download(LineWatch& watch)
     // transfer it starts is ended without a file, and the board shows its menu again
     watch.set_interrupt_limit(2, decide(Phase::StartEnter, Stop::CtrlC).said);
     watch.type("x");
-    const Event asked = watch.await({Event::SpeedRequest, Event::PortFailure, Event::RestartSign}, limit::PROMPT);
+    const Event asked =
+        watch.await({Event::SpeedRequest, Event::PortFailure, Event::RestartSign}, limit::PROMPT);
     if (asked == Event::PortFailure)
-        return watch.fail(EXIT_FAILED, phrase_text(phrase::REPORTED) + " " + std::string(board_text::PORT_FAILURE) +
+        return watch.fail(EXIT_FAILED, phrase_text(phrase::REPORTED) + " " +
+                                           std::string(board_text::PORT_FAILURE) +
                                            " (it cannot open its download port)");
     if (asked != Event::SpeedRequest)
         return unplanned(watch, asked);
     watch.set_phase(Phase::StartEnter);
-    const std::optional<unsigned> speed = read_speed(watch, board_text::SPEED_REQUEST_END, Event::SpeedRequestEnd);
+    const std::optional<unsigned> speed =
+        read_speed(watch, board_text::SPEED_REQUEST_END, Event::SpeedRequestEnd);
     if (!speed)
         return watch.fail(EXIT_FAILED, phrase_text(phrase::UNREADABLE_SPEED));
     if (const Event rest = watch.await({Event::BeforeDownload}, limit::PROMPT); rest != Event::BeforeDownload)
@@ -186,8 +193,8 @@ std::optional<BoardResult> start_download(LineWatch& watch)
 std::optional<BoardResult> switch_back(LineWatch& watch)
 {
     watch.set_phase(Phase::EndEnter);
-    const Event asked =
-        watch.await({Event::SpeedBack, Event::RestartSign, Event::WrongSpeed, Event::Menu}, limit::SWITCH_BACK);
+    const Event asked = watch.await({Event::SpeedBack, Event::RestartSign, Event::WrongSpeed, Event::Menu},
+                                    limit::SWITCH_BACK);
     if (asked != Event::SpeedBack)
         return unplanned(watch, asked);
     const std::optional<unsigned> speed = read_speed(watch, board_text::SPEED_BACK_END, Event::SpeedBackEnd);
@@ -223,8 +230,9 @@ BoardResult end_given_up_transfer(LineWatch& watch, const xmodem::Result& sent)
                 "failed: " + what + ", but " + failure->summary.substr(std::string("failed: ").size())};
     const Event found = await_answering_reminder(watch, {Event::Menu}, limit::PROMPT);
     if (found != Event::Menu)
-        return watch.fail(EXIT_FAILED, what + "; nothing was installed, but " + phrase_text(phrase::MENU_NOT_BACK) +
-                                           (found == Event::LineLost ? ": the line went away" : " (no answer)"));
+        return watch.fail(EXIT_FAILED,
+                          what + "; nothing was installed, but " + phrase_text(phrase::MENU_NOT_BACK) +
+                              (found == Event::LineLost ? ": the line went away" : " (no answer)"));
     watch.set_phase(Phase::Menu);
     return watch.fail(EXIT_FAILED, what + "; nothing was installed, and its menu is back");
 }
@@ -236,12 +244,13 @@ BoardResult follow_restart(LineWatch& watch, const Decision& decision)
     const size_t start = watch.seen().size();
     watch.settle(static_cast<int>(limit::RESTART_LINES * 1000));
     const std::optional<int> slot = booted_slot(watch.since(start));
-    return watch.fail(decision.status,
-                      decision.said + "; " +
-                          (slot ? "the board boots slot " + std::to_string(*slot)
-                                : std::string("the board boots the slot it booted before this download (nothing "
-                                              "was written)")) +
-                          ": download again");
+    return watch.fail(
+        decision.status,
+        decision.said + "; " +
+            (slot ? "the board boots slot " + std::to_string(*slot)
+                  : std::string("the board boots the slot it booted before this download (nothing "
+                                "was written)")) +
+            ": download again");
 }
 
 Event await_answering_reminder(LineWatch& watch, std::initializer_list<Event> events, double seconds)

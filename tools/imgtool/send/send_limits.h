@@ -42,7 +42,8 @@ inline constexpr double TRANSFER_SILENCE =
     board_time::RECEIVER_ROUND * board_time::RECEIVER_SILENT_ROUNDS + 9.0;
 // The board asks to switch back at once after the transfer, or after giving it up: its five CAN and
 // a 2 s drain, or its silent rounds when the sender stopped first.
-inline constexpr double SWITCH_BACK = board_time::RECEIVER_ROUND * board_time::RECEIVER_SILENT_ROUNDS * 2 + 18.0;
+inline constexpr double SWITCH_BACK =
+    board_time::RECEIVER_ROUND * board_time::RECEIVER_SILENT_ROUNDS * 2 + 18.0;
 // After the slot answer, the line editor echoes the line end at once; a question still standing
 // after this long lost its Enter.
 inline constexpr double SLOT_ANSWER_ECHO = 3.0;

@@ -5,9 +5,9 @@
 #include "imgtool/command.h"
 #include "imgtool/send/board_texts.h"
 #include "imgtool/send/boot_signs.h"
-#include "imgtool/send/line_events.h"
 #include "imgtool/send/conversation.h"
 #include "imgtool/send/failure_phrases.h"
+#include "imgtool/send/line_events.h"
 #include "imgtool/send/serial_line.h"
 
 std::atomic<int> operator_interrupts{0};
