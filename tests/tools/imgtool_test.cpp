@@ -285,7 +285,7 @@ TEST(Info, ReadsAFlashImageAreaByArea)
     const ToolRun r = imgtool({"info", dir.write("flash.img", image)});
 
     EXPECT_EQ(r.out, dir.path("flash.img") +
-                         ": flash image\n"
+                         ": flash image, not a download (imgtool send takes the records themselves)\n"
                          "  slot 1      0x00000000  erased\n"
                          "  slot 2      0x00800000  " +
                          kAbcLine.substr(14) +

@@ -15,6 +15,7 @@ inline constexpr std::string_view WAIT_VALUES = "--wait takes a number of second
 inline constexpr std::string_view TERMINAL_ONE_LINE = "--terminal takes one --line";
 inline constexpr std::string_view SAME_DEVICE = "are the same device";
 inline constexpr std::string_view CANNOT_READ = "cannot read";
+inline constexpr std::string_view FLASH_IMAGE = "is a flash image, not a download";
 inline constexpr std::string_view NO_RECORD = "holds no image record";
 inline constexpr std::string_view CUT_SHORT = "is cut short";
 inline constexpr std::string_view BAD_CRC = "has a bad CRC";
@@ -87,6 +88,7 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::TERMINAL_ONE_LINE,
     phrase::SAME_DEVICE,
     phrase::CANNOT_READ,
+    phrase::FLASH_IMAGE,
     phrase::NO_RECORD,
     phrase::CUT_SHORT,
     phrase::BAD_CRC,

@@ -77,6 +77,10 @@ struct Plan {
 std::variant<Plan, std::string> plan_download(InputFile& file, const std::string& path,
                                               const SendOptions& options)
 {
+    if (is_flash_image(file))
+        return path + " " + std::string(phrase::FLASH_IMAGE) +
+               " (64 MiB, for a flash programmer): give the download file, the records themselves one after "
+               "the other";
     const DownloadWalk walk = walk_download(file);
     if (walk.records.empty())
         return path + " " + std::string(phrase::NO_RECORD) + " (" + walk.end.reason + " at offset 0)";
