@@ -384,6 +384,37 @@ TEST(DeviceGroup, IsNamedFromTheGroupFileOrIsDialout)
         EXPECT_EQ(group_name(row.gid, row.file), row.name) << row.gid << " in " << row.file;
 }
 
+// Joining the device's group is advised only where the group may read and write the device.
+TEST(DeviceGroup, IsAdvisedOnlyWhenItMayReadAndWriteTheDevice)
+{
+    const std::string join_dialout =
+        "add this user to the group dialout (sudo usermod -aG dialout $USER), log in "
+        "again, then run imgtool send again";
+    const std::string root_only =
+        "not open to its group (root, mode 0600): run imgtool send with sudo, or give the "
+        "adapter to the group dialout with a udev rule (see the runbook, section 1), then "
+        "run imgtool send again";
+    const struct {
+        mode_t mode;
+        const char* group;
+        std::string advice;
+    } rows[] = {
+        {S_IFCHR | 0660, "dialout", join_dialout},
+        {S_IFCHR | 0600, "root", root_only},
+        {0600, "root", root_only},
+        {S_IFCHR | 0640, "dialout",
+         "not open to its group (dialout, mode 0640): run imgtool send with sudo, or give the adapter to the group "
+         "dialout with a udev rule (see the runbook, section 1), then run imgtool send again"},
+        // A virtual console's: its group may write to it but not read it
+        {S_IFCHR | 0620, "tty",
+         "not open to its group (tty, mode 0620): run imgtool send with sudo, or give the adapter to the group "
+         "dialout with a udev rule (see the runbook, section 1), then run imgtool send again"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(permission_advice(row.mode, row.group), row.advice)
+            << std::oct << row.mode << " " << row.group;
+}
+
 const char* const kMenu =
     "Please select one of the following options:\r\n\tX) Use xmodem 1K to serial download an "
     "image\r\n\tR) Reboot\r\n\tE) Exit\r\n\r\nOption? : ";

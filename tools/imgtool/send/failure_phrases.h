@@ -28,6 +28,7 @@ inline constexpr std::string_view SLOT_WITHOUT_APPLICATION = "--slot is for an a
 // The line
 inline constexpr std::string_view IN_USE = "is in use by another program";
 inline constexpr std::string_view PERMISSION_DENIED = "Permission denied";
+inline constexpr std::string_view NOT_OPEN_TO_GROUP = "not open to its group";
 inline constexpr std::string_view NOT_A_SERIAL_LINE = "not a serial line";
 inline constexpr std::string_view CANNOT_TAKE = "cannot take";
 inline constexpr std::string_view CANNOT_SET_UP = "cannot set up";
@@ -99,6 +100,7 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::SLOT_WITHOUT_APPLICATION,
     phrase::IN_USE,
     phrase::PERMISSION_DENIED,
+    phrase::NOT_OPEN_TO_GROUP,
     phrase::NOT_A_SERIAL_LINE,
     phrase::CANNOT_TAKE,
     phrase::CANNOT_SET_UP,
