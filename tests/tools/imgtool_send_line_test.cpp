@@ -682,3 +682,58 @@ INSTANTIATE_TEST_SUITE_P(Boards, SendToBoard, testing::ValuesIn(kDownloads),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
+
+namespace {
+
+// Whether text comes to stand in the file within 20 s.
+bool comes_to_show(const TempDir& dir, const std::string& name, const std::string& text)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (dir.read(name).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// What the board prints while the technician types at the terminal is in the transcript too.
+TEST(SendOnLine, TheTranscriptGoesOnThroughTheTerminal)
+{
+    TempDir dir;
+    auto board = std::make_shared<ScriptedBoard>(BoardScript{
+        0, "", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "\r\nBooting image '2'\r\n"});
+    FarEnd far_end("", [board](const std::string& typed) { return board->answer(typed); });
+    Pty keyboard;
+    termios raw{};
+    tcgetattr(keyboard.slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(keyboard.slave, TCSANOW, &raw);
+    const int standard_input = dup(STDIN_FILENO);
+    dup2(keyboard.slave, STDIN_FILENO);
+    std::thread technician([&] {
+        // Typed once the terminal relays keys, or only the Ctrl-] that ends it
+        const bool started = comes_to_show(dir, "log", "terminal on");
+        if (started && write(keyboard.master, "r", 1) == 1)
+            comes_to_show(dir, "log", "Booting image '2'");
+        EXPECT_EQ(write(keyboard.master, "\x1d", 1), 1);
+    });
+
+    const ToolRun r = imgtool({"send", "--line", far_end.path(), "--slot", "2", "--terminal", "--log",
+                               dir.path("log"), dir.write("download.bin", kApplication)});
+    technician.join();
+    dup2(standard_input, STDIN_FILENO);
+    close(standard_input);
+
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string log = dir.read("log");
+    const size_t written = log.find("] Image2 updated succeeded\n");
+    const size_t terminal = log.find("] # terminal on ");
+    const size_t booting = log.find("] Booting image '2'\n");
+    EXPECT_NE(booting, std::string::npos) << log;
+    EXPECT_LT(written, terminal) << log;
+    EXPECT_LT(terminal, booting) << log;
+    EXPECT_NE(log.find("] # terminal ended\n"), std::string::npos) << log;
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 // imgtool send: the technician's rescue download in one command, on every board line given at once.
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -269,13 +270,17 @@ int run_send(const Args& args, Streams io)
     const bool redrawn = &io.err == &std::cerr && isatty(STDERR_FILENO) == 1;
     Screen screen(io.out, io.err, redrawn, lines);
     std::vector<BoardResult> results(lines.size());
-    const std::vector<std::string> logs = log_paths(parsed.value("--log"), lines);
+    // Each board's transcript outlives its download, so that the terminal's session goes on in it
+    std::deque<Transcript> transcripts;
+    for (const std::string& log : log_paths(parsed.value("--log"), lines))
+        transcripts.emplace_back(log);
     const StopSignals stop_signals;
     {
         std::vector<std::thread> boards;
         for (size_t i = 0; i < lines.size(); ++i) {
             boards.emplace_back([&, i] {
-                results[i] = serve_board(lines[i], i, screen, logs[i], *download, plan.records, options);
+                results[i] =
+                    serve_board(lines[i], i, screen, transcripts[i], *download, plan.records, options);
             });
         }
         for (std::thread& board : boards)
@@ -286,7 +291,7 @@ int run_send(const Args& args, Streams io)
         if (auto failure = terminal_line.take(BOARD_CONSOLE_SPEED))
             return report_failure(io, "send", std::string(phrase::NO_TERMINAL) + " " + failure->reason,
                                   overall_status(results));
-        run_terminal(terminal_line, io);
+        run_terminal(terminal_line, transcripts.front(), io);
     }
     return overall_status(results);
 }
