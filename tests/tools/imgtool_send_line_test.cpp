@@ -12,6 +12,7 @@
 #include <memory>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +22,7 @@
 
 #include "imgtool/send/device_group.h"
 #include "imgtool/send/line_holder.h"
+#include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
 #include "tests/support/imgtool_support.h"
 #include "tests/support/sx_terminal.h"
@@ -382,6 +384,35 @@ TEST(DeviceGroup, IsNamedFromTheGroupFileOrIsDialout)
     };
     for (const auto& row : rows)
         EXPECT_EQ(group_name(row.gid, row.file), row.name) << row.gid << " in " << row.file;
+}
+
+// The line is this program's alone while it is taken, so that a terminal program opened on it later
+// is refused, and free again when it is let go.
+TEST(SerialLineTaken, IsExclusiveOnlyWhileTaken)
+{
+    enum class Stage { KeptOpen, Taken, Closed };
+    const struct {
+        const char* name;
+        Stage stage;
+        int exclusive;
+    } rows[] = {
+        {"kept open", Stage::KeptOpen, 0},
+        {"taken", Stage::Taken, 1},
+        {"closed", Stage::Closed, 0},
+    };
+    for (const auto& row : rows) {
+        Pty pty;
+        SerialLine line;
+        ASSERT_EQ(SerialLine::keep_open(pty.path, line), std::nullopt) << row.name;
+        if (row.stage != Stage::KeptOpen) {
+            ASSERT_EQ(line.take(9600), std::nullopt) << row.name;
+        }
+        if (row.stage == Stage::Closed)
+            line.close();
+        int exclusive = -1;
+        ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0) << row.name;
+        EXPECT_EQ(exclusive, row.exclusive) << row.name;
+    }
 }
 
 // Joining the device's group is advised only where the group may read and write the device.
