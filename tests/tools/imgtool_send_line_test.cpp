@@ -12,6 +12,7 @@
 #include <memory>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +22,7 @@
 
 #include "imgtool/send/device_group.h"
 #include "imgtool/send/line_holder.h"
+#include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
 #include "tests/support/imgtool_support.h"
 #include "tests/support/sx_terminal.h"
@@ -384,6 +386,66 @@ TEST(DeviceGroup, IsNamedFromTheGroupFileOrIsDialout)
         EXPECT_EQ(group_name(row.gid, row.file), row.name) << row.gid << " in " << row.file;
 }
 
+// The line is this program's alone while it is taken, so that a terminal program opened on it later
+// is refused, and free again when it is let go.
+TEST(SerialLineTaken, IsExclusiveOnlyWhileTaken)
+{
+    enum class Stage { KeptOpen, Taken, Closed };
+    const struct {
+        const char* name;
+        Stage stage;
+        int exclusive;
+    } rows[] = {
+        {"kept open", Stage::KeptOpen, 0},
+        {"taken", Stage::Taken, 1},
+        {"closed", Stage::Closed, 0},
+    };
+    for (const auto& row : rows) {
+        Pty pty;
+        SerialLine line;
+        ASSERT_EQ(SerialLine::keep_open(pty.path, line), std::nullopt) << row.name;
+        if (row.stage != Stage::KeptOpen) {
+            ASSERT_EQ(line.take(9600), std::nullopt) << row.name;
+        }
+        if (row.stage == Stage::Closed)
+            line.close();
+        int exclusive = -1;
+        ASSERT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0) << row.name;
+        EXPECT_EQ(exclusive, row.exclusive) << row.name;
+    }
+}
+
+// Joining the device's group is advised only where the group may read and write the device.
+TEST(DeviceGroup, IsAdvisedOnlyWhenItMayReadAndWriteTheDevice)
+{
+    const std::string join_dialout =
+        "add this user to the group dialout (sudo usermod -aG dialout $USER), log in "
+        "again, then run imgtool send again";
+    const std::string root_only =
+        "not open to its group (root, mode 0600): run imgtool send with sudo, or give the "
+        "adapter to the group dialout with a udev rule (see the runbook, section 1), then "
+        "run imgtool send again";
+    const struct {
+        mode_t mode;
+        const char* group;
+        std::string advice;
+    } rows[] = {
+        {S_IFCHR | 0660, "dialout", join_dialout},
+        {S_IFCHR | 0600, "root", root_only},
+        {0600, "root", root_only},
+        {S_IFCHR | 0640, "dialout",
+         "not open to its group (dialout, mode 0640): run imgtool send with sudo, or give the adapter to the group "
+         "dialout with a udev rule (see the runbook, section 1), then run imgtool send again"},
+        // A virtual console's: its group may write to it but not read it
+        {S_IFCHR | 0620, "tty",
+         "not open to its group (tty, mode 0620): run imgtool send with sudo, or give the adapter to the group "
+         "dialout with a udev rule (see the runbook, section 1), then run imgtool send again"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(permission_advice(row.mode, row.group), row.advice)
+            << std::oct << row.mode << " " << row.group;
+}
+
 const char* const kMenu =
     "Please select one of the following options:\r\n\tX) Use xmodem 1K to serial download an "
     "image\r\n\tR) Reboot\r\n\tE) Exit\r\n\r\nOption? : ";
@@ -649,5 +711,60 @@ TEST_P(SendToBoard, EndsAsTheBoardSays)
 
 INSTANTIATE_TEST_SUITE_P(Boards, SendToBoard, testing::ValuesIn(kDownloads),
                          [](const auto& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+// Whether text comes to stand in the file within 20 s.
+bool comes_to_show(const TempDir& dir, const std::string& name, const std::string& text)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (dir.read(name).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// What the board prints while the technician types at the terminal is in the transcript too.
+TEST(SendOnLine, TheTranscriptGoesOnThroughTheTerminal)
+{
+    TempDir dir;
+    auto board = std::make_shared<ScriptedBoard>(BoardScript{
+        0, "", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "\r\nBooting image '2'\r\n"});
+    FarEnd far_end("", [board](const std::string& typed) { return board->answer(typed); });
+    Pty keyboard;
+    termios raw{};
+    tcgetattr(keyboard.slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(keyboard.slave, TCSANOW, &raw);
+    const int standard_input = dup(STDIN_FILENO);
+    dup2(keyboard.slave, STDIN_FILENO);
+    std::thread technician([&] {
+        // Typed once the terminal relays keys, or only the Ctrl-] that ends it
+        const bool started = comes_to_show(dir, "log", "terminal on");
+        if (started && write(keyboard.master, "r", 1) == 1)
+            comes_to_show(dir, "log", "Booting image '2'");
+        EXPECT_EQ(write(keyboard.master, "\x1d", 1), 1);
+    });
+
+    const ToolRun r = imgtool({"send", "--line", far_end.path(), "--slot", "2", "--terminal", "--log",
+                               dir.path("log"), dir.write("download.bin", kApplication)});
+    technician.join();
+    dup2(standard_input, STDIN_FILENO);
+    close(standard_input);
+
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string log = dir.read("log");
+    const size_t written = log.find("] Image2 updated succeeded\n");
+    const size_t terminal = log.find("] # terminal on ");
+    const size_t booting = log.find("] Booting image '2'\n");
+    EXPECT_NE(booting, std::string::npos) << log;
+    EXPECT_LT(written, terminal) << log;
+    EXPECT_LT(terminal, booting) << log;
+    EXPECT_NE(log.find("] # terminal ended\n"), std::string::npos) << log;
+}
 
 }  // namespace

@@ -62,6 +62,12 @@ const RefusalCase kRefusals[] = {
      {},
      "imgtool send: DOWNLOAD: the kernel record at 0x00000000 is too big for its flash area (at most 0x00100000 "
      "bytes in all)\n"},
+    // The whole flash as imgtool flash writes it, slot 1 an application that a walk would take
+    {"FlashImage",
+     application() + std::string(0x04000000 - 23, '\xff'),
+     {"--slot", "2"},
+     "imgtool send: DOWNLOAD is a flash image, not a download (64 MiB, for a flash programmer): give the download "
+     "file, the records themselves one after the other\n"},
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }

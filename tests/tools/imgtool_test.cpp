@@ -285,7 +285,7 @@ TEST(Info, ReadsAFlashImageAreaByArea)
     const ToolRun r = imgtool({"info", dir.write("flash.img", image)});
 
     EXPECT_EQ(r.out, dir.path("flash.img") +
-                         ": flash image\n"
+                         ": flash image, not a download (imgtool send takes the records themselves)\n"
                          "  slot 1      0x00000000  erased\n"
                          "  slot 2      0x00800000  " +
                          kAbcLine.substr(14) +
@@ -337,6 +337,16 @@ const UsageCase kUsageCases[] = {
      {"app", "--no-marker", "--name", "v1", "b", "-o", "a"},
      2,
      "imgtool app: --name"},
+    {"TwoFlashImages", {"env", "a.img", "b.img"}, 2, "imgtool env: expected one FLASH.img"},
+    // A mistake in the command line is told before the file it names is looked at
+    {"SlotByteOutOfRange",
+     {"boot", "--slot-byte", "256", "/nonexistent/flash.img"},
+     2,
+     "imgtool boot: --slot-byte takes a byte, 0 to 255"},
+    {"UnreadableBinary",
+     {"app", "/nonexistent/mp.elf", "-o", "a"},
+     1,
+     "imgtool app: cannot read /nonexistent/mp.elf: No such file or directory"},
     {"UnreadablePayload",
      {"pack", "--type", "kernel", "/nonexistent/p", "-o", "r"},
      1,

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "imgtool/command.h"
-#include "imgtool/record_file.h"
+#include "imgtool/file_command.h"
 #include "imgtool/run_program.h"
 
 namespace fs = std::filesystem;
@@ -81,24 +81,27 @@ std::optional<std::string> lay_out_tree(const std::string& binary, const std::op
     return std::nullopt;
 }
 
+std::optional<std::string> usage_mistake(const ParsedArgs& parsed)
+{
+    if (!parsed.has("-o"))
+        return "missing -o ARCHIVE";
+    if (parsed.has("--no-marker") && parsed.has("--name"))
+        return "--name gives the text of the marker that --no-marker leaves out";
+    return std::nullopt;
+}
+
+const FileCommand kCommand = {"app", kOptions, print_help, "BINARY", usage_mistake, open_input};
+
 }  // namespace
 
 int run_app(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto status = parse_command("app", args, kOptions, print_help, io, parsed))
+    InputFile input;
+    if (auto status = start_file_command(kCommand, args, io, parsed, input))
         return *status;
-    if (parsed.operands.size() != 1)
-        return report_usage(io, "app", "expected one BINARY");
-    if (!parsed.has("-o"))
-        return report_usage(io, "app", "missing -o ARCHIVE");
-    if (parsed.has("--no-marker") && parsed.has("--name"))
-        return report_usage(io, "app", "--name gives the text of the marker that --no-marker leaves out");
 
     const std::string& binary = parsed.operands.front();
-    InputFile input;
-    if (auto failure = open_input(binary, input))
-        return report_failure(io, "app", *failure);
     std::optional<std::string> marker;
     if (!parsed.has("--no-marker"))
         marker = parsed.has("--name") ? *parsed.value("--name") + "\n" : "";

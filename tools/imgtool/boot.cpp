@@ -5,7 +5,7 @@
 
 #include "flash/flash_layout.h"
 #include "imgtool/command.h"
-#include "imgtool/record_file.h"
+#include "imgtool/file_command.h"
 #include "imgtool/record_types.h"
 #include "imgtool/run_program.h"
 #include "launch/launch.h"
@@ -164,23 +164,33 @@ bool print_run(const sim::Run& run, std::ostream& out)
     return launched && run.end != sim::End::Crashed;
 }
 
+std::optional<uint8_t> slot_byte_of(const ParsedArgs& parsed)
+{
+    const std::optional<uint32_t> value = parse_u32(parsed.value("--slot-byte").value_or("1"));
+    if (!value || *value > 0xFF)
+        return std::nullopt;
+    return static_cast<uint8_t>(*value);
+}
+
+std::optional<std::string> usage_mistake(const ParsedArgs& parsed)
+{
+    if (!slot_byte_of(parsed))
+        return "--slot-byte takes a byte, 0 to 255";
+    return std::nullopt;
+}
+
+const FileCommand kCommand = {"boot", kOptions, print_help, "FLASH.img", usage_mistake, open_flash_image};
+
 }  // namespace
 
 int run_boot(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto status = parse_command("boot", args, kOptions, print_help, io, parsed))
+    InputFile file;
+    if (auto status = start_file_command(kCommand, args, io, parsed, file))
         return *status;
-    if (parsed.operands.size() != 1)
-        return report_usage(io, "boot", "expected one FLASH.img");
-    std::optional<uint32_t> slot_byte = parse_u32(parsed.value("--slot-byte").value_or("1"));
-    if (!slot_byte || *slot_byte > 0xFF)
-        return report_usage(io, "boot", "--slot-byte takes a byte, 0 to 255");
 
     const std::string& path = parsed.operands.front();
-    InputFile file;
-    if (auto failure = open_flash_image(path, file))
-        return report_failure(io, "boot", *failure);
     std::vector<uint8_t> image(FLASH_IMAGE_SIZE);
     if (!read_bytes(file, 0, image.data(), FLASH_IMAGE_SIZE))
         return report_failure(io, "boot", "cannot read " + path);
@@ -188,7 +198,7 @@ int run_boot(const Args& args, Streams io)
     try {
         sim::Board board;
         board.flash.load(0, image);
-        board.i2c.eeprom()[1] = static_cast<uint8_t>(*slot_byte);
+        board.i2c.eeprom()[1] = *slot_byte_of(parsed);
         board.console.keys(parsed.value("--answer").value_or("E"));
         stand_in_for_the_board(board);
         io.out.flush();

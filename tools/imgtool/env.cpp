@@ -5,6 +5,7 @@
 #include "imgtool/boot_option_report.h"
 #include "imgtool/command.h"
 #include "imgtool/env_block.h"
+#include "imgtool/file_command.h"
 #include "imgtool/record_file.h"
 #include "imgtool/record_types.h"
 
@@ -28,20 +29,18 @@ void print_help(std::ostream& out)
            "             Exit status: 0, or 1 when it warned.\n";
 }
 
+const FileCommand kCommand = {"env", kOptions, print_help, "FLASH.img", nullptr, open_flash_image};
+
 }  // namespace
 
 int run_env(const Args& args, Streams io)
 {
     ParsedArgs parsed;
-    if (auto status = parse_command("env", args, kOptions, print_help, io, parsed))
+    InputFile file;
+    if (auto status = start_file_command(kCommand, args, io, parsed, file))
         return *status;
-    if (parsed.operands.size() != 1)
-        return report_usage(io, "env", "expected one FLASH.img");
 
     const std::string& path = parsed.operands.front();
-    InputFile file;
-    if (auto failure = open_flash_image(path, file))
-        return report_failure(io, "env", *failure);
     std::vector<uint8_t> block(FLASH_ENV_SIZE);
     if (!read_bytes(file, FLASH_ENV_BASE, block.data(), FLASH_ENV_SIZE))
         return report_failure(io, "env", "cannot read " + path);

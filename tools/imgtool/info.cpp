@@ -23,10 +23,11 @@ void print_help(std::ostream& out)
            "there, keeping what it wrote before. It passes over diagnostics and type5 records unchecked,\n"
            "and so does the walk, marking a bad CRC.\n"
            "\n"
-           "A 64 MiB flash image (exactly 0x04000000 bytes) is read area by area instead: slot 1 at\n"
-           "0x00000000, slot 2 at 0x00800000, rootfs at 0x01000000, kernel at 0x01E00000 and bootcode at\n"
-           "0x03F00000, each either erased or holding one record of its own type within its limit, then\n"
-           "the boot-loader environment block at 0x03FE0000 with its variables.\n"
+           "A 64 MiB flash image (exactly 0x04000000 bytes) is not a download: it is read area by area\n"
+           "instead: slot 1 at 0x00000000, slot 2 at 0x00800000, rootfs at 0x01000000, kernel at\n"
+           "0x01E00000 and bootcode at 0x03F00000, each either erased or holding one record of its own\n"
+           "type within its limit, then the boot-loader environment block at 0x03FE0000 with its\n"
+           "variables.\n"
            "\n"
            "Exit status: 0 when every record (and environment block) found is intact, 1 otherwise or\n"
            "when a download file holds no record at all.\n";
@@ -125,9 +126,11 @@ int run_info(const Args& args, Streams io)
             status = report_failure(io, "info", *failure);
             continue;
         }
-        const bool is_flash_image = file.size == FLASH_IMAGE_SIZE;
-        io.out << path << (is_flash_image ? ": flash image\n" : ": records\n");
-        const bool intact = is_flash_image ? walk_flash_image(file, io.out) : walk_sequence(file, io.out);
+        const bool flash_image = is_flash_image(file);
+        io.out << path
+               << (flash_image ? ": flash image, not a download (imgtool send takes the records themselves)\n"
+                               : ": records\n");
+        const bool intact = flash_image ? walk_flash_image(file, io.out) : walk_sequence(file, io.out);
         if (!intact)
             status = EXIT_FAILED;
     }

@@ -18,6 +18,8 @@ struct InputFile {
 std::optional<std::string> open_input(const std::string& path, InputFile& file);
 // Opens a 64 MiB flash image as imgtool flash makes it, or gives why not.
 std::optional<std::string> open_flash_image(const std::string& path, InputFile& file);
+// Whether the open file is an image of the board's whole flash rather than a download.
+bool is_flash_image(const InputFile& file);
 
 // Runs gen_crc over the next count bytes of in, continuing from crc, and copies them to copy_to
 // when one is given.  False when in ends or fails first, or the copy cannot be written.

@@ -1,8 +1,11 @@
 #include "imgtool/send/device_group.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+
+#include "imgtool/send/failure_phrases.h"
 
 // The file is read directly rather than through getgrgid: the package's imgtool is linked
 // statically, and the C library's group lookup would need the name service modules of the very
@@ -20,10 +23,25 @@ std::string group_name(gid_t gid, const std::string& group_file)
     return "dialout";
 }
 
-std::string device_group(const std::string& path)
+// Joining the group helps only when the group may both read and write the device; a device that
+// only its owner may open (root's, as a udev rule of the system's leaves some adapters) needs root
+// itself, or a rule of the technician's own that hands it to the serial devices' group.
+std::string permission_advice(mode_t mode, const std::string& group)
+{
+    if ((mode & S_IRGRP) != 0 && (mode & S_IWGRP) != 0)
+        return "add this user to the group " + group + " (sudo usermod -aG " + group +
+               " $USER), log in again, then run imgtool send again";
+    char bits[8];
+    snprintf(bits, sizeof bits, "%04o", static_cast<unsigned>(mode & 07777));
+    return std::string(phrase::NOT_OPEN_TO_GROUP) + " (" + group + ", mode " + bits +
+           "): run imgtool send with sudo, or give the adapter to the group dialout with a udev rule (see "
+           "the runbook, section 1), then run imgtool send again";
+}
+
+std::string device_permission_advice(const std::string& path)
 {
     struct stat device {};
     if (stat(path.c_str(), &device) != 0)
-        return "dialout";
-    return group_name(device.st_gid, GROUP_FILE);
+        return permission_advice(S_IRGRP | S_IWGRP, "dialout");
+    return permission_advice(device.st_mode, group_name(device.st_gid, GROUP_FILE));
 }

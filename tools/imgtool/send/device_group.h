@@ -1,4 +1,4 @@
-// The group whose members may open a serial device, named for the technician's usermod command.
+// The group whose members may open a serial device, and what a technician refused the device is told.
 #pragma once
 
 #include <string>
@@ -11,5 +11,8 @@ inline constexpr const char* GROUP_FILE = "/etc/group";
 // systems, when the file has no such group or cannot be read.
 std::string group_name(gid_t gid, const std::string& group_file);
 
-// The group that owns the device at path, by its name.
-std::string device_group(const std::string& path);
+// What to do after "Permission denied" on a device of mode (its st_mode) that group owns.
+std::string permission_advice(mode_t mode, const std::string& group);
+
+// The same for the device at path, from its mode and its group's name.
+std::string device_permission_advice(const std::string& path);

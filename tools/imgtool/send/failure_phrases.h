@@ -15,6 +15,7 @@ inline constexpr std::string_view WAIT_VALUES = "--wait takes a number of second
 inline constexpr std::string_view TERMINAL_ONE_LINE = "--terminal takes one --line";
 inline constexpr std::string_view SAME_DEVICE = "are the same device";
 inline constexpr std::string_view CANNOT_READ = "cannot read";
+inline constexpr std::string_view FLASH_IMAGE = "is a flash image, not a download";
 inline constexpr std::string_view NO_RECORD = "holds no image record";
 inline constexpr std::string_view CUT_SHORT = "is cut short";
 inline constexpr std::string_view BAD_CRC = "has a bad CRC";
@@ -27,6 +28,7 @@ inline constexpr std::string_view SLOT_WITHOUT_APPLICATION = "--slot is for an a
 // The line
 inline constexpr std::string_view IN_USE = "is in use by another program";
 inline constexpr std::string_view PERMISSION_DENIED = "Permission denied";
+inline constexpr std::string_view NOT_OPEN_TO_GROUP = "not open to its group";
 inline constexpr std::string_view NOT_A_SERIAL_LINE = "not a serial line";
 inline constexpr std::string_view CANNOT_TAKE = "cannot take";
 inline constexpr std::string_view CANNOT_SET_UP = "cannot set up";
@@ -94,6 +96,7 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::TERMINAL_ONE_LINE,
     phrase::SAME_DEVICE,
     phrase::CANNOT_READ,
+    phrase::FLASH_IMAGE,
     phrase::NO_RECORD,
     phrase::CUT_SHORT,
     phrase::BAD_CRC,
@@ -104,6 +107,7 @@ inline constexpr std::string_view FAILURE_PHRASES[] = {
     phrase::SLOT_WITHOUT_APPLICATION,
     phrase::IN_USE,
     phrase::PERMISSION_DENIED,
+    phrase::NOT_OPEN_TO_GROUP,
     phrase::NOT_A_SERIAL_LINE,
     phrase::CANNOT_TAKE,
     phrase::CANNOT_SET_UP,

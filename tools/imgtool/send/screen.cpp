@@ -74,12 +74,9 @@ void Screen::end_progress(size_t board)
     above_progress([&] { err_ << last << '\n'; });
 }
 
-ConsoleLines::ConsoleLines(Screen& screen, size_t board, const std::string& log_path)
-    : screen_(screen), board_(board), log_path_(log_path)
-{
-    if (!log_path.empty())
-        log_.open(log_path, std::ios::trunc);
-}
+ConsoleLines::ConsoleLines(Screen* screen, size_t board, Transcript& transcript)
+    : screen_(screen), board_(board), transcript_(transcript)
+{}
 
 void ConsoleLines::take(const uint8_t* bytes, size_t count)
 {
@@ -135,26 +132,17 @@ void ConsoleLines::note(const std::string& text)
 void ConsoleLines::show_held_notes()
 {
     for (const std::string& text : held_notes_) {
-        screen_.note(board_, text);
-        log("# ", text);
+        if (screen_ != nullptr)
+            screen_->note(board_, text);
+        transcript_.line("# ", text);
     }
     held_notes_.clear();
 }
 
 void ConsoleLines::emit()
 {
-    screen_.console_line(board_, open_line_);
-    log("", open_line_);
+    if (screen_ != nullptr)
+        screen_->console_line(board_, open_line_);
+    transcript_.line("", open_line_);
     open_line_.clear();
-}
-
-void ConsoleLines::log(const std::string& mark, const std::string& text)
-{
-    if (!log_.is_open())
-        return;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    char stamp[24];
-    snprintf(stamp, sizeof stamp, "[%9.3f] ", seconds);
-    log_ << stamp << mark << text << '\n';
-    log_.flush();
 }

@@ -2,14 +2,13 @@
 // its own notes and the progress lines on standard error, and a transcript with times per board.
 #pragma once
 
-#include <chrono>
-#include <fstream>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "imgtool/send/progress.h"
+#include "imgtool/send/transcript.h"
 
 class Screen {
 public:
@@ -43,13 +42,12 @@ private:
 
 // A board's console text cut into lines: line ends dropped, a line still open shown once the board
 // has paused, the receiver's answers (ACK, NAK, CAN) left out, other bytes that are not printable
-// shown as \xNN (a run of NULs as a count of garbled bytes), and every line kept with its time in
-// the board's transcript when there is one.
+// shown as \xNN (a run of NULs as a count of garbled bytes), and every line kept in the board's
+// transcript.  Without a screen (the terminal, which shows the bytes as they come) lines are only kept.
 class ConsoleLines {
 public:
-    ConsoleLines(Screen& screen, size_t board, const std::string& log_path);
+    ConsoleLines(Screen* screen, size_t board, Transcript& transcript);
 
-    bool log_failed() const { return !log_path_.empty() && !log_.is_open(); }
     void take(const uint8_t* bytes, size_t count);
     // Shows the open line when the board has printed nothing for a while (a prompt), and the notes
     // held back behind it.
@@ -62,14 +60,11 @@ private:
     void emit();
     void show_held_notes();
     void show_garbled();
-    void log(const std::string& mark, const std::string& text);
 
-    Screen& screen_;
+    Screen* screen_;
     size_t board_;
-    std::string log_path_;
-    std::ofstream log_;
+    Transcript& transcript_;
     std::string open_line_;
     size_t garbled_ = 0;
     std::vector<std::string> held_notes_;
-    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };

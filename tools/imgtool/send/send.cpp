@@ -1,5 +1,6 @@
 // imgtool send: the technician's rescue download in one command, on every board line given at once.
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -37,9 +38,9 @@ void print_help(std::ostream& out)
            "Does the whole rescue download over each board's serial line (console and download port on one\n"
            "line): finds the board at its rescue menu, presses X, switches to the speed the board asks for,\n"
            "sends DOWNLOAD with XMODEM-1K, switches back, answers the installer and follows it to the end.\n"
-           "DOWNLOAD is checked first, as imgtool info checks it: a file with no record, a record with a bad\n"
-           "CRC or too big for its flash area, or an application without --slot is refused before any line\n"
-           "is touched.\n"
+           "DOWNLOAD is checked first, as imgtool info checks it: a 64 MiB flash image, a file with no\n"
+           "record, a record with a bad CRC or too big for its flash area, or an application without --slot\n"
+           "is refused before any line is touched.\n"
            "\n"
            "  --line DEV      the board's serial line, e.g. /dev/ttyUSB0; repeat it to serve several boards\n"
            "                  at once, each with its own progress line and a row in the table at the end\n"
@@ -54,7 +55,8 @@ void print_help(std::ostream& out)
            "  --log FILE      keep every board's console transcript with times in FILE (with several lines,\n"
            "                  in FILE.<device name> each, FILE.<device name>.<n> for the nth --line whose\n"
            "                  device name an earlier one has)\n"
-           "  --terminal      afterwards, stay as a plain terminal on the line (one line only); Ctrl-] ends it\n"
+           "  --terminal      afterwards, stay as a plain terminal on the line (one line only), its session\n"
+           "                  kept in the --log transcript too; Ctrl-] ends it\n"
            "\n"
            "The board's console lines go to standard output as they come (prefixed with the line when there\n"
            "are several); progress and the tool's own notes to standard error. Ctrl-C during the transfer\n"
@@ -77,6 +79,10 @@ struct Plan {
 std::variant<Plan, std::string> plan_download(InputFile& file, const std::string& path,
                                               const SendOptions& options)
 {
+    if (is_flash_image(file))
+        return path + " " + std::string(phrase::FLASH_IMAGE) +
+               " (64 MiB, for a flash programmer): give the download file, the records themselves one after "
+               "the other";
     const DownloadWalk walk = walk_download(file);
     if (walk.records.empty())
         return path + " " + std::string(phrase::NO_RECORD) + " (" + walk.end.reason + " at offset 0)";
@@ -265,13 +271,17 @@ int run_send(const Args& args, Streams io)
     const bool redrawn = &io.err == &std::cerr && isatty(STDERR_FILENO) == 1;
     Screen screen(io.out, io.err, redrawn, lines);
     std::vector<BoardResult> results(lines.size());
-    const std::vector<std::string> logs = log_paths(parsed.value("--log"), lines);
+    // Each board's transcript outlives its download, so that the terminal's session goes on in it
+    std::deque<Transcript> transcripts;
+    for (const std::string& log : log_paths(parsed.value("--log"), lines))
+        transcripts.emplace_back(log);
     const StopSignals stop_signals;
     {
         std::vector<std::thread> boards;
         for (size_t i = 0; i < lines.size(); ++i) {
             boards.emplace_back([&, i] {
-                results[i] = serve_board(lines[i], i, screen, logs[i], *download, plan.records, options);
+                results[i] =
+                    serve_board(lines[i], i, screen, transcripts[i], *download, plan.records, options);
             });
         }
         for (std::thread& board : boards)
@@ -282,7 +292,7 @@ int run_send(const Args& args, Streams io)
         if (auto failure = terminal_line.take(BOARD_CONSOLE_SPEED))
             return report_failure(io, "send", std::string(phrase::NO_TERMINAL) + " " + failure->reason,
                                   overall_status(results));
-        run_terminal(terminal_line, io);
+        run_terminal(terminal_line, transcripts.front(), io);
     }
     return overall_status(results);
 }

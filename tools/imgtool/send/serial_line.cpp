@@ -81,10 +81,8 @@ OpenFailure in_use(const std::string& path, const std::string& holder)
 
 OpenFailure not_permitted(const std::string& path)
 {
-    const std::string group = device_group(path);
-    return {"cannot open " + path + ": " + std::string(phrase::PERMISSION_DENIED) +
-                ": add this user to the group " + group + " (sudo usermod -aG " + group +
-                " $USER), log in again, then run imgtool send again",
+    return {"cannot open " + path + ": " + std::string(phrase::PERMISSION_DENIED) + ": " +
+                device_permission_advice(path),
             true};
 }
 

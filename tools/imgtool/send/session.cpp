@@ -25,17 +25,18 @@ constexpr size_t kWrongSpeedBytes = 8;
 // shown as they come.
 class BoardSession : public xmodem::TransferEvents {
 public:
-    BoardSession(size_t index, Screen& screen, const std::string& log_path, std::span<const uint8_t> download,
+    BoardSession(size_t index, Screen& screen, Transcript& transcript, std::span<const uint8_t> download,
                  const std::vector<PlannedRecord>& plan, const SendOptions& options)
-        : screen_(screen), index_(index), console_(screen, index, log_path), watch_(line_, console_),
-          download_(download), plan_(plan), options_(options), progress_(download.size())
+        : screen_(screen), index_(index), transcript_(transcript), console_(&screen, index, transcript),
+          watch_(line_, console_), download_(download), plan_(plan), options_(options),
+          progress_(download.size())
     {}
 
     BoardResult run(const std::string& line_path)
     {
         if (auto failure = SerialLine::open(line_path, BOARD_CONSOLE_SPEED, line_))
             return watch_.fail(EXIT_NO_BOARD, no_line_text(*failure));
-        if (console_.log_failed())
+        if (transcript_.failed())
             console_.note(std::string(phrase::NO_TRANSCRIPT) + "; going on without it");
         BoardResult result = serve();
         console_.pause();
@@ -127,6 +128,7 @@ private:
 
     Screen& screen_;
     size_t index_;
+    Transcript& transcript_;
     ConsoleLines console_;
     SerialLine line_;
     LineWatch watch_;
@@ -144,10 +146,10 @@ private:
 
 }  // namespace
 
-BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen,
-                        const std::string& log_path, std::span<const uint8_t> download,
-                        const std::vector<PlannedRecord>& plan, const SendOptions& options)
+BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen, Transcript& transcript,
+                        std::span<const uint8_t> download, const std::vector<PlannedRecord>& plan,
+                        const SendOptions& options)
 {
-    BoardSession session(index, screen, log_path, download, plan, options);
+    BoardSession session(index, screen, transcript, download, plan, options);
     return session.run(line_path);
 }

@@ -38,6 +38,6 @@ struct BoardResult {
 // Ctrl-C as the sessions see it: how many times the operator pressed it.
 extern std::atomic<int> operator_interrupts;
 
-BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen,
-                        const std::string& log_path, std::span<const uint8_t> download,
-                        const std::vector<PlannedRecord>& plan, const SendOptions& options);
+BoardResult serve_board(const std::string& line_path, size_t index, Screen& screen, Transcript& transcript,
+                        std::span<const uint8_t> download, const std::vector<PlannedRecord>& plan,
+                        const SendOptions& options);

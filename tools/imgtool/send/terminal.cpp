@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "imgtool/send/failure_phrases.h"
+#include "imgtool/send/screen.h"
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/stop_signals.h"
 
@@ -35,12 +36,24 @@ private:
     bool active_ = false;
 };
 
+// The tool's own line on standard error, after whatever the board left on the screen's line, and in
+// the transcript after the board's last line.
+void say(const std::string& text, ConsoleLines& lines, Streams io)
+{
+    io.err << "\r\nimgtool send: " << text << '\n';
+    lines.pause();
+    lines.note(text);
+}
+
 }  // namespace
 
-void run_terminal(SerialLine& line, Streams io)
+void run_terminal(SerialLine& line, Transcript& transcript, Streams io)
 {
-    io.err << "imgtool send: terminal on " << line.path() << " at " << line.speed()
-           << " bit/s; Ctrl-] ends it\n";
+    const std::string start =
+        "terminal on " + line.path() + " at " + std::to_string(line.speed()) + " bit/s; Ctrl-] ends it";
+    io.err << "imgtool send: " << start << '\n';
+    ConsoleLines lines(nullptr, 0, transcript);
+    lines.note(start);
     RawKeys keys;
     uint8_t bytes[512];
     while (!leaving_at_once()) {
@@ -49,25 +62,24 @@ void run_terminal(SerialLine& line, Streams io)
             continue;
         if (ends[0].revents != 0) {
             const long got = line.read(bytes, 0);
-            if (got < 0) {
-                io.err << "\r\nimgtool send: the line went away\n";
-                return;
-            }
+            if (got < 0)
+                return say("the line went away", lines, io);
             io.out.write(reinterpret_cast<const char*>(bytes), got);
             io.out.flush();
+            lines.take(bytes, static_cast<size_t>(got));
         }
         if (ends[1].revents == 0)
             continue;
         const ssize_t typed = read(STDIN_FILENO, bytes, sizeof bytes);
-        if (typed <= 0)
+        if (typed <= 0) {
+            lines.pause();
             return;
+        }
         for (ssize_t i = 0; i < typed; ++i) {
-            if (bytes[i] == kQuitKey) {
-                io.err << "\r\nimgtool send: terminal ended\n";
-                return;
-            }
+            if (bytes[i] == kQuitKey)
+                return say("terminal ended", lines, io);
             line.write(std::span(&bytes[i], 1));
         }
     }
-    io.err << "\r\nimgtool send: " << phrase::TERMINAL_BY_SIGNAL << '\n';
+    say(std::string(phrase::TERMINAL_BY_SIGNAL), lines, io);
 }
