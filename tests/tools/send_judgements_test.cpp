@@ -56,6 +56,32 @@ const InstallCase kInstalls[] = {
      std::nullopt,
      true,
      "kernel"},
+    // The flash layer's line follows the dots of the blocks written before it, an empty line after it
+    {"SlotWriteFailedInTheFlash",
+     "\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot image): 2\r\n\r\n"
+     "Installing image as image2...\r\n.Flash Write mtd erase failed.\r\n\r\nImage2 updated failed\r\n" +
+         std::string(kMenuAgain),
+     {{"application", true}},
+     2,
+     false,
+     "the board reported: Image2 updated failed (Flash Write mtd erase failed.)"},
+    {"KernelWriteFailedInTheFlash",
+     "\r\n**** KERNEL ****\r\n...Flash Write mtd write failed.\r\n\r\nkernel image updated failed\r\n" +
+         std::string(kMenuAgain),
+     kKernelAndApplication, 2, false,
+     "the board reported: kernel image updated failed (Flash Write mtd write failed.)"},
+    {"RecordsInAnotherOrder",
+     "\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot image): 2\r\n\r\n"
+     "Installing image as image2...\r\n.\r\nImage2 updated succeeded\r\n**** KERNEL ****\r\n.\r\n" +
+         std::string(kMenuAgain),
+     kKernelAndApplication, 2, false,
+     "the board handled an application record where the download holds a kernel record"},
+    {"RecordOfAnotherType",
+     "\r\n**** ROOTFILESYSTEM ****\r\n.\r\n" + std::string(kMenuAgain),
+     {{"kernel", true}},
+     std::nullopt,
+     false,
+     "the board handled a rootfs record where the download holds a kernel record"},
     {"RestartInTheSlotWrite",
      "\r\n**** KERNEL ****\r\n.\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just "
      "boot image): 2\r\n\r\nInstalling image as image2...\r\n.........." +
@@ -69,6 +95,16 @@ const InstallCase kInstalls[] = {
      "the board restarted during the install (its line: \"U-Boot 2023.01\"): the kernel's area was being "
      "written and must not be trusted; the board boots the slot it booted before this download (the slot "
      "changes only after a whole write); download again"},
+    {"RestartAfterTheSlotsSuccess",
+     "\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot image): 2\r\n\r\n"
+     "Installing image as image2...\r\n.\r\nImage2 updated succeeded" +
+         std::string(kRestart, 86) + kMenuAgain,
+     {{"application", true}},
+     2,
+     false,
+     "the board restarted during the install (its line: \"U-Boot 2023.01\"): slot 2 was being written and must "
+     "not be trusted; the board boots the slot it booted before this download (the slot changes only after a "
+     "whole write); download again"},
     {"GarbledFailureLine",
      "\r\n**** KERNEL ****\r\n...\r\nkernel imzge updated fa!led\r\n" + std::string(kMenuAgain),
      {{"kernel", true}},
