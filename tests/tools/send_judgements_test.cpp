@@ -141,6 +141,21 @@ TEST_P(InstallerVerdict, IsTheBoardsOwnWord)
 INSTANTIATE_TEST_SUITE_P(Walks, InstallerVerdict, testing::ValuesIn(kInstalls),
                          [](const auto& info) { return info.param.name; });
 
+TEST(EmptyReturn, IsTheBoardsOwnLineOrTheEmptyFile)
+{
+    const struct {
+        std::string text;  // after the switch back to 9600 bit/s
+        std::string said;
+    } rows[] = {
+        {"\r\nCan't write file!: No space left on device\r\n" + std::string(kMenuAgain),
+         "the board reported: Can't write file!: No space left on device (nothing was installed)"},
+        {"\r\n\r\n    ... Waiting for the <ENTER> key to be hit...\r\n" + std::string(kMenuAgain),
+         "the board installed nothing: the file arrived empty"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(empty_return_cause(row.text), row.said) << row.text;
+}
+
 struct BootCase {
     const char* name;
     std::string text;  // after R

@@ -64,9 +64,10 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
     // back at once: the first Ctrl-C is only noted, from that Enter on
     watch.set_interrupt_limit(2, "Ctrl-C: the board is installing, and this tool goes on answering it until "
                                  "its walk ends (Ctrl-C again leaves at once)");
+    const size_t switched_back = watch.mark();
     const int extracting = await_answering_reminder(watch, {EXTRACTING, MENU_PROMPT}, PROMPT_WAIT);
     if (extracting == 1)
-        return watch.fail(EXIT_FAILED, std::string(phrase::EMPTY_FILE));
+        return watch.fail(EXIT_FAILED, empty_return_cause(watch.since(switched_back)));
     if (extracting == LineWatch::INTERRUPTED)
         return left_early(watch);
     if (extracting != 0)

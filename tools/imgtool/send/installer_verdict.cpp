@@ -37,6 +37,11 @@ bool starts_with(std::string_view text, std::string_view start)
     return text.substr(0, start.size()) == start;
 }
 
+bool is_menu(const std::string& line)
+{
+    return line == board_text::MENU_HEADING || starts_with(line, board_text::MENU_PROMPT);
+}
+
 // The dots the board prints, one per erase block it writes.
 bool is_progress(const std::string& line)
 {
@@ -67,7 +72,7 @@ Walk split_walk(const std::vector<std::string>& lines)
 {
     Walk walk;
     for (const std::string& line : lines) {
-        if (line == board_text::MENU_HEADING || starts_with(line, board_text::MENU_PROMPT)) {
+        if (is_menu(line)) {
             walk.menu_again = true;
             break;
         }
@@ -218,4 +223,16 @@ InstallVerdict judge_installer(std::string_view text, std::span<const PlannedRec
     if (!booted && !walk.menu_again)
         return {false, std::string(phrase::WALK_NOT_ENDED) + ": its menu did not come back"};
     return {true, summary};
+}
+
+std::string empty_return_cause(std::string_view text)
+{
+    for (const std::string& line : lines_of(text)) {
+        if (is_menu(line))
+            break;
+        const size_t start = line.find_first_not_of(" \t");
+        if (start != std::string::npos && line.find(board_text::END_REMINDER) == std::string::npos)
+            return std::string(phrase::REPORTED) + " " + line.substr(start) + " (nothing was installed)";
+    }
+    return std::string(phrase::EMPTY_FILE);
 }
