@@ -14,7 +14,7 @@ cd "$root"
 seconds=${1:-30}
 [[ $# -gt 0 ]] && shift
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(boot_options flash_write installer xmodem line_editor slot_reader)
+[[ ${#targets[@]} -gt 0 ]] || targets=(boot_options flash_write installer xmodem line_editor slot_reader send_judges)
 
 # Inputs longer than these reach nothing new: an environment block is 512 bytes, a key line fits
 # in one, and downloads, slots and conversations of a few records or blocks cover their roads.

@@ -655,6 +655,13 @@ const DownloadCase kDownloads[] = {
      1,
      {"LINE: the board restarted during the install (its line: \"Entering Rescue Mode.\"): the kernel's area was "
       "being written and must not be trusted"}},
+    {"DownloadNotStored",
+     {0, "\r\n", false, true, "\r\nCan't write file!: No space left on device\r\n" + std::string(kMenu), "",
+      ""},
+     kKernelRecord,
+     {},
+     1,
+     {"LINE: the board reported: Can't write file!: No space left on device (nothing was installed)\n"}},
     {"CtrlCAtTheSlotQuestion",
      {0, "\r\n", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "", SIGINT},
      kApplication,

@@ -68,6 +68,12 @@ const RefusalCase kRefusals[] = {
      {"--slot", "2"},
      "imgtool send: DOWNLOAD is a flash image, not a download (64 MiB, for a flash programmer): give the download "
      "file, the records themselves one after the other\n"},
+    // The boot code's limit is on its payload alone: 0x00040000 bytes, the header not counted
+    {"BootCodeTooBigForItsArea",
+     make_record(0x024A414E, std::string(0x00040001, 'u')),
+     {},
+     "imgtool send: DOWNLOAD: the bootcode record at 0x00000000 is too big for its flash area (a payload of at "
+     "most 0x00040000 bytes, header not counted)\n"},
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -95,6 +101,29 @@ TEST_P(SendRefuses, ABadDownloadWithStatus2AndOneLine)
 
 INSTANTIATE_TEST_SUITE_P(Downloads, SendRefuses, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return info.param.name; });
+
+// A record that fills its flash area exactly passes the checks: the tool goes on to the line, which
+// does not exist.
+TEST(SendAccepts, ARecordThatFillsItsAreaExactly)
+{
+    const struct {
+        std::string download;
+        std::string plan;
+    } rows[] = {
+        {make_record(0x034A414E, std::string(0x000FFFF0, 'k')), "kernel (1048560 bytes at 0x01e00000)"},
+        {make_record(0x024A414E, std::string(0x00040000, 'u')), "bootcode (262144 bytes at 0x03f00000)"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        const ToolRun r =
+            imgtool({"send", "--line", dir.path("no-such-line"), dir.write("download.bin", row.download)});
+
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_NE(r.err.find("imgtool send: the board will be asked to install: " + row.plan + "\n"),
+                  std::string::npos)
+            << r.err;
+    }
+}
 
 struct UsageCase {
     const char* name;

@@ -2,10 +2,10 @@
 // walk, the next boot, the boot loader; and every failure phrase with its row in the runbook.
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 
 #include "imgtool/send/boot_signs.h"
-#include "imgtool/send/failure_phrases.h"
 #include "imgtool/send/installer_verdict.h"
 
 namespace {
@@ -56,6 +56,32 @@ const InstallCase kInstalls[] = {
      std::nullopt,
      true,
      "kernel"},
+    // The flash layer's line follows the dots of the blocks written before it, an empty line after it
+    {"SlotWriteFailedInTheFlash",
+     "\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot image): 2\r\n\r\n"
+     "Installing image as image2...\r\n.Flash Write mtd erase failed.\r\n\r\nImage2 updated failed\r\n" +
+         std::string(kMenuAgain),
+     {{"application", true}},
+     2,
+     false,
+     "the board reported: Image2 updated failed (Flash Write mtd erase failed.)"},
+    {"KernelWriteFailedInTheFlash",
+     "\r\n**** KERNEL ****\r\n...Flash Write mtd write failed.\r\n\r\nkernel image updated failed\r\n" +
+         std::string(kMenuAgain),
+     kKernelAndApplication, 2, false,
+     "the board reported: kernel image updated failed (Flash Write mtd write failed.)"},
+    {"RecordsInAnotherOrder",
+     "\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot image): 2\r\n\r\n"
+     "Installing image as image2...\r\n.\r\nImage2 updated succeeded\r\n**** KERNEL ****\r\n.\r\n" +
+         std::string(kMenuAgain),
+     kKernelAndApplication, 2, false,
+     "the board handled an application record where the download holds a kernel record"},
+    {"RecordOfAnotherType",
+     "\r\n**** ROOTFILESYSTEM ****\r\n.\r\n" + std::string(kMenuAgain),
+     {{"kernel", true}},
+     std::nullopt,
+     false,
+     "the board handled a rootfs record where the download holds a kernel record"},
     {"RestartInTheSlotWrite",
      "\r\n**** KERNEL ****\r\n.\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just "
      "boot image): 2\r\n\r\nInstalling image as image2...\r\n.........." +
@@ -69,6 +95,16 @@ const InstallCase kInstalls[] = {
      "the board restarted during the install (its line: \"U-Boot 2023.01\"): the kernel's area was being "
      "written and must not be trusted; the board boots the slot it booted before this download (the slot "
      "changes only after a whole write); download again"},
+    {"RestartAfterTheSlotsSuccess",
+     "\r\n**** APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot image): 2\r\n\r\n"
+     "Installing image as image2...\r\n.\r\nImage2 updated succeeded" +
+         std::string(kRestart, 86) + kMenuAgain,
+     {{"application", true}},
+     2,
+     false,
+     "the board restarted during the install (its line: \"U-Boot 2023.01\"): slot 2 was being written and must "
+     "not be trusted; the board boots the slot it booted before this download (the slot changes only after a "
+     "whole write); download again"},
     {"GarbledFailureLine",
      "\r\n**** KERNEL ****\r\n...\r\nkernel imzge updated fa!led\r\n" + std::string(kMenuAgain),
      {{"kernel", true}},
@@ -104,6 +140,21 @@ TEST_P(InstallerVerdict, IsTheBoardsOwnWord)
 
 INSTANTIATE_TEST_SUITE_P(Walks, InstallerVerdict, testing::ValuesIn(kInstalls),
                          [](const auto& info) { return info.param.name; });
+
+TEST(EmptyReturn, IsTheBoardsOwnLineOrTheEmptyFile)
+{
+    const struct {
+        std::string text;  // after the switch back to 9600 bit/s
+        std::string said;
+    } rows[] = {
+        {"\r\nCan't write file!: No space left on device\r\n" + std::string(kMenuAgain),
+         "the board reported: Can't write file!: No space left on device (nothing was installed)"},
+        {"\r\n\r\n    ... Waiting for the <ENTER> key to be hit...\r\n" + std::string(kMenuAgain),
+         "the board installed nothing: the file arrived empty"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(empty_return_cause(row.text), row.said) << row.text;
+}
 
 struct BootCase {
     const char* name;
@@ -166,14 +217,44 @@ TEST(BootLoader, CountdownAndPromptAreRecognised)
         EXPECT_EQ(loader_state(row.text), row.state) << row.text;
 }
 
+std::string file_text(const char* path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The phrases as the header spells them, so that a phrase added there needs no second list
+std::vector<std::string> failure_phrases()
+{
+    const std::string header = file_text(FAILURE_PHRASES_HEADER);
+    const std::regex definition(R"re(inline constexpr std::string_view \w+ =\s*"([^"\\]*)";)re");
+    std::vector<std::string> phrases;
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), definition);
+         it != std::sregex_iterator(); ++it)
+        phrases.push_back((*it)[1]);
+    return phrases;
+}
+
+size_t occurrences(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 TEST(FailurePhrases, EachHasItsRowInTheRunbook)
 {
-    std::ifstream runbook(RUNBOOK);
-    std::stringstream text;
-    text << runbook.rdbuf();
-    ASSERT_FALSE(text.str().empty());
-    for (std::string_view phrase : FAILURE_PHRASES)
-        EXPECT_NE(text.str().find("\n| `" + std::string(phrase) + "`"), std::string::npos) << phrase;
+    const std::string runbook = file_text(RUNBOOK);
+    ASSERT_FALSE(runbook.empty());
+    const std::vector<std::string> phrases = failure_phrases();
+    // A phrase written so that the pattern misses it would escape the check
+    ASSERT_EQ(phrases.size(), occurrences(file_text(FAILURE_PHRASES_HEADER), "inline constexpr"));
+    ASSERT_FALSE(phrases.empty());
+    for (const std::string& phrase : phrases)
+        EXPECT_NE(runbook.find("\n| `" + phrase + "`"), std::string::npos) << phrase;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The phrases of imgtool send's failures and of the notes a technician must act on.  Every message
 // is built around one of them, and the runbook's table of messages has a row for each, so that
-// whatever the tool ends with can be looked up there.
+// whatever the tool ends with can be looked up there.  The check of those rows reads the definitions
+// below as they are written: each phrase stays one string literal of its own.
 #pragma once
 
 #include <string_view>
@@ -87,68 +88,3 @@ inline constexpr std::string_view RESCUE_STILL_SET = "diagnostics=rescue still s
 inline constexpr std::string_view NO_TRANSCRIPT = "cannot write the transcript";
 
 }  // namespace phrase
-
-inline constexpr std::string_view FAILURE_PHRASES[] = {
-    phrase::ONE_DOWNLOAD,
-    phrase::LINE_NEEDED,
-    phrase::SLOT_VALUES,
-    phrase::WAIT_VALUES,
-    phrase::TERMINAL_ONE_LINE,
-    phrase::SAME_DEVICE,
-    phrase::CANNOT_READ,
-    phrase::FLASH_IMAGE,
-    phrase::NO_RECORD,
-    phrase::CUT_SHORT,
-    phrase::BAD_CRC,
-    phrase::NEEDS_SLOT,
-    phrase::TOO_BIG,
-    phrase::RECORDS_END_EARLY,
-    phrase::NOTHING_INSTALLED,
-    phrase::SLOT_WITHOUT_APPLICATION,
-    phrase::IN_USE,
-    phrase::PERMISSION_DENIED,
-    phrase::NOT_OPEN_TO_GROUP,
-    phrase::NOT_A_SERIAL_LINE,
-    phrase::CANNOT_TAKE,
-    phrase::CANNOT_SET_UP,
-    phrase::NO_TERMINAL,
-    phrase::TERMINAL_BY_SIGNAL,
-    phrase::NO_BOARD,
-    phrase::LOOPBACK,
-    phrase::NEVER_SHOWED_MENU,
-    phrase::BOOTING_APPLICATION,
-    phrase::AT_LOADER_PROMPT,
-    phrase::WAITS_TO_START,
-    phrase::WAITS_TO_INSTALL,
-    phrase::ASKS_FOR_EARLIER_FILE,
-    phrase::AT_LINE_PROMPT,
-    phrase::REPORTED,
-    phrase::NO_DOWNLOAD_AFTER_X,
-    phrase::UNREADABLE_SPEED,
-    phrase::NO_SWITCH_BACK,
-    phrase::CANNOT_SWITCH,
-    phrase::LINE_LOST,
-    phrase::ADAPTER_STALLED,
-    phrase::NEVER_ASKED,
-    phrase::GAVE_UP,
-    phrase::STOPPED_ANSWERING,
-    phrase::CANCELLED,
-    phrase::STOPPED_BY_SIGNAL,
-    phrase::MENU_NOT_BACK,
-    phrase::RESTARTED_IN_TRANSFER,
-    phrase::EMPTY_FILE,
-    phrase::RESTARTED,
-    phrase::WENT_AWAY,
-    phrase::LINE_LOST_IN_INSTALL,
-    phrase::LINE_LOST_AFTER_INSTALL,
-    phrase::NOT_CONFIRMED,
-    phrase::RECORDS_HANDLED,
-    phrase::WALK_NOT_ENDED,
-    phrase::LEFT_AT_SECOND_CTRL_C,
-    phrase::NO_BOOT_AFTER_RESET,
-    phrase::BOOTED_OTHER_SLOT,
-    phrase::ASKS_RECOVERY,
-    phrase::APPLICATION_DID_NOT_START,
-    phrase::RESCUE_STILL_SET,
-    phrase::NO_TRANSCRIPT,
-};

@@ -13,13 +13,14 @@ namespace {
 struct Banner {
     std::string_view line;
     std::string_view type;
-    std::string_view area;  // what is written, as the technician is told
+    std::string_view area;          // what is written, as the technician is told
+    std::string_view write_failed;  // the installer's line when the flash write fails
 };
 constexpr Banner kBanners[] = {
-    {"**** BOOT CODE ****", "bootcode", "the boot loader's area"},
-    {"**** KERNEL ****", "kernel", "the kernel's area"},
-    {"**** ROOTFILESYSTEM ****", "rootfs", "the root file system's area"},
-    {"**** APPLICATION ****", "application", ""},
+    {"**** BOOT CODE ****", "bootcode", "the boot loader's area", "uboot image updated failed"},
+    {"**** KERNEL ****", "kernel", "the kernel's area", "kernel image updated failed"},
+    {"**** ROOTFILESYSTEM ****", "rootfs", "the root file system's area", "RFS image updated failed"},
+    {"**** APPLICATION ****", "application", "", ""},
 };
 
 const Banner* banner_of(const std::string& line)
@@ -36,10 +37,23 @@ bool starts_with(std::string_view text, std::string_view start)
     return text.substr(0, start.size()) == start;
 }
 
+bool is_menu(const std::string& line)
+{
+    return line == board_text::MENU_HEADING || starts_with(line, board_text::MENU_PROMPT);
+}
+
 // The dots the board prints, one per erase block it writes.
 bool is_progress(const std::string& line)
 {
     return !line.empty() && line.find_first_not_of('.') == std::string::npos;
+}
+
+// The dots carry no line end of their own, so a flash failure's line starts with those of the
+// blocks written before it.
+std::string without_dots(const std::string& line)
+{
+    const size_t text = line.find_first_not_of('.');
+    return text == std::string::npos ? line : line.substr(text);
 }
 
 // One record's lines, from its banner to the next banner or the menu.
@@ -58,7 +72,7 @@ Walk split_walk(const std::vector<std::string>& lines)
 {
     Walk walk;
     for (const std::string& line : lines) {
-        if (line == board_text::MENU_HEADING || starts_with(line, board_text::MENU_PROMPT)) {
+        if (is_menu(line)) {
             walk.menu_again = true;
             break;
         }
@@ -70,12 +84,34 @@ Walk split_walk(const std::vector<std::string>& lines)
     return walk;
 }
 
+std::string write_failed_line(const Segment& segment, std::optional<int> slot)
+{
+    if (segment.banner->type != "application")
+        return std::string(segment.banner->write_failed);
+    return slot ? "Image" + std::to_string(*slot) + " updated failed" : "";
+}
+
+// The installer's line that names the failed record is the one the runbook explains, so it comes
+// first, with the flash's own lines before it as its cause; any other line is quoted as it came.
+std::string reported(const std::vector<std::string>& unexpected, const std::string& write_failed)
+{
+    const std::string said = std::string(phrase::REPORTED) + " ";
+    const auto named = std::find(unexpected.begin(), unexpected.end(), write_failed);
+    if (write_failed.empty() || named == unexpected.end())
+        return said + unexpected.front();
+    std::string causes;
+    for (auto cause = unexpected.begin(); cause != named; ++cause)
+        causes += (causes.empty() ? "" : "; ") + *cause;
+    return said + *named + (causes.empty() ? "" : " (" + causes + ")");
+}
+
 // Why a record's lines are not the board's success, or nothing when they are.
 std::optional<std::string> segment_failure(const Segment& segment, std::optional<int> slot)
 {
     const std::string slot_name = slot ? "image" + std::to_string(*slot) : "";
     const std::string succeeded = "Image" + std::to_string(slot.value_or(0)) + " updated succeeded";
     bool confirmed = false;
+    std::vector<std::string> unexpected;
     for (const std::string& line : segment.lines) {
         const bool expected = segment.banner->type != "application"
                                   ? is_progress(line) && !confirmed
@@ -83,13 +119,17 @@ std::optional<std::string> segment_failure(const Segment& segment, std::optional
                                         (slot && line == "Installing image as " + slot_name + "...") ||
                                         (!slot && (line == board_text::BOOTING_DOWNLOADED ||
                                                    line == board_text::READY_TO_BOOT));
-        if (!expected && line != succeeded)
-            return std::string(phrase::REPORTED) + " " + line;
+        if (!expected && line != succeeded) {
+            unexpected.push_back(without_dots(line));
+            continue;
+        }
         if (segment.banner->type != "application")
             confirmed = confirmed || is_progress(line);
         else
             confirmed = confirmed || (slot ? line == succeeded : line == board_text::READY_TO_BOOT);
     }
+    if (!unexpected.empty())
+        return reported(unexpected, write_failed_line(segment, slot));
     if (confirmed)
         return std::nullopt;
     if (segment.banner->type != "application")
@@ -97,6 +137,11 @@ std::optional<std::string> segment_failure(const Segment& segment, std::optional
                ": no progress dots after its banner";
     return std::string(phrase::NOT_CONFIRMED) + " the application: no \"" +
            (slot ? succeeded : std::string(board_text::READY_TO_BOOT)) + "\"";
+}
+
+std::string a_record(std::string_view type)
+{
+    return (type == "application" ? "an " : "a ") + std::string(type) + " record";
 }
 
 std::string what_was_written(const Segment& segment, std::optional<int> slot)
@@ -160,10 +205,9 @@ InstallVerdict judge_installer(std::string_view text, std::span<const PlannedRec
     for (size_t i = 0; i < walk.segments.size(); ++i) {
         const Segment& segment = walk.segments[i];
         if (i >= planned.size() || planned[i]->type != segment.banner->type)
-            return {false,
-                    std::string(phrase::RECORDS_HANDLED) + " a " + std::string(segment.banner->type) +
-                        " record where the download holds " +
-                        (i < planned.size() ? "a " + planned[i]->type + " record" : "no more records")};
+            return {false, std::string(phrase::RECORDS_HANDLED) + " " + a_record(segment.banner->type) +
+                               " where the download holds " +
+                               (i < planned.size() ? a_record(planned[i]->type) : "no more records")};
         if (std::optional<std::string> failure = segment_failure(segment, slot))
             return {false, *failure};
         std::string what(segment.banner->type);
@@ -184,10 +228,11 @@ InstallVerdict judge_installer(std::string_view text, std::span<const PlannedRec
 std::string empty_return_cause(std::string_view text)
 {
     for (const std::string& line : lines_of(text)) {
-        if (!line.empty() && line != board_text::MENU_HEADING &&
-            !starts_with(line, board_text::MENU_PROMPT) &&
-            line.find_first_not_of(" \t") != std::string::npos && line.front() != '\t')
-            return std::string(phrase::REPORTED) + " " + line;
+        if (is_menu(line))
+            break;
+        const size_t start = line.find_first_not_of(" \t");
+        if (start != std::string::npos && line.find(board_text::END_REMINDER) == std::string::npos)
+            return std::string(phrase::REPORTED) + " " + line.substr(start) + " (nothing was installed)";
     }
     return std::string(phrase::EMPTY_FILE);
 }

@@ -22,6 +22,7 @@ struct InstallVerdict {
 InstallVerdict judge_installer(std::string_view text, std::span<const PlannedRecord> plan,
                                std::optional<int> slot);
 
-// What to say of a board that showed its menu again after the transfer without installing: its own
-// line when it printed one, else the empty file.  text runs from the switch back to the menu.
+// What to say when the board shows its menu again after the switch back without starting its
+// installer: its own line when it printed one (a download it could not store), else the empty file
+// it was given.  text runs from the switch back to the menu.
 std::string empty_return_cause(std::string_view text);
