@@ -166,7 +166,9 @@ void ScriptedBoard::run()
 void ScriptedBoard::power_on()
 {
     phase_ = BoardPhase::PoweringOn;
-    listen(static_cast<int>(script_.silent_seconds * 1000));
+    // Keys typed into the silence wait in the line for the boot loader, which takes them as a stop
+    if (script_.silent_seconds > 0)
+        listen(static_cast<int>(script_.silent_seconds * 1000));
     boot(script_.boot, script_.countdown ? std::optional(script_.countdown_seconds) : std::nullopt, 0);
 }
 

@@ -424,6 +424,29 @@ const DownloadCase kDownloads[] = {
      1,
      {"LINE: stopped by a signal (SIGTERM or SIGHUP): the board goes on installing: leave it powered until its "
       "menu shows\n"}},
+    // Left by an earlier run at 115200 bit/s, reminding now and then
+    {"WaitingForTheStartEnterSinceBefore",
+     {.starts_in = BoardPhase::StartWait, .reminder_ms = 300},
+     kApplication,
+     {"--slot", "2", "--wait", "5"},
+     1,
+     {"LINE: the board waits for the Enter that starts a transfer asked for before this run: power-cycle the "
+      "board (nothing has been written) and run the command again\n"}},
+    {"SlotWriteFails",
+     {.boot = "\r\n",
+      .shows_menu = true,
+      .installer = kSlotQuestion,
+      .after_slot = kSlot2WriteFailed + kMenu},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: answering 2\n", "LINE: the board reported: "}},
+    {"FileArrivedEmpty",
+     {.boot = "\r\n", .shows_menu = true, .installer = kEmptyFile + kMenu},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: the board installed nothing: the file arrived empty\n"}},
 };
 
 void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
