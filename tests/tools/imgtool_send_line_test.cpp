@@ -25,60 +25,10 @@
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
 #include "tests/support/imgtool_support.h"
+#include "tests/support/scripted_board.h"
 #include "tests/support/sx_terminal.h"
 
 namespace {
-
-// What stands at the far end of a line: given the bytes the tool typed, what to print back.
-using Answer = std::function<std::string(const std::string& typed)>;
-
-// A pty whose far end answers as a board (or a plug) would, from its own thread.
-class FarEnd {
-public:
-    FarEnd(std::string greeting, Answer answer) : greeting_(std::move(greeting)), answer_(std::move(answer))
-    {
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FarEnd()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    const std::string& path() const { return pty_.path; }
-    size_t typed_bytes() const { return typed_bytes_; }
-
-private:
-    void serve()
-    {
-        say(greeting_);
-        char bytes[256];
-        while (!stop_) {
-            pollfd ready{pty_.master, POLLIN, 0};
-            // An empty string tells a scripted board that time has passed
-            if (poll(&ready, 1, 50) <= 0 || (ready.revents & POLLIN) == 0) {
-                say(answer_(""));
-                continue;
-            }
-            const ssize_t got = read(pty_.master, bytes, sizeof bytes);
-            if (got > 0) {
-                typed_bytes_ += static_cast<size_t>(got);
-                say(answer_(std::string(bytes, static_cast<size_t>(got))));
-            }
-        }
-    }
-    void say(const std::string& text)
-    {
-        if (!text.empty() && write(pty_.master, text.data(), text.size()) < 0)
-            stop_ = true;
-    }
-
-    Pty pty_;
-    std::string greeting_;
-    Answer answer_;
-    std::atomic<size_t> typed_bytes_{0};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // A terminal program left open on the line: a process of its name with the device open and locked.
 class OtherProgram {
@@ -114,16 +64,16 @@ private:
     pid_t pid_ = -1;
 };
 
-std::string silent(const std::string&) { return ""; }
-std::string echo(const std::string& typed) { return typed; }
+// Far ends that are no board ready for a download
+const BoardScript silent{};
+const BoardScript echo{.loopback = true};
+const BoardScript menu_without_download_port{.shows_menu = true, .download_port_missing = true};
 
-// A rescue menu whose receiver cannot open its port for X.
-std::string menu_without_download_port(const std::string& typed)
+// What a far end prints as the line opens, then its own script.
+BoardScript greeting_then(const std::string& greeting, BoardScript board)
 {
-    if (typed.find('x') == std::string::npos)
-        return "";
-    return "\r\nRunning xmodem rescue.....\r\nInit serial\r\nCan't open serial port!: No such file or "
-           "directory\r\nInit serial done\r\n";
+    board.boot = greeting + board.boot;
+    return board;
 }
 
 // The line of the table at the end that is the line's row: its name and a space.
@@ -138,7 +88,7 @@ const char* const kBooting = "Booting image '1'\r\nUncompressing application ima
 struct LineCase {
     const char* name;
     const char* greeting;
-    Answer answer;
+    BoardScript far_end;
     const char* wait;
     int status;
     std::string said;    // in what the tool says of the line on standard error
@@ -174,7 +124,7 @@ TEST_P(SendOnLine, EndsWithTheStatusAndWordsOfWhatIsThere)
 {
     const LineCase& c = GetParam();
     TempDir dir;
-    FarEnd far_end(c.greeting, c.answer);
+    ScriptedBoard far_end(greeting_then(c.greeting, c.far_end));
     std::optional<OtherProgram> holder;
     if (c.holder)
         holder.emplace(far_end.path(), c.holder);
@@ -218,8 +168,8 @@ TEST(SendOnLine, AFileIsNoLine)
 TEST(SendOnLine, EveryBoardIsServedAndTheWorstOutcomeIsTheStatus)
 {
     TempDir dir;
-    FarEnd quiet("", silent);
-    FarEnd booting(kBooting, silent);
+    ScriptedBoard quiet(silent);
+    ScriptedBoard booting(greeting_then(kBooting, silent));
     ASSERT_EQ(mkdir(dir.path("one").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(dir.path("two").c_str(), 0700), 0);
     const std::string quiet_line = dir.path("one/tty"), booting_line = dir.path("two/tty");
@@ -246,7 +196,7 @@ TEST(SendOnLine, EveryBoardIsServedAndTheWorstOutcomeIsTheStatus)
 TEST(SendOnLine, OneLineNamedTwiceIsRefusedBeforeItIsTouched)
 {
     TempDir dir;
-    FarEnd far_end("Option? : ", echo);
+    ScriptedBoard far_end(greeting_then("Option? : ", echo));
     const std::string link = dir.path("usb-adapter-port0");
     ASSERT_EQ(symlink(far_end.path().c_str(), link.c_str()), 0);
 
@@ -294,7 +244,7 @@ TEST_P(SendStops, PuttingBackTheLinesSettingsAndTheTerminalsMode)
 {
     const SignalCase& c = GetParam();
     TempDir dir;
-    FarEnd far_end("", silent);
+    ScriptedBoard far_end(silent);
     const int line = open(far_end.path().c_str(), O_RDWR | O_NOCTTY);
     const std::vector<tcflag_t> line_before = settings_of(line);
     // Standard input a terminal in its usual mode, for the terminal's raw keys to be put back on
@@ -446,18 +396,6 @@ TEST(DeviceGroup, IsAdvisedOnlyWhenItMayReadAndWriteTheDevice)
             << std::oct << row.mode << " " << row.group;
 }
 
-const char* const kMenu =
-    "Please select one of the following options:\r\n\tX) Use xmodem 1K to serial download an "
-    "image\r\n\tR) Reboot\r\n\tE) Exit\r\n\r\nOption? : ";
-const char* const kLoader = "\r\nU-Boot 2023.01\r\n\r\nDRAM:  512 MiB\r\n";
-const char* const kKernel = "Starting kernel ...\r\n[    0.000000] Linux version 6.1.0\r\n";
-const char* const kSlotQuestion =
-    "\r\n\r\nExtracting images ... Do *NOT* power cycle the switch.\r\n**** "
-    "APPLICATION ****\r\nInstall image as image 1 or 2 (hit return to just boot "
-    "image): ";
-const char* const kSlot2Written =
-    "2\r\n\r\nInstalling image as image2...\r\n..\r\nImage2 updated succeeded\r\n";
-
 // A signal to this process, which runs the tool, once its handler has run: the kernel has it run in
 // whichever thread it picks, when that thread next runs, and a loaded machine would otherwise let the
 // tool go on meanwhile.
@@ -468,138 +406,6 @@ void raise_and_await(int signal)
     while (operator_interrupts.load() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
 }
-
-// A board at the far end of a pty after a script: powered on with the far end, silent for a while
-// (a memory test), then its boot; its rescue menu; a receiver that takes every block; its installer's
-// lines; and its next boot.
-struct BoardScript {
-    double silent_seconds;
-    std::string boot;        // then printed; nothing for a board idle at its menu since before
-    bool countdown;          // the boot ends in a boot loader's countdown that any key received stops
-    bool shows_menu;         // after its boot
-    std::string installer;   // after the switch back
-    std::string after_slot;  // after the slot question's answer
-    std::string after_reset;
-    int signal_at_install = 0;  // raised as the switch back's Enter comes, before the installer's lines
-};
-
-class ScriptedBoard {
-public:
-    explicit ScriptedBoard(const BoardScript& script) : script_(script) {}
-
-    std::string answer(const std::string& typed)
-    {
-        keys_ += typed;
-        switch (state_) {
-        case State::PoweringOn:
-            return power_on();
-        case State::Menu:
-            if (typed.find('x') != std::string::npos) {
-                state_ = State::SpeedSwitch;
-                return "\r\nRunning xmodem rescue.....\r\nInit serial\r\n       Change the baud rate to 115200 bps "
-                       "and hit the <ENTER> key\r\n       before initiating the download.\r\n";
-            }
-            return typed.find('y') != std::string::npos
-                       ? "unknown option \"Y\". Please try again\r\n\r\nOption? : "
-                       : "";
-        case State::SpeedSwitch:
-            if (typed.find('\r') == std::string::npos)
-                return "";
-            state_ = State::Receiving;
-            return "C";
-        case State::Receiving:
-            return receive(typed);
-        case State::SwitchBack:
-            if (typed.find('\n') == std::string::npos)
-                return "";
-            state_ = State::Installing;
-            if (script_.signal_at_install != 0)
-                raise_and_await(script_.signal_at_install);
-            return script_.installer;
-        case State::Installing:
-            if (typed == "r") {
-                state_ = State::Rebooted;
-                return script_.after_reset;
-            }
-            if (typed.find('\r') == std::string::npos)
-                return "";
-            slot_answer_ = typed;
-            state_ = State::Installed;
-            return script_.after_slot;
-        case State::Installed:
-            if (typed.find('r') == std::string::npos)
-                return "";
-            state_ = State::Rebooted;
-            return script_.after_reset;
-        case State::Rebooted:
-            return "";
-        }
-        return "";
-    }
-    std::string slot_answer() const { return slot_answer_; }
-
-private:
-    enum class State {
-        PoweringOn,
-        Menu,
-        SpeedSwitch,
-        Receiving,
-        SwitchBack,
-        Installing,
-        Installed,
-        Rebooted
-    };
-
-    std::string power_on()
-    {
-        if (std::chrono::steady_clock::now() - powered_on_ <
-            std::chrono::duration<double>(script_.silent_seconds))
-            return "";
-        state_ = script_.shows_menu ? State::Menu : State::Rebooted;
-        if (!script_.countdown)
-            return script_.boot + (script_.shows_menu && !script_.boot.empty()
-                                       ? "Entering Rescue Mode.\r\n" + std::string(kMenu)
-                                       : "");
-        if (!keys_.empty()) {
-            state_ = State::Rebooted;
-            return script_.boot + "Hit any key to stop autoboot:  0 \r\n=> ";
-        }
-        return script_.boot + "Hit any key to stop autoboot:  0 \r\n" + kKernel +
-               "Entering Rescue Mode.\r\n" + kMenu;
-    }
-
-    // Every block is taken; the end of the file is answered NAK, then ACK.
-    std::string receive(const std::string& typed)
-    {
-        std::string reply;
-        for (const char byte : typed) {
-            if (frame_left_ > 0) {
-                if (--frame_left_ == 0)
-                    reply += '\x06';
-            } else if (byte == '\x02') {
-                frame_left_ = 1028;
-            } else if (byte == '\x01') {
-                frame_left_ = 132;
-            } else if (byte == '\x04' && ++eots_ == 1) {
-                reply += '\x15';
-            } else if (byte == '\x04') {
-                state_ = State::SwitchBack;
-                return reply +
-                       "\x06"
-                       "All done\r\n       Change the baud rate back to 9600 bps, hit the <ENTER> key\r\n";
-            }
-        }
-        return reply;
-    }
-
-    BoardScript script_;
-    State state_ = State::PoweringOn;
-    std::chrono::steady_clock::time_point powered_on_ = std::chrono::steady_clock::now();
-    std::string keys_;
-    std::string slot_answer_;
-    size_t frame_left_ = 0;
-    int eots_ = 0;
-};
 
 struct DownloadCase {
     const char* name;
@@ -635,7 +441,7 @@ const DownloadCase kDownloads[] = {
       "6.1.0\")"}},
     {"RestartInTheSlotWrite",
      {0, "\r\n", false, true, kSlotQuestion,
-      "2\r\n\r\nInstalling image as image2...\r\n..........\r\n" + std::string(kLoader) + kKernel +
+      "\r\nInstalling image as image2...\r\n..........\r\n" + std::string(kLoader) + kKernel +
           "Entering Rescue Mode.\r\n" + kMenu,
       ""},
      kApplication,
@@ -687,6 +493,29 @@ const DownloadCase kDownloads[] = {
      1,
      {"LINE: stopped by a signal (SIGTERM or SIGHUP): the board goes on installing: leave it powered until its "
       "menu shows\n"}},
+    // Left by an earlier run at 115200 bit/s, reminding now and then
+    {"WaitingForTheStartEnterSinceBefore",
+     {.starts_in = BoardPhase::StartWait, .reminder_ms = 300},
+     kApplication,
+     {"--slot", "2", "--wait", "5"},
+     1,
+     {"LINE: the board waits for the Enter that starts a transfer (asked for before this run): sending the "
+      "download to it\n"}},
+    {"SlotWriteFails",
+     {.boot = "\r\n",
+      .shows_menu = true,
+      .installer = kSlotQuestion,
+      .after_slot = kSlot2WriteFailed + kMenu},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: answering 2\n", "LINE: the board reported: "}},
+    {"FileArrivedEmpty",
+     {.boot = "\r\n", .shows_menu = true, .installer = kEmptyFile + kMenu},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: the board reported: Can't write file! (nothing was installed)\n"}},
 };
 
 void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
@@ -697,8 +526,7 @@ TEST_P(SendToBoard, EndsAsTheBoardSays)
 {
     const DownloadCase& c = GetParam();
     TempDir dir;
-    auto board = std::make_shared<ScriptedBoard>(c.board);
-    FarEnd far_end("", [board](const std::string& typed) { return board->answer(typed); });
+    ScriptedBoard far_end(c.board, raise_and_await);
     std::vector<std::string> args = {"send", "--line", far_end.path()};
     args.insert(args.end(), c.options.begin(), c.options.end());
     args.push_back(dir.write("download.bin", c.download));
@@ -712,7 +540,7 @@ TEST_P(SendToBoard, EndsAsTheBoardSays)
         EXPECT_NE((r.err + r.out).find(said), std::string::npos) << said << "\n" << r.out << r.err;
     }
     if (c.board.signal_at_install == SIGINT) {
-        EXPECT_EQ(board->slot_answer(), "2\r");
+        EXPECT_EQ(far_end.slot_answer(), "2\r");
     }
 }
 
@@ -739,9 +567,7 @@ bool comes_to_show(const TempDir& dir, const std::string& name, const std::strin
 TEST(SendOnLine, TheTranscriptGoesOnThroughTheTerminal)
 {
     TempDir dir;
-    auto board = std::make_shared<ScriptedBoard>(BoardScript{
-        0, "", false, true, kSlotQuestion, kSlot2Written + std::string(kMenu), "\r\nBooting image '2'\r\n"});
-    FarEnd far_end("", [board](const std::string& typed) { return board->answer(typed); });
+    ScriptedBoard board({0, "", false, true, kSlotQuestion, kSlot2Written + kMenu, "\r\nBooting image '2'\r\n"});
     Pty keyboard;
     termios raw{};
     tcgetattr(keyboard.slave, &raw);
@@ -757,7 +583,7 @@ TEST(SendOnLine, TheTranscriptGoesOnThroughTheTerminal)
         EXPECT_EQ(write(keyboard.master, "\x1d", 1), 1);
     });
 
-    const ToolRun r = imgtool({"send", "--line", far_end.path(), "--slot", "2", "--terminal", "--log",
+    const ToolRun r = imgtool({"send", "--line", board.path(), "--slot", "2", "--terminal", "--log",
                                dir.path("log"), dir.write("download.bin", kApplication)});
     technician.join();
     dup2(standard_input, STDIN_FILENO);

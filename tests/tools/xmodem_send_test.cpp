@@ -1,22 +1,20 @@
 // The host's XMODEM-1K sender: the check value, how a file is cut into blocks, the bytes of a block on
 // the wire, the line it runs on, and what it sends a receiver scripted by the test on a pty when the
 // transfer goes wrong.
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 #include "imgtool/send/serial_line.h"
 #include "imgtool/send/session.h"
 #include "imgtool/send/xmodem_send.h"
 #include "tests/support/bytes.h"
+#include "tests/support/scripted_board.h"
 #include "tests/support/sx_terminal.h"
 
 namespace {
@@ -193,126 +191,20 @@ TEST_P(LineSettings, AreRawWhateverTheLineHadAndComeBackOnClose)
 INSTANTIATE_TEST_SUITE_P(Termios, LineSettings, testing::ValuesIn(kSettings),
                          [](const auto& info) { return info.param.name; });
 
-// What a scripted receiver does after the sender's frame: its answer after a delay, and around it
-// the operator's stop or a drain that throws away what arrives meanwhile (as the board's receiver
-// drains before it answers a block it already has), bytes before the drain, or the board's console
-// showing that it has left the transfer.
-struct Answer {
-    std::vector<uint8_t> bytes = {};
-    int delay_ms = 0;
-    bool stop_first = false;
-    int drain_ms = 0;
-    std::vector<uint8_t> before_drain = {};
-    bool board_leaves = false;
-};
-
-// The sender's frames as the receiver saw them: "STX 01", "SOH 02", "EOT", "CAN", and in
-// parentheses those that arrived during a drain.
-std::string frame_name(const std::vector<uint8_t>& frame)
-{
-    char name[16];
-    if (frame[0] == 0x01 || frame[0] == 0x02)
-        snprintf(name, sizeof name, "%s %02X", frame[0] == 0x01 ? "SOH" : "STX", frame[1]);
-    else if (frame[0] == 0x04)
-        snprintf(name, sizeof name, "EOT");
-    else if (frame[0] == 0x18)
-        snprintf(name, sizeof name, "CAN");
-    else
-        snprintf(name, sizeof name, "?%02X", frame[0]);
-    return name;
-}
-
-// The receiver's end of a pty: reads whole frames and plays its answers, the first before any frame.
-class ScriptedReceiver {
-public:
-    explicit ScriptedReceiver(std::vector<Answer> answers) : answers_(std::move(answers))
-    {
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~ScriptedReceiver() { join(); }
-    void join()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-    const std::string& path() const { return pty_.path; }
-
-    std::atomic<bool> stopped{false};
-    std::atomic<bool> left{false};
-    std::vector<std::string> wire;
-
-private:
-    void serve()
-    {
-        size_t next = 0;
-        play(answers_[next++]);
-        // Once the script is played out, a short quiet ends it: the sender has nothing more to say
-        while (auto frame = read_frame(next < answers_.size() ? 3000 : 700)) {
-            wire.push_back(frame_name(*frame));
-            if (next < answers_.size())
-                play(answers_[next++]);
-        }
-    }
-
-    void play(const Answer& answer)
-    {
-        if (answer.stop_first)
-            stopped = true;
-        if (answer.board_leaves)
-            left = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(answer.delay_ms));
-        write_all(answer.before_drain);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.drain_ms);
-        while (std::chrono::steady_clock::now() < until) {
-            if (auto frame = read_frame(50))
-                wire.push_back(std::string("(").append(frame_name(*frame)).append(")"));
-        }
-        write_all(answer.bytes);
-    }
-
-    void write_all(const std::vector<uint8_t>& bytes)
-    {
-        if (bytes.empty())
-            return;
-        EXPECT_EQ(write(pty_.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    bool read_byte(uint8_t& byte, int wait_ms)
-    {
-        pollfd waiting{pty_.master, POLLIN, 0};
-        return poll(&waiting, 1, wait_ms) == 1 && read(pty_.master, &byte, 1) == 1;
-    }
-
-    std::optional<std::vector<uint8_t>> read_frame(int wait_ms)
-    {
-        uint8_t byte = 0;
-        if (!read_byte(byte, wait_ms))
-            return std::nullopt;
-        std::vector<uint8_t> frame{byte};
-        const size_t length = byte == 0x01 ? 133 : byte == 0x02 ? 1029 : 1;
-        while (frame.size() < length && read_byte(byte, 1000))
-            frame.push_back(byte);
-        return frame;
-    }
-
-    Pty pty_;
-    std::vector<Answer> answers_;
-    std::thread thread_;
-};
+// What the scripted receiver does after each frame
+using Answer = FrameAnswer;
 
 class Operator : public xmodem::TransferEvents {
 public:
-    Operator(const std::atomic<bool>& stopped, const std::atomic<bool>& left) : stopped_(stopped), left_(left)
-    {}
+    explicit Operator(const ScriptedBoard& board) : board_(board) {}
     void progress(uint64_t, uint64_t) override {}
     void console(std::span<const uint8_t>) override {}
     void resent(unsigned, const std::string&) override {}
-    bool interrupted() override { return stopped_; }
-    bool board_left() override { return left_; }
+    bool interrupted() override { return board_.operator_stopped(); }
+    bool board_left() override { return board_.board_left(); }
 
 private:
-    const std::atomic<bool>& stopped_;
-    const std::atomic<bool>& left_;
+    const ScriptedBoard& board_;
 };
 
 struct CancelCase {
@@ -418,10 +310,10 @@ class SenderAgainstAScriptedReceiver : public testing::TestWithParam<CancelCase>
 TEST_P(SenderAgainstAScriptedReceiver, PutsTheseFramesOnTheWire)
 {
     const CancelCase& c = GetParam();
-    ScriptedReceiver receiver(c.answers);
+    ScriptedBoard receiver({.starts_in = BoardPhase::Receiving, .answers = c.answers});
     SerialLine line;
     ASSERT_EQ(SerialLine::open(receiver.path(), 115200, line), std::nullopt);
-    Operator events(receiver.stopped, receiver.left);
+    Operator events(receiver);
     const xmodem::Timing timing{.start_wait_ms = 2000,
                                 .reply_wait_ms = 500,
                                 .settle_ms = 500,
@@ -429,9 +321,9 @@ TEST_P(SenderAgainstAScriptedReceiver, PutsTheseFramesOnTheWire)
                                 .silence_limit_ms = c.silence_limit_ms};
 
     const xmodem::Result r = xmodem::send(line, counting(c.file_size), events, timing);
-    receiver.join();
+    ASSERT_TRUE(receiver.wait_for(BoardPhase::Quiet, 10));
 
-    EXPECT_EQ(receiver.wire, c.wire);
+    EXPECT_EQ(receiver.frames(), c.wire);
     EXPECT_EQ(r.outcome, c.outcome);
     EXPECT_EQ(r.acknowledged, c.acknowledged);
 }

@@ -164,6 +164,8 @@ std::optional<BoardResult> start_download(LineWatch& watch)
     // From the X on, a first Ctrl-C no longer leaves the board waiting at the transfer's speed: the
     // transfer it starts is ended without a file, and the board shows its menu again
     watch.set_interrupt_limit(2, decide(Phase::StartEnter, Stop::CtrlC).said);
+    // Only what follows the X answers it
+    watch.skip_to_end();
     watch.type("x");
     const Event asked =
         watch.await({Event::SpeedRequest, Event::PortFailure, Event::RestartSign}, limit::PROMPT);
