@@ -229,6 +229,8 @@ void ScriptedBoard::download()
     }
     say(kSpeedRequest);
     board_speed_ = 115200;
+    if (script_.signal_at_x != 0)
+        raise_signal_(script_.signal_at_x);
     start_wait();
 }
 
@@ -277,7 +279,7 @@ void ScriptedBoard::receive()
             if (next)
                 hear(frame_name(*next));
             if (!next || (*next)[0] == EOT)
-                return finish_transfer(true);
+                return finish_transfer(true, accepted > 0);
             failed = (*next)[0] != SOH && (*next)[0] != STX &&
                      (accepted > 0 || ((*next)[0] != ACK && (*next)[0] != CAN));
         } else if (header == SOH || header == STX) {
@@ -291,7 +293,7 @@ void ScriptedBoard::receive()
                 after_block(++accepted);
                 say(std::string(1, ACK));
             } else if (number != last) {
-                return finish_transfer(false);
+                return finish_transfer(false, false);
             } else {
                 drain(script_.drain_ms);
                 say(std::string(1, ACK));
@@ -311,7 +313,7 @@ void ScriptedBoard::receive()
             continue;
         }
         if (++retries >= 3)
-            return finish_transfer(false);
+            return finish_transfer(false, false);
         drain(script_.drain_ms);
         say(std::string(1, NAK));
     }
@@ -369,7 +371,7 @@ void ScriptedBoard::restart()
     menu();
 }
 
-void ScriptedBoard::finish_transfer(bool completed)
+void ScriptedBoard::finish_transfer(bool completed, bool file_received)
 {
     if (completed) {
         say(std::string(1, ACK) + "All done\r\n");
@@ -381,7 +383,8 @@ void ScriptedBoard::finish_transfer(bool completed)
     board_speed_ = 9600;
     phase_ = BoardPhase::SwitchBackWait;
     await_key('\n', false, kEndReminder);
-    if (!completed) {
+    // The installer runs only for a file of at least one byte
+    if (!completed || !file_received) {
         say(kMenu);
         return;
     }
@@ -509,7 +512,10 @@ void ScriptedBoard::pause(int ms)
 
 void ScriptedBoard::say(const std::string& said)
 {
-    const std::string text = script_.wrong_speed_reads_as_nul && line_speed() != board_speed_
+    // A line no program has set up yet (the pty's own speed) garbles nothing
+    const unsigned line = line_speed();
+    const bool set_up = line == 9600 || line == 115200;
+    const std::string text = script_.wrong_speed_reads_as_nul && set_up && line != board_speed_
                                  ? std::string(said.size(), '\0')
                                  : said;
     size_t done = 0;

@@ -68,6 +68,7 @@ struct BoardScript {
     std::string after_slot = "";  // after the slot question's answer
     std::string after_reset = "";
     int signal_at_install = 0;  // raised as the switch back's Enter comes, before the installer's lines
+    int signal_at_x = 0;        // raised once the board has asked for the transfer's speed after X
 
     // Seconds the countdown runs, from "Hit any key to stop autoboot: %2d "
     int countdown_seconds = 0;
@@ -148,7 +149,7 @@ private:
     void play(const FrameAnswer& answer);
     void after_block(int accepted);
     [[noreturn]] void restart();
-    void finish_transfer(bool completed);
+    void finish_transfer(bool completed, bool file_received);
     void slot_question();
     [[noreturn]] void stay(BoardPhase phase);
 

@@ -419,6 +419,9 @@ struct DownloadCase {
 const std::string kApplication = make_record(0x014A414E, "archive");
 const std::string kKernelRecord = make_record(0x034A414E, "uImage");
 
+// Five blocks of 1024 bytes
+const std::string kLargeApplication = make_record(0x014A414E, std::string(5000, 'a'));
+
 const DownloadCase kDownloads[] = {
     {"CountdownAfterASilentMemoryTestRunsOut",
      {5, kLoader, true, true, kSlotQuestion, kSlot2Written + std::string(kMenu), ""},
@@ -495,12 +498,59 @@ const DownloadCase kDownloads[] = {
       "menu shows\n"}},
     // Left by an earlier run at 115200 bit/s, reminding now and then
     {"WaitingForTheStartEnterSinceBefore",
-     {.starts_in = BoardPhase::StartWait, .reminder_ms = 300},
+     {.installer = kSlotQuestion,
+      .after_slot = kSlot2Written + kMenu,
+      .starts_in = BoardPhase::StartWait,
+      .reminder_ms = 300},
      kApplication,
      {"--slot", "2", "--wait", "5"},
-     1,
+     0,
      {"LINE: the board waits for the Enter that starts a transfer (asked for before this run): sending the "
-      "download to it\n"}},
+      "download to it\n",
+      "installed: application in slot 2"}},
+    // Nothing goes on the line once the boot shows: no byte can stop the countdown or pick a menu key
+    {"RestartInTheBlocks",
+     {.boot = "\r\n", .shows_menu = true, .restart_after_block = 2},
+     kLargeApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: the board restarted during the transfer: nothing was installed; the board boots the slot it booted "
+      "before this download (nothing was written): download again\n"}},
+    {"RestartInTheBlocksAtTheWrongSpeed",
+     {.boot = "\r\n", .shows_menu = true, .restart_after_block = 2, .wrong_speed_reads_as_nul = true},
+     kLargeApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: the board restarted during the transfer: nothing was installed"}},
+    // The transfer the board starts at the Enter is ended at once without a file
+    {"CtrlCBetweenXAndTheEnter",
+     {.boot = "\r\n", .shows_menu = true, .signal_at_x = SIGINT},
+     kApplication,
+     {"--slot", "2"},
+     1,
+     {"LINE: cancelling before the first block: the board ends its wait\n",
+      "LINE: cancelled by the operator; nothing was installed, and its menu is back\n"}},
+    {"SlotQuestionsEnterLost",
+     {.boot = "\r\n",
+      .shows_menu = true,
+      .installer = kSlotQuestion,
+      .after_slot = kSlot2Written + kMenu,
+      .lose_slot_enter = true},
+     kApplication,
+     {"--slot", "2"},
+     0,
+     {"LINE: the slot question still stands: answering again\n", "installed: application in slot 2"}},
+    {"NoiseReadAsNakAfterABlock",
+     {.boot = "\r\n",
+      .shows_menu = true,
+      .installer = kSlotQuestion,
+      .after_slot = kSlot2Written + kMenu,
+      .noise_after_block = 1,
+      .noise = "\x15"},
+     kLargeApplication,
+     {"--slot", "2"},
+     0,
+     {"installed: application in slot 2"}},
     {"SlotWriteFails",
      {.boot = "\r\n",
       .shows_menu = true,
@@ -509,13 +559,14 @@ const DownloadCase kDownloads[] = {
      kApplication,
      {"--slot", "2"},
      1,
-     {"LINE: answering 2\n", "LINE: the board reported: "}},
+     {"LINE: answering 2\n",
+      "LINE: the board reported: Image2 updated failed (Flash Write mtd erase failed.)\n"}},
     {"FileArrivedEmpty",
-     {.boot = "\r\n", .shows_menu = true, .installer = kEmptyFile + kMenu},
+     {.boot = "\r\n", .shows_menu = true, .installer = "\r\n" + kMenu},
      kApplication,
      {"--slot", "2"},
      1,
-     {"LINE: the board reported: Can't write file! (nothing was installed)\n"}},
+     {"LINE: the board installed nothing: the file arrived empty\n"}},
 };
 
 void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
@@ -542,6 +593,15 @@ TEST_P(SendToBoard, EndsAsTheBoardSays)
     if (c.board.signal_at_install == SIGINT) {
         EXPECT_EQ(far_end.slot_answer(), "2\r");
     }
+    if (!c.board.shows_menu && c.board.starts_in == BoardPhase::PoweringOn) {
+        EXPECT_EQ(far_end.typed_bytes(), 0u) << "typed into a board that showed no menu";
+    }
+    if (c.board.restart_after_block != 0) {
+        EXPECT_FALSE(far_end.heard_since_restart()) << "sent into a board that restarted";
+    }
+    if (c.board.signal_at_x != 0) {
+        EXPECT_EQ(far_end.frames(), (std::vector<std::string>{"EOT", "EOT"}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, SendToBoard, testing::ValuesIn(kDownloads),
@@ -567,7 +627,8 @@ bool comes_to_show(const TempDir& dir, const std::string& name, const std::strin
 TEST(SendOnLine, TheTranscriptGoesOnThroughTheTerminal)
 {
     TempDir dir;
-    ScriptedBoard board({0, "", false, true, kSlotQuestion, kSlot2Written + kMenu, "\r\nBooting image '2'\r\n"});
+    ScriptedBoard board(
+        {0, "", false, true, kSlotQuestion, kSlot2Written + kMenu, "\r\nBooting image '2'\r\n"});
     Pty keyboard;
     termios raw{};
     tcgetattr(keyboard.slave, &raw);

@@ -70,8 +70,7 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
     watch.set_phase(Phase::Installing);
     const Event extracting = await_answering_reminder(watch, {Event::Extracting, Event::Menu}, limit::PROMPT);
     if (extracting == Event::Menu)
-        return watch.fail(EXIT_FAILED,
-                          empty_return_cause(watch.since(returned)));
+        return watch.fail(EXIT_FAILED, empty_return_cause(watch.since(returned)));
     if (extracting != Event::Extracting)
         return ended_early(watch, extracting);
     const size_t start = watch.mark();

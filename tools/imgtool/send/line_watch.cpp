@@ -23,18 +23,19 @@ Event LineWatch::await(std::span<const Event> wanted, double seconds, bool idle)
 {
     const Clock::time_point start = Clock::now();
     while (true) {
-        if (const std::optional<FoundEvent> found = find_event(seen_, mark_, wanted)) {
-            mark_ = found->end;
-            return found->event;
-        }
+        // A press the wait goes on through is said at once, also when what it waits for is there
         const int presses = operator_interrupts.load();
-        if (presses >= interrupt_limit_)
-            return Event::Stopped;
-        if (presses > interrupts_noted_) {
+        if (presses > interrupts_noted_ && presses < interrupt_limit_) {
             interrupts_noted_ = presses;
             if (!interrupt_note_.empty())
                 note(interrupt_note_);
         }
+        if (const std::optional<FoundEvent> found = find_event(seen_, mark_, wanted)) {
+            mark_ = found->end;
+            return found->event;
+        }
+        if (presses >= interrupt_limit_)
+            return Event::Stopped;
         if (seconds_since(idle ? std::max(start, last_byte_at_) : start) >= seconds)
             return Event::Silence;
         if (!pump(100))
