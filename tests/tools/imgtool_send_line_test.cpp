@@ -615,7 +615,8 @@ namespace {
 bool comes_to_show(const TempDir& dir, const std::string& name, const std::string& text)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (dir.read(name).find(text) == std::string::npos) {
+    // The file is made once the tool has opened the line
+    while (!dir.exists(name) || dir.read(name).find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
