@@ -10,6 +10,7 @@ import re
 import signal
 import time
 
+import pexpect
 import pytest
 from expected import PROMPT, SLOT_BASES, expect_installed
 from roads import (MENU_PROMPT, TRANSFER_STARTS, end_download, expect_still_sending, interrupt_mid_transfer,
@@ -85,8 +86,9 @@ def expect_back_at_menu(target, shown):
     assert not stopped_at_loader(shown.encode()), "a key stopped the boot loader's countdown (send.out)"
     if MENU_PROMPT in shown:
         return
-    found = target.line.expect([re.escape(MENU_PROMPT.encode()), LOADER_PROMPT], timeout=BOOT_TIMEOUT)
-    assert found == 0, "a key stopped the boot loader's countdown: the board waits at its prompt (line.log)"
+    found = target.line.expect([re.escape(MENU_PROMPT.encode()), LOADER_PROMPT, pexpect.TIMEOUT], timeout=BOOT_TIMEOUT)
+    assert found != 1, "a key stopped the boot loader's countdown: the board waits at its prompt (line.log)"
+    assert found == 0, "the board's menu did not come back (send.out, line.log)"
 
 
 @contextlib.contextmanager
