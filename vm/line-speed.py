@@ -89,6 +89,7 @@ def main(argv):
     parser.add_argument("--mgmt-probe", help="the ppc management link probe (default: as the launcher)")
     parser.add_argument("--logs", default=tempfile.gettempdir(), metavar="DIR")
     args = parser.parse_args(argv)
+    os.makedirs(args.logs, exist_ok=True)
     print(f"| download | sender, timed | bytes timed | time | payload rate | share of {PAYLOAD_LIMIT:.0f} bytes/s |")
     print("|---|---|---|---|---|---|")
     for mib in args.sizes:

@@ -17,6 +17,10 @@ from .board import BOOT_TIMEOUT
 from .patience import Failure, ProgressLog, expect
 from .runner import stop
 
+# How often a wait for a note looks at standard error: a note can open a moment that lasts a fraction
+# of a second on the board's 9600 bit/s console
+NOTE_POLL = 0.01
+
 
 @functools.cache
 def imgtool():
@@ -77,13 +81,22 @@ class Send:
         self.out_log.close()
         self.err_log.close()
 
-    def expect(self, text):
-        """Waits until TEXT shows on standard output after what earlier waits found."""
-        expect(self.out, text, self.deadline)
+    def expect(self, text, deadline=None):
+        """Waits until TEXT shows on standard output after what earlier waits found, by DEADLINE when
+        given."""
+        expect(self.out, text, deadline or self.deadline)
 
-    def finish(self):
-        """imgtool send's exit status, once it has ended within its deadline."""
-        expect(self.out, pexpect.EOF, self.deadline)
+    def expect_note(self, phrase):
+        """Waits until PHRASE shows in a line of standard error, which comes line by line as it is
+        written."""
+        while not any(phrase in line for _, line in self.err.lines):
+            if self.process.poll() is not None or time.monotonic() > self.deadline:
+                raise Failure(f"imgtool send never said {phrase!r} (send.err)")
+            time.sleep(NOTE_POLL)
+
+    def finish(self, deadline=None):
+        """imgtool send's exit status, once it has ended within its deadline, or by DEADLINE when given."""
+        expect(self.out, pexpect.EOF, deadline or self.deadline)
         status = self.process.wait(timeout=10)
         self.err.thread.join(timeout=10)
         return status

@@ -6,16 +6,20 @@ application, which needs nothing of the module's root file system, and they wait
 what the launcher, the boot loader and that application print."""
 import contextlib
 import os
+import re
+import signal
 import time
 
+import pexpect
 import pytest
 from expected import PROMPT, SLOT_BASES, expect_installed
-from roads import MENU_PROMPT, end_download, interrupt_mid_transfer, start_download
+from roads import (MENU_PROMPT, TRANSFER_STARTS, end_download, expect_still_sending, interrupt_mid_transfer,
+                   start_download)
 
 from virtualboard import records
 from virtualboard.board import BOOT_TIMEOUT, KEY_DELAY, transfer_bound
 from virtualboard.imgtool_send import Send, send_arguments
-from virtualboard.target import countdown_shown, stopped_at_loader
+from virtualboard.target import LOADER_PROMPT, countdown_shown, stopped_at_loader
 from virtualboard.terminal import Picocom
 
 pytestmark = pytest.mark.bench
@@ -26,6 +30,17 @@ UNPACKING = b"Uncompressing application image...."
 BENCH_APPLICATION = "bench application: "
 # The download given up mid-way: 100 KB of filler make it about nine seconds on the line
 GIVEN_UP_FILLER = 100000
+# The download cut by a restart: 300 KB of filler make it about 27 seconds on the line, and the power
+# is cycled three seconds into it
+RESTARTED_FILLER = 300000
+# The restarted board's first line: its boot loader's banner, printed at the line's 115200 bit/s
+BOOT_LOADER_BANNER = "U-Boot "
+# imgtool send gives up this soon after the restarted board's first line
+RESTART_NOTICE = 10
+RESTARTED = "the board restarted during the transfer: nothing was installed"
+BOOTING_SLOT = re.compile(rb"Booting image '(\d)'")
+# A progress line that counts a byte sent
+BYTES_SENT = re.compile(r" % [1-9]\d*/\d+ bytes")
 
 
 def download_of(programs, record):
@@ -56,6 +71,24 @@ def expect_held(target, slot, record):
     """Where the target can read its flash: the slot byte names SLOT, which holds RECORD."""
     if target.flash:
         expect_installed(target.flash, slot, record)
+
+
+def held_slots(target, length):
+    """Where the target can read its flash: the slot byte and the first LENGTH bytes of each slot."""
+    if not target.flash:
+        return None
+    return target.flash.slot_byte(), [target.flash.flash_bytes(SLOT_BASES[slot], length) for slot in (1, 2)]
+
+
+def expect_back_at_menu(target, shown):
+    """The board came to its rescue menu, in SHOWN (what imgtool send printed of it) or on the line
+    since: no key stopped its boot loader's countdown on the way."""
+    assert not stopped_at_loader(shown.encode()), "a key stopped the boot loader's countdown (send.out)"
+    if MENU_PROMPT in shown:
+        return
+    found = target.line.expect([re.escape(MENU_PROMPT.encode()), LOADER_PROMPT, pexpect.TIMEOUT], timeout=BOOT_TIMEOUT)
+    assert found != 1, "a key stopped the boot loader's countdown: the board waits at its prompt (line.log)"
+    assert found == 0, "the board's menu did not come back (send.out, line.log)"
 
 
 @contextlib.contextmanager
@@ -137,12 +170,10 @@ def test_transfer_given_up_midway(programs, target):
     """SIGINT to imgtool send mid-transfer: it cancels, the board gives up and shows its menu again,
     and the slot and the slot byte stay as they were."""
     application = programs.big_application("demo application given up", GIVEN_UP_FILLER, bench=True)
-    before = target.flash and (target.flash.slot_byte(), target.flash.flash_bytes(SLOT_BASES[2], len(application)))
+    before = held_slots(target, len(application))
     with sending(target, download_of(programs, application), "--slot", "2") as send:
         interrupt_mid_transfer(send)
-    if target.flash:
-        assert (target.flash.slot_byte(), target.flash.flash_bytes(SLOT_BASES[2], len(application))) == before, \
-            "the slot byte and slot 2"
+    assert held_slots(target, len(application)) == before, "the slot byte and the slots"
 
 
 def test_incompatibility_question_answered_n(programs, target):
@@ -162,3 +193,48 @@ def test_incompatibility_question_answered_n(programs, target):
     at_menu_type(target.line, b"n")
     target.line.expect_exact(UNPACKING, timeout=BOOT_TIMEOUT)
     target.line.expect_exact((BENCH_APPLICATION + text).encode(), timeout=BOOT_TIMEOUT)
+
+
+@pytest.mark.slow
+def test_send_board_restarts_during_the_transfer(programs, target):
+    """The power cycled a few seconds into the blocks: imgtool send tells the restart from the boot
+    loader's banner and stops sending, so that nothing reaches the countdown and the board boots on to
+    its menu; it says nothing was installed and which slot the board boots, which E at the menu then
+    boots, and the slots and the slot byte stay as they were."""
+    application = programs.big_application("demo application cut short", RESTARTED_FILLER, bench=True)
+    before = held_slots(target, len(application))
+    with sending(target, download_of(programs, application), "--slot", "2") as send:
+        send.expect(TRANSFER_STARTS)
+        time.sleep(3)
+        expect_still_sending(send, "the power cycle")
+        target.power_cycle()
+        send.expect(BOOT_LOADER_BANNER, deadline=time.monotonic() + target.boot_wait)
+        assert send.finish(deadline=time.monotonic() + RESTART_NOTICE) == 1, \
+            "imgtool send's exit status within 10 s of the boot loader's banner (send.out, send.err)"
+        shown = send.printed()
+        restarted = [line for _, line in send.err.lines if RESTARTED in line]
+    assert restarted, f"imgtool send never said {RESTARTED!r} (send.err)"
+    assert "installed:" not in shown, "the summary (send.out)"
+    expect_back_at_menu(target, shown[shown.find(TRANSFER_STARTS):])
+    assert held_slots(target, len(application)) == before, "the slot byte and the slots"
+    at_menu_type(target.line, b"e")
+    target.line.expect(BOOTING_SLOT, timeout=BOOT_TIMEOUT)
+    booted = int(target.line.match[1])
+    assert f"boots slot {booted}" in restarted[0], f"the slot the board boots, {booted}, in imgtool send's words"
+
+
+def test_send_interrupted_before_the_transfer(programs, target):
+    """SIGINT to imgtool send after it pressed X and before the Enter that starts the transfer: not a
+    byte of the download goes out, and the board's menu comes back."""
+    application = programs.application("demo application never sent", bench=True)
+    before = held_slots(target, len(application))
+    with sending(target, download_of(programs, application), "--slot", "2") as send:
+        send.expect_note("pressing X")
+        send.process.send_signal(signal.SIGINT)
+        assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
+        send.said("cancelled by the operator")
+        shown = send.printed()
+    assert "hitting Enter" not in send.err.text, "the interrupt came after the Enter: the scenario proves nothing"
+    assert not BYTES_SENT.search(send.err.text), "imgtool send's progress (send.err)"
+    expect_back_at_menu(target, shown[shown.find("Running xmodem rescue"):])
+    assert held_slots(target, len(application)) == before, "the slot byte and the slots"
