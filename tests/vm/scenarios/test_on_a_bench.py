@@ -220,21 +220,25 @@ def test_send_board_restarts_during_the_transfer(programs, target):
     at_menu_type(target.line, b"e")
     target.line.expect(BOOTING_SLOT, timeout=BOOT_TIMEOUT)
     booted = int(target.line.match[1])
-    assert f"boots slot {booted}" in restarted[0], f"the slot the board boots, {booted}, in imgtool send's words"
+    # The boot's first lines rarely reach the launcher's choice before the tool ends: then it says that
+    # nothing was written, which the unchanged slots above bear out
+    assert f"boots slot {booted}" in restarted[0] or "boots the slot it booted before this download" in restarted[0], \
+        f"the slot the board boots, {booted}, in imgtool send's words"
 
 
 def test_send_interrupted_before_the_transfer(programs, target):
-    """SIGINT to imgtool send after it pressed X and before the Enter that starts the transfer: not a
-    byte of the download goes out, and the board's menu comes back."""
+    """SIGINT to imgtool send after it pressed X and before the Enter that starts the transfer: the
+    tool still presses that Enter, then ends the transfer without a file (EOT, EOT), so that not a byte of
+    the download goes out and the board's menu comes back instead of its wait at 115200 bit/s."""
     application = programs.application("demo application never sent", bench=True)
     before = held_slots(target, len(application))
     with sending(target, download_of(programs, application), "--slot", "2") as send:
         send.expect_note("pressing X")
         send.process.send_signal(signal.SIGINT)
         assert send.finish() == 1, "imgtool send's exit status (send.out, send.err)"
-        send.said("cancelled by the operator")
+        send.said("cancelling before the first block")
+        send.said("cancelled by the operator; nothing was installed, and its menu is back")
         shown = send.printed()
-    assert "hitting Enter" not in send.err.text, "the interrupt came after the Enter: the scenario proves nothing"
     assert not BYTES_SENT.search(send.err.text), "imgtool send's progress (send.err)"
     expect_back_at_menu(target, shown[shown.find("Running xmodem rescue"):])
     assert held_slots(target, len(application)) == before, "the slot byte and the slots"
