@@ -11,14 +11,9 @@
 #include <unistd.h>
 #include <utility>
 
-namespace {
+#include "tests/support/xmodem_bytes.h"
 
-constexpr uint8_t SOH = 0x01;
-constexpr uint8_t STX = 0x02;
-constexpr uint8_t EOT = 0x04;
-constexpr uint8_t ACK = 0x06;
-constexpr uint8_t NAK = 0x15;
-constexpr uint8_t CAN = 0x18;
+namespace {
 
 const std::string kRescueEntered = "Entering Rescue Mode.\r\n";
 const std::string kSpeedRequest = "       Change the baud rate to 115200 bps and hit the <ENTER> key\r\n"
@@ -35,19 +30,19 @@ struct Unplugged {};
 std::string frame_name(const std::vector<uint8_t>& frame)
 {
     char name[16];
-    if (frame[0] == SOH || frame[0] == STX)
-        snprintf(name, sizeof name, "%s %02X", frame[0] == SOH ? "SOH" : "STX",
+    if (frame[0] == kSoh || frame[0] == kStx)
+        snprintf(name, sizeof name, "%s %02X", frame[0] == kSoh ? "SOH" : "STX",
                  frame.size() > 1 ? frame[1] : 0);
-    else if (frame[0] == EOT)
+    else if (frame[0] == kEot)
         snprintf(name, sizeof name, "EOT");
-    else if (frame[0] == CAN)
+    else if (frame[0] == kCan)
         snprintf(name, sizeof name, "CAN");
     else
         snprintf(name, sizeof name, "?%02X", frame[0]);
     return name;
 }
 
-size_t frame_length(uint8_t header) { return header == SOH ? 133 : header == STX ? 1029 : 1; }
+size_t frame_length(uint8_t header) { return header == kSoh ? 133 : header == kStx ? 1029 : 1; }
 
 // One bit at a time, independent of the sender's table
 uint16_t crc16(const uint8_t* data, size_t length)
@@ -273,16 +268,16 @@ void ScriptedBoard::receive()
         if (frame)
             hear(frame_name(*frame));
         const uint8_t header = frame ? (*frame)[0] : 0;
-        if (header == EOT) {
-            say("EOT\r\n" + std::string(1, NAK));
+        if (header == kEot) {
+            say("EOT\r\n" + std::string(1, kNak));
             const std::optional<std::vector<uint8_t>> next = read_frame(5000);
             if (next)
                 hear(frame_name(*next));
-            if (!next || (*next)[0] == EOT)
+            if (!next || (*next)[0] == kEot)
                 return finish_transfer(true, accepted > 0);
-            failed = (*next)[0] != SOH && (*next)[0] != STX &&
-                     (accepted > 0 || ((*next)[0] != ACK && (*next)[0] != CAN));
-        } else if (header == SOH || header == STX) {
+            failed = (*next)[0] != kSoh && (*next)[0] != kStx &&
+                     (accepted > 0 || ((*next)[0] != kAck && (*next)[0] != kCan));
+        } else if (header == kSoh || header == kStx) {
             header_seen = true;
             const uint8_t number = (*frame)[1];
             if (!intact(*frame) || (number == 0 && accepted == 0)) {
@@ -291,19 +286,19 @@ void ScriptedBoard::receive()
                 last = number;
                 retries = 0;
                 after_block(++accepted);
-                say(std::string(1, ACK));
+                say(std::string(1, kAck));
             } else if (number != last) {
                 return finish_transfer(false, false);
             } else {
                 drain(script_.drain_ms);
-                say(std::string(1, ACK));
+                say(std::string(1, kAck));
             }
-        } else if (header == CAN && accepted == 0) {
+        } else if (header == kCan && accepted == 0) {
             const std::optional<std::vector<uint8_t>> second = read_frame(3000);
             if (second)
                 hear(frame_name(*second));
-            failed = !second || ((*second)[0] & 0x7F) != CAN;
-        } else if (header == ACK && accepted == 0) {
+            failed = !second || ((*second)[0] & 0x7F) != kCan;
+        } else if (header == kAck && accepted == 0) {
             failed = true;
         }
         if (!failed)
@@ -315,7 +310,7 @@ void ScriptedBoard::receive()
         if (++retries >= 3)
             return finish_transfer(false, false);
         drain(script_.drain_ms);
-        say(std::string(1, NAK));
+        say(std::string(1, kNak));
     }
 }
 
@@ -374,9 +369,9 @@ void ScriptedBoard::restart()
 void ScriptedBoard::finish_transfer(bool completed, bool file_received)
 {
     if (completed) {
-        say(std::string(1, ACK) + "All done\r\n");
+        say(std::string(1, kAck) + "All done\r\n");
     } else {
-        say(std::string(5, CAN));
+        say(std::string(5, kCan));
         drain(script_.drain_ms);
     }
     say(kSpeedBack);

@@ -10,14 +10,7 @@
 #include "bytes.h"
 #include "console_texts.h"
 #include "sim/board.h"
-
-inline constexpr uint8_t kSoh = 0x01;
-inline constexpr uint8_t kStx = 0x02;
-inline constexpr uint8_t kEot = 0x04;
-inline constexpr uint8_t kAck = 0x06;
-inline constexpr uint8_t kNak = 0x15;
-inline constexpr uint8_t kCan = 0x18;
-inline constexpr uint8_t kStart = 0x43;  // 'C'
+#include "xmodem_bytes.h"
 
 // CRC-16/XMODEM (polynomial 0x1021, start 0, most significant bit first), one bit at a time.
 uint16_t crc16_bitwise(const Bytes& data);
