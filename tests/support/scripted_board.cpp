@@ -290,7 +290,8 @@ void ScriptedBoard::receive()
             } else if (number != last) {
                 return finish_transfer(false, false);
             } else {
-                drain(script_.drain_ms);
+                // A repeat of the block it has is drained for 1 s, then acknowledged again
+                drain(1000);
                 say(std::string(1, kAck));
             }
         } else if (header == kCan && accepted == 0) {

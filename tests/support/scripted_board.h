@@ -82,7 +82,7 @@ struct BoardScript {
     // Played in place of the receiver: the first before any frame, then one per frame; a short quiet
     // after the last ends the script
     std::vector<FrameAnswer> answers = {};
-    // The receiver's drain before it answers a bad block or a repeat of the last one it accepted
+    // The receiver's drain before it answers a bad block with NAK, or gives a transfer up
     int drain_ms = 2000;
     // How often the Enter and line feed waits print their reminders
     int reminder_ms = 11000;
