@@ -50,9 +50,20 @@ Stop LineWatch::stop() const
     return operator_interrupts.load() >= 2 ? Stop::SecondCtrlC : Stop::CtrlC;
 }
 
+void LineWatch::set_phase(Phase phase)
+{
+    if (phase == phase_)
+        return;
+    phase_ = phase;
+    const PhaseRow& row = phase_row(phase);
+    console_.record("board " + std::string(row.name) + " at " + std::to_string(row.speed) +
+                    " bit/s: waits for " + std::string(row.waits_for) + "; the tool may type " +
+                    std::string(row.may_type));
+}
+
 std::optional<BoardResult> LineWatch::carry_out(const Decision& decision)
 {
-    phase_ = decision.phase;
+    set_phase(decision.phase);
     if (decision.next == Next::End)
         return fail(decision.status, decision.said);
     if (!decision.said.empty())

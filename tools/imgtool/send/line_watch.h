@@ -35,7 +35,8 @@ public:
 
     // Where the board stands, as the conversation last saw it.
     Phase phase() const { return phase_; }
-    void set_phase(Phase phase) { phase_ = phase; }
+    // A new phase goes into the transcript with what the board waits for there and what may be typed.
+    void set_phase(Phase phase);
     // What the slot question is answered: "1", "2", or nothing to boot at once.
     void set_slot_answer(const std::string& slot) { slot_answer_ = slot; }
     // Reads the line for the given time, keeping what comes.

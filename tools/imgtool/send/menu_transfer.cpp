@@ -15,7 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned kTransferSpeed = 115200;
 // Stray bytes on a silent line are worth a listen at the transfer's speed: a board waiting there for
 // the Enter that starts a transfer reminds every 11 s, and its reminder reads as a few such bytes
 constexpr size_t kStrayBytesWorthAListen = 3;
@@ -70,7 +69,7 @@ bool board_waits_to_start(LineWatch& watch)
 {
     watch.carry_out(decide(watch.phase(), Event::WrongSpeed));
     watch.skip_to_end();
-    if (!watch.line().set_speed(kTransferSpeed))
+    if (!watch.line().set_speed(phase_row(Phase::StartEnter).speed))
         return false;
     const Clock::time_point start = Clock::now();
     while (seconds_since(start) < limit::START_REMINDER) {
@@ -131,7 +130,7 @@ std::optional<BoardResult> find_board(LineWatch& watch, int wait_seconds)
         if (event == Event::Stopped)
             return watch.carry_out(decide(watch.phase(), watch.stop()));
         // The Enter that starts a transfer goes at the transfer's speed
-        if (event == Event::StartReminder && !watch.line().set_speed(kTransferSpeed))
+        if (event == Event::StartReminder && !watch.line().set_speed(phase_row(Phase::StartEnter).speed))
             return watch.fail(EXIT_FAILED, phrase_text(phrase::CANNOT_SWITCH) + " (115200 bit/s)");
         if (event != Event::Silence) {
             if (auto result = watch.carry_out(decide(watch.phase(), event)))
@@ -242,7 +241,7 @@ BoardResult end_given_up_transfer(LineWatch& watch, const xmodem::Result& sent)
 BoardResult follow_restart(LineWatch& watch, const Decision& decision)
 {
     watch.set_phase(decision.phase);
-    watch.line().set_speed(BOARD_CONSOLE_SPEED);
+    watch.line().set_speed(phase_row(decision.phase).speed);
     const size_t start = watch.seen().size();
     watch.settle(static_cast<int>(limit::RESTART_LINES * 1000));
     const std::optional<int> slot = booted_slot(watch.since(start));

@@ -52,6 +52,8 @@ public:
     // Shows the open line when the board has printed nothing for a while (a prompt), and the notes
     // held back behind it.
     void pause();
+    // A line for the transcript alone: where the tool sees the board, for whoever reads the log after.
+    void record(const std::string& text) { transcript_.line("% ", text); }
     // A note of the tool's own, also kept in the transcript.  While the board is in the middle of a
     // line it waits for the line's end or a pause, so that it never cuts the board's line in two.
     void note(const std::string& text);
