@@ -493,7 +493,7 @@ void ScriptedBoard::drain(int quiet_ms)
     if (quiet_ms <= 0)
         return;
     while (auto frame = read_frame(quiet_ms))
-        hear("(" + frame_name(*frame) + ")");
+        hear(std::string("(").append(frame_name(*frame)).append(")"));
 }
 
 void ScriptedBoard::pause(int ms)
