@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "imgtool/send/line_watch.h"
 #include "imgtool/send/session.h"
@@ -23,6 +24,10 @@ BoardResult end_given_up_transfer(LineWatch& watch, const xmodem::Result& sent);
 // The board started again where the tool was sending or had sent: the line back at the console's
 // speed, nothing typed, the boot's first lines shown, and the decision's words with the slot it boots.
 BoardResult follow_restart(LineWatch& watch, const Decision& decision);
+
+// A wait that did not bring what the step awaited: the phase decides what it means, the words given
+// otherwise when the board is still where it was.
+BoardResult end_unplanned(LineWatch& watch, Event event, std::string_view otherwise);
 
 // The installer, answered and followed to the end of its walk, then judged by its own words.
 BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan, const SendOptions& options);

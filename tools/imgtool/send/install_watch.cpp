@@ -48,16 +48,6 @@ std::optional<BoardResult> answer_slot(LineWatch& watch, const SendOptions& opti
     return std::nullopt;
 }
 
-// What was awaited did not come: the phase says what it means and what to do.
-BoardResult ended_early(LineWatch& watch, Event event)
-{
-    if (event == Event::Stopped)
-        return *watch.carry_out(decide(watch.phase(), watch.stop()));
-    if (auto result = watch.carry_out(decide(watch.phase(), event)))
-        return *result;
-    return watch.fail(EXIT_FAILED, std::string(phrase::WALK_NOT_ENDED));
-}
-
 }  // namespace
 
 BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan, const SendOptions& options)
@@ -72,7 +62,7 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
     if (extracting == Event::Menu)
         return watch.fail(EXIT_FAILED, empty_return_cause(watch.since(returned)));
     if (extracting != Event::Extracting)
-        return ended_early(watch, extracting);
+        return end_unplanned(watch, extracting, phrase::WALK_NOT_ENDED);
     const size_t start = watch.mark();
     while (true) {
         const Event found =
@@ -88,7 +78,7 @@ BoardResult follow_install(LineWatch& watch, std::span<const PlannedRecord> plan
         const bool walk_ended =
             found == Event::Menu || found == Event::ReadyToBoot || found == Event::BootingSlot;
         if (!walk_ended && !restart_sign(watch.since(start)))
-            return ended_early(watch, found);
+            return end_unplanned(watch, found, phrase::WALK_NOT_ENDED);
         const std::string text = watch.seen().substr(start, watch.mark() - start);
         const InstallVerdict verdict =
             judge_installer(!walk_ended || found == Event::BootingSlot ? watch.since(start) : text, plan,

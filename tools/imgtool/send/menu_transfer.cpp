@@ -96,19 +96,6 @@ std::optional<unsigned> read_speed(LineWatch& watch, std::string_view end_text, 
     return termios_speed(speed) ? std::optional(speed) : std::nullopt;
 }
 
-// How a wait that did not bring the awaited event ends, as the board's phase has it.
-BoardResult unplanned(LineWatch& watch, Event event)
-{
-    if (event == Event::Stopped)
-        return *watch.carry_out(decide(watch.phase(), watch.stop()));
-    const Decision decision = decide(watch.phase(), event);
-    if (decision.next == Next::Follow)
-        return follow_restart(watch, decision);
-    if (auto result = watch.carry_out(decision))
-        return *result;
-    return watch.fail(EXIT_FAILED, phrase_text(phrase::NO_DOWNLOAD_AFTER_X));
-}
-
 }  // namespace
 
 std::optional<BoardResult> find_board(LineWatch& watch, int wait_seconds)
@@ -173,14 +160,14 @@ std::optional<BoardResult> start_download(LineWatch& watch)
                                            std::string(board_text::PORT_FAILURE) +
                                            " (it cannot open its download port)");
     if (asked != Event::SpeedRequest)
-        return unplanned(watch, asked);
+        return end_unplanned(watch, asked, phrase::NO_DOWNLOAD_AFTER_X);
     watch.set_phase(Phase::StartEnter);
     const std::optional<unsigned> speed =
         read_speed(watch, board_text::SPEED_REQUEST_END, Event::SpeedRequestEnd);
     if (!speed)
         return watch.fail(EXIT_FAILED, phrase_text(phrase::UNREADABLE_SPEED));
     if (const Event rest = watch.await({Event::BeforeDownload}, limit::PROMPT); rest != Event::BeforeDownload)
-        return unplanned(watch, rest);
+        return end_unplanned(watch, rest, phrase::NO_DOWNLOAD_AFTER_X);
     watch.settle(limit::SWITCH_DELAY_MS);
     if (!watch.line().set_speed(*speed))
         return watch.fail(EXIT_FAILED,
@@ -197,7 +184,7 @@ std::optional<BoardResult> switch_back(LineWatch& watch)
     const Event asked = watch.await({Event::SpeedBack, Event::RestartSign, Event::WrongSpeed, Event::Menu},
                                     limit::SWITCH_BACK);
     if (asked != Event::SpeedBack)
-        return unplanned(watch, asked);
+        return end_unplanned(watch, asked, phrase::NO_DOWNLOAD_AFTER_X);
     const std::optional<unsigned> speed = read_speed(watch, board_text::SPEED_BACK_END, Event::SpeedBackEnd);
     watch.settle(limit::SWITCH_DELAY_MS);
     if (!speed || !watch.line().set_speed(*speed))
@@ -252,6 +239,17 @@ BoardResult follow_restart(LineWatch& watch, const Decision& decision)
                   : std::string("the board boots the slot it booted before this download (nothing "
                                 "was written)")) +
             ": download again");
+}
+
+BoardResult end_unplanned(LineWatch& watch, Event event, std::string_view otherwise)
+{
+    const Decision decision =
+        event == Event::Stopped ? decide(watch.phase(), watch.stop()) : decide(watch.phase(), event);
+    if (decision.next == Next::Follow)
+        return follow_restart(watch, decision);
+    if (auto result = watch.carry_out(decision))
+        return *result;
+    return watch.fail(EXIT_FAILED, std::string(otherwise));
 }
 
 Event await_answering_reminder(LineWatch& watch, std::initializer_list<Event> events, double seconds)
